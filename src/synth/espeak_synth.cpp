@@ -1,0 +1,210 @@
+// AquesTalk_Synthe and AquesTalk_FreeWave on top of eSpeak NG.
+
+#include "synth/synth.h"
+
+#include "synth/kana.h"
+#include "wav/wav.h"
+
+#include <espeak-ng/espeak_ng.h>
+#include <espeak-ng/speak_lib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+// The voice: Japanese phonemes, without the pitch wobble and roughness whose
+// state would otherwise carry over from one call to the next.
+constexpr char voice_text[] =
+    "name morivox\n"
+    "language ja\n"
+    "phonemes ja\n"
+    "flutter 0\n"
+    "roughness 0\n";
+
+// A steady pitch in Hz (A2), so that every file can serve as an instrument sample.
+constexpr int steady_f0 = 110;
+
+// Room for the phonemes of the longest text: a syllable of up to three kana
+// gives at most 7 characters ("d_z\'a"), one kana at least 2 bytes.
+constexpr size_t phoneme_room = synth_max_text_bytes * 4 + 8;
+
+enum engine_state { engine_new, engine_ready, engine_failed };
+engine_state state = engine_new;
+
+// Samples of the call in progress, grown by the callback.
+struct capture {
+    int16_t* samples;
+    size_t count;
+    size_t capacity;
+    bool out_of_memory;
+};
+capture current;
+
+// Phoneme names eSpeak reported for the last call, space-separated.
+char reported[phoneme_room];
+size_t reported_len;
+
+void note_phonemes(const espeak_EVENT* ev)
+{
+    for (; ev != nullptr && ev->type != espeakEVENT_LIST_TERMINATED; ++ev) {
+        if (ev->type != espeakEVENT_PHONEME)
+            continue;
+        const size_t n = strnlen(ev->id.string, sizeof ev->id.string);
+        if (reported_len + n + 2 > sizeof reported)
+            return;
+        if (reported_len > 0)
+            reported[reported_len++] = ' ';
+        memcpy(reported + reported_len, ev->id.string, n);
+        reported_len += n;
+        reported[reported_len] = 0;
+    }
+}
+
+int on_samples(short* wav, int count, espeak_EVENT* events)
+{
+    note_phonemes(events);
+    if (wav == nullptr || count <= 0 || current.out_of_memory)
+        return 0;
+    const size_t need = current.count + static_cast<size_t>(count);
+    if (need > current.capacity) {
+        size_t grown = current.capacity ? current.capacity * 2 : 16384;
+        while (grown < need)
+            grown *= 2;
+        void* p = realloc(current.samples, grown * sizeof(int16_t));
+        if (p == nullptr) {
+            current.out_of_memory = true;
+            return 1;  // stop synthesis
+        }
+        current.samples = static_cast<int16_t*>(p);
+        current.capacity = grown;
+    }
+    memcpy(current.samples + current.count, wav, static_cast<size_t>(count) * sizeof(int16_t));
+    current.count = need;
+    return 0;
+}
+
+void stop_engine()
+{
+    espeak_Terminate();
+}
+
+// eSpeak 1.51 lower-cases a voice file's path and cuts it at 59 bytes, so
+// the voice goes into an anonymous file that /proc names briefly.
+int load_voice()
+{
+    int fd = memfd_create("morivox-voice", MFD_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const ssize_t n = write(fd, voice_text, sizeof voice_text - 1);
+    char path[64];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    const int ok = n == static_cast<ssize_t>(sizeof voice_text - 1) &&
+                   espeak_ng_SetVoiceByFile(path) == ENS_OK;
+    close(fd);
+    return ok ? 0 : -1;
+}
+
+// Starts the engine once. eSpeak must not be initialised a second time
+// (terminating then hangs), so a failure is final for the process.
+int start_engine()
+{
+    if (state != engine_new)
+        return state == engine_ready ? 0 : -1;
+    state = engine_failed;
+
+    // Without DONT_EXIT eSpeak calls exit(1) when its data is missing.
+    const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
+                                       espeakINITIALIZE_DONT_EXIT | espeakINITIALIZE_PHONEME_EVENTS);
+    if (rate <= 0)
+        return -1;
+    atexit(stop_engine);
+    if (rate != synth_sampling_rate || load_voice() != 0)
+        return -1;
+    espeak_ng_SetConstF0(steady_f0);
+    espeak_SetSynthCallback(on_samples);
+    state = engine_ready;
+    return 0;
+}
+
+} // namespace
+
+int synth_words_per_minute(int speed)
+{
+    return speed * 7 / 4;
+}
+
+const char* synth_reported_phonemes()
+{
+    return reported;
+}
+
+unsigned char* AquesTalk_Synthe(const char* text, int speed, int* size)
+{
+    int unused;
+    if (size == nullptr)
+        size = &unused;
+
+    if (text == nullptr || text[0] == 0) {
+        *size = synth_error_empty_text;
+        return nullptr;
+    }
+    if (strnlen(text, synth_max_text_bytes + 1) > synth_max_text_bytes) {
+        *size = synth_error_text_too_long;
+        return nullptr;
+    }
+    static char phonemes[phoneme_room + 4];
+    memcpy(phonemes, "[[", 2);
+    const int len = kana_to_phonemes(text, phonemes + 2, phoneme_room);
+    if (len <= 0) {
+        *size = synth_error_bad_text;
+        return nullptr;
+    }
+    memcpy(phonemes + 2 + len, "]]", 3);
+    if (speed < synth_min_speed || speed > synth_max_speed) {
+        *size = synth_error_bad_speed;
+        return nullptr;
+    }
+    if (start_engine() != 0) {
+        *size = synth_error_no_engine;
+        return nullptr;
+    }
+
+    current.count = 0;
+    current.out_of_memory = false;
+    reported_len = 0;
+    reported[0] = 0;
+    espeak_SetParameter(espeakRATE, synth_words_per_minute(speed), 0);
+    const espeak_ERROR err = espeak_Synth(phonemes, static_cast<size_t>(len) + 5, 0, POS_CHARACTER, 0,
+                                          espeakCHARS_UTF8 | espeakPHONEMES, nullptr, nullptr);
+    if (err == EE_OK)
+        espeak_Synchronize();
+    if (current.out_of_memory) {
+        *size = synth_error_no_memory;
+        return nullptr;
+    }
+    if (err != EE_OK || current.count == 0) {
+        *size = synth_error_engine;
+        return nullptr;
+    }
+
+    const size_t data_bytes = current.count * sizeof(int16_t);
+    auto* image = static_cast<unsigned char*>(malloc(wav_header_size + data_bytes));
+    if (image == nullptr) {
+        *size = synth_error_no_memory;
+        return nullptr;
+    }
+    wav_build_header(image, static_cast<uint32_t>(data_bytes), 16, 1, synth_sampling_rate);
+    // The samples are host order; this layer builds only for little-endian hosts.
+    memcpy(image + wav_header_size, current.samples, data_bytes);
+    *size = static_cast<int>(wav_header_size + data_bytes);
+    return image;
+}
+
+void AquesTalk_FreeWave(unsigned char* image)
+{
+    free(image);
+}

@@ -1,0 +1,208 @@
+#include "support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string slurp_fd(int fd)
+{
+    std::string s;
+    lseek(fd, 0, SEEK_SET);
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        s.append(buf, static_cast<size_t>(n));
+    return s;
+}
+
+int temp_fd()
+{
+    char name[] = "/tmp/morivox-test-out-XXXXXX";
+    int fd = mkstemp(name);
+    unlink(name);
+    return fd;
+}
+
+uint32_t u32(const uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint16_t u16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+} // namespace
+
+run_result run_program(const std::string& dir, const std::string& program,
+                       const std::vector<std::string>& args, const std::vector<std::string>& env,
+                       const std::function<void()>& in_child)
+{
+    const int out_fd = temp_fd();
+    const int err_fd = temp_fd();
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_fd, STDOUT_FILENO);
+        dup2(err_fd, STDERR_FILENO);
+        int null_in = open("/dev/null", O_RDONLY);
+        dup2(null_in, STDIN_FILENO);
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        for (const std::string& e : env)
+            putenv(strdup(e.c_str()));
+        if (in_child)
+            in_child();
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    run_result r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    r.out = slurp_fd(out_fd);
+    r.err = slurp_fd(err_fd);
+    close(out_fd);
+    close(err_fd);
+    return r;
+}
+
+std::string make_temp_dir()
+{
+    char name[] = "/tmp/morivox-test-XXXXXX";
+    if (mkdtemp(name) == nullptr)
+        abort();
+    return name;
+}
+
+void remove_tree(const std::string& path)
+{
+    nftw(
+        path.c_str(),
+        [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+std::vector<uint8_t> read_file(const std::string& path)
+{
+    std::vector<uint8_t> bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return bytes;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.insert(bytes.end(), buf, buf + n);
+    fclose(f);
+    return bytes;
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f)
+        abort();
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+bool file_exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> list_dir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return names;
+    while (dirent* e = readdir(d)) {
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+wav_file parse_wav(const std::vector<uint8_t>& b)
+{
+    wav_file w{};
+    if (b.size() < 44)
+        return w;
+    const uint8_t* p = b.data();
+    w.riff_size = u32(p + 4);
+    w.fmt_size = u32(p + 16);
+    w.format = u16(p + 20);
+    w.channels = u16(p + 22);
+    w.rate = u32(p + 24);
+    w.bytes_per_second = u32(p + 28);
+    w.block_align = u16(p + 32);
+    w.bits = u16(p + 34);
+    w.data_size = u32(p + 40);
+    w.valid = memcmp(p, "RIFF", 4) == 0 && memcmp(p + 8, "WAVE", 4) == 0 &&
+              memcmp(p + 12, "fmt ", 4) == 0 && memcmp(p + 36, "data", 4) == 0 &&
+              w.riff_size == w.data_size + 36 && b.size() == 44 + static_cast<size_t>(w.data_size);
+    if (w.valid) {
+        for (size_t i = 44; i + 1 < b.size(); i += 2)
+            w.samples.push_back(static_cast<int16_t>(u16(p + i)));
+    }
+    return w;
+}
+
+std::vector<std::string> split_lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> expected_file_names()
+{
+    // Written out in UTF-8 on purpose: an independent copy of the table.
+    static const char* const names[] = {
+        "あ", "い", "いぇ", "う", "うぃ", "うぇ", "うぉ", "え", "お", "か",
+        "が", "カ゜", "き", "ぎ", "キ゜", "きぇ", "ぎぇ", "キ゜ェ", "きゃ", "ぎゃ",
+        "キ゜ャ", "きゅ", "ぎゅ", "キ゜ュ", "きょ", "ぎょ", "キ゜ョ", "く", "ぐ", "ク゜",
+        "け", "げ", "ケ゜", "こ", "ご", "コ゜", "さ", "ざ", "し", "じ",
+        "じぇ", "じゃ", "じゅ", "じょ", "しぇ", "しゃ", "しゅ", "しょ", "す", "ず",
+        "すぃ", "ずぃ", "せ", "ぜ", "そ", "ぞ", "た", "だ", "ち", "ちぇ",
+        "ちゃ", "ちゅ", "ちょ", "つ", "つぁ", "つぃ", "つぇ", "つぉ", "て", "で",
+        "てぃ", "でぃ", "てゅ", "でゅ", "と", "ど", "とぅ", "どぅ", "な", "に",
+        "にぇ", "にゃ", "にゅ", "にょ", "ぬ", "ね", "の", "は", "ば", "ぱ",
+        "ひ", "び", "ぴ", "ひぇ", "びぇ", "ぴぇ", "ひゃ", "びゃ", "ぴゃ", "ひゅ",
+        "びゅ", "ぴゅ", "ひょ", "びょ", "ぴょ", "ふ", "ぶ", "ぷ", "ふぁ", "ふぃ",
+        "ふぇ", "ふぉ", "へ", "べ", "ぺ", "ほ", "ぼ", "ぽ", "ま", "み",
+        "みぇ", "みゃ", "みゅ", "みょ", "む", "め", "も", "や", "ゆ", "よ",
+        "ら", "り", "りぇ", "りゃ", "りゅ", "りょ", "る", "れ", "ろ", "わ",
+        "を", "ん",
+    };
+    std::vector<std::string> v;
+    for (const char* n : names)
+        v.push_back(std::string(n) + ".wav");
+    return v;
+}

@@ -1,0 +1,46 @@
+// Helpers shared by the tests: temporary folders, running a program, reading files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct run_result {
+    int status;        // exit status, or 128 + signal when killed
+    std::string out;   // standard output
+    std::string err;   // standard error
+};
+
+// Runs `program` with `args` in `dir`, with `env` ("NAME=value") added to
+// the environment; `in_child` runs in the child just before exec.
+run_result run_program(const std::string& dir, const std::string& program,
+                       const std::vector<std::string>& args,
+                       const std::vector<std::string>& env = {},
+                       const std::function<void()>& in_child = {});
+
+// A new empty folder under the system's temporary folder; removed by remove_tree.
+std::string make_temp_dir();
+void remove_tree(const std::string& path);
+
+std::vector<uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+bool file_exists(const std::string& path);
+
+// Names of the entries of a folder, sorted.
+std::vector<std::string> list_dir(const std::string& dir);
+
+// The fields of a canonical 44-byte WAV header and its samples.
+struct wav_file {
+    bool valid;  // RIFF/WAVE/fmt /data tags in place and sizes consistent
+    uint32_t riff_size, fmt_size, rate, bytes_per_second, data_size;
+    uint16_t format, channels, block_align, bits;
+    std::vector<int16_t> samples;
+};
+wav_file parse_wav(const std::vector<uint8_t>& bytes);
+
+// Splits text into lines (without the line feeds).
+std::vector<std::string> split_lines(const std::string& text);
+
+// The 142 file names, in table order, as UTF-8.
+std::vector<std::string> expected_file_names();
