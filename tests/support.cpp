@@ -7,30 +7,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-std::string slurp_fd(int fd)
-{
-    std::string s;
-    lseek(fd, 0, SEEK_SET);
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        s.append(buf, static_cast<size_t>(n));
-    return s;
-}
-
-int temp_fd()
-{
-    char name[] = "/tmp/morivox-test-out-XXXXXX";
-    int fd = mkstemp(name);
-    unlink(name);
-    return fd;
-}
 
 uint32_t u32(const uint8_t* p)
 {
@@ -48,13 +30,20 @@ run_result run_program(const std::string& dir, const std::string& program,
                        const std::vector<std::string>& args, const std::vector<std::string>& env,
                        const std::function<void()>& in_child)
 {
-    const int out_fd = temp_fd();
-    const int err_fd = temp_fd();
+    // Pipes, not files: a file size limit set in the child must not cut
+    // what it prints.
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+        abort();
     fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(out_fd, STDOUT_FILENO);
-        dup2(err_fd, STDERR_FILENO);
+        dup2(out_pipe[1], STDOUT_FILENO);
+        dup2(err_pipe[1], STDERR_FILENO);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        close(out_pipe[1]);
+        close(err_pipe[1]);
         int null_in = open("/dev/null", O_RDONLY);
         dup2(null_in, STDIN_FILENO);
         if (chdir(dir.c_str()) != 0)
@@ -71,14 +60,32 @@ run_result run_program(const std::string& dir, const std::string& program,
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    run_result r;
+    struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&r.out, &r.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buf[65536];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
-    run_result r;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    r.out = slurp_fd(out_fd);
-    r.err = slurp_fd(err_fd);
-    close(out_fd);
-    close(err_fd);
     return r;
 }
 

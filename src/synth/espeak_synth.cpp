@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -28,9 +29,13 @@ constexpr char voice_text[] =
 // A steady pitch in Hz (A2), so that every file can serve as an instrument sample.
 constexpr int steady_f0 = 110;
 
-// Room for the phonemes of the longest text: a syllable of up to three kana
-// gives at most 7 characters ("d_z\'a"), one kana at least 2 bytes.
-constexpr size_t phoneme_room = synth_max_text_bytes * 4 + 8;
+// Room for the phonemes of the longest text: every kana of two bytes gives at
+// most 5 characters ("t_s\'a" is 6 for the 4 bytes of two kana; "N_j'e" 5 for 6).
+constexpr size_t phoneme_room = synth_max_text_bytes * 3 + 8;
+
+// Where the rate moves to eSpeak's compressed scale (see synth_words_per_minute).
+constexpr int compressed_from_speed = 172;
+constexpr int compressed_from_wpm = 450;
 
 enum engine_state { engine_new, engine_ready, engine_failed };
 engine_state state = engine_new;
@@ -45,7 +50,7 @@ struct capture {
 capture current;
 
 // Phoneme names eSpeak reported for the last call, space-separated.
-char reported[phoneme_room];
+char reported[4096];
 size_t reported_len;
 
 void note_phonemes(const espeak_EVENT* ev)
@@ -116,9 +121,21 @@ int start_engine()
         return state == engine_ready ? 0 : -1;
     state = engine_failed;
 
-    // Without DONT_EXIT eSpeak calls exit(1) when its data is missing.
+    // Without DONT_EXIT eSpeak calls exit(1) when its data is missing, and
+    // it reports that on standard error: keep the console the driver's.
+    fflush(stderr);
+    const int saved_stderr = dup(STDERR_FILENO);
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_stderr >= 0 && null_fd >= 0)
+        dup2(null_fd, STDERR_FILENO);
     const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
                                        espeakINITIALIZE_DONT_EXIT | espeakINITIALIZE_PHONEME_EVENTS);
+    if (saved_stderr >= 0 && null_fd >= 0)
+        dup2(saved_stderr, STDERR_FILENO);
+    if (null_fd >= 0)
+        close(null_fd);
+    if (saved_stderr >= 0)
+        close(saved_stderr);
     if (rate <= 0)
         return -1;
     atexit(stop_engine);
@@ -134,7 +151,14 @@ int start_engine()
 
 int synth_words_per_minute(int speed)
 {
-    return speed * 7 / 4;
+    // eSpeak times syllables naturally at 1.75 words per minute per speed
+    // unit, but from 300 wpm its syllables stop getting shorter, and from
+    // 450 wpm it compresses time on a scale of its own, on which 450 is
+    // already shorter than 299. So: the natural scale up to 299 wpm, then
+    // one wpm per speed unit on the compressed scale.
+    if (speed < compressed_from_speed)
+        return speed * 7 / 4;
+    return compressed_from_wpm + (speed - compressed_from_speed);
 }
 
 const char* synth_reported_phonemes()

@@ -11,8 +11,10 @@
 inline constexpr int synth_min_speed = 50;
 inline constexpr int synth_max_speed = 300;
 
-// Longest text accepted, in bytes (without the terminating NUL).
-inline constexpr int synth_max_text_bytes = 4096;
+// Longest text accepted, in bytes (without the terminating NUL): 64 kana.
+// eSpeak's clause buffers overflow (and crash it) somewhere past 100
+// syllables given as one phoneme word.
+inline constexpr int synth_max_text_bytes = 128;
 
 // Sampling rate of every image, in samples per second.
 inline constexpr int synth_sampling_rate = 22050;

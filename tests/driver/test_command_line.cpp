@@ -1,0 +1,79 @@
+#include "driver/driver.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <climits>
+#include <vector>
+
+namespace {
+
+struct args_case {
+    const char* why;
+    std::vector<const char*> args;
+    int speed, rate, smoothing;
+};
+
+void PrintTo(const args_case& c, std::ostream* os)
+{
+    *os << c.why;
+}
+
+
+class CommandLine : public ::testing::TestWithParam<args_case> {};
+
+TEST_P(CommandLine, GivesTheSettings)
+{
+    const args_case& c = GetParam();
+    std::vector<const char*> argv = {"morivox"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    run_settings s = default_settings;
+    parse_command_line(static_cast<int>(argv.size()), argv.data(), &s);
+    EXPECT_EQ(s.speed, c.speed) << c.why;
+    EXPECT_EQ(s.output_rate, c.rate) << c.why;
+    EXPECT_EQ(s.smoothing, c.smoothing) << c.why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLine,
+    ::testing::Values(
+        args_case{"no arguments", {}, 70, 44100, 0},
+        args_case{"all three", {"-speed", "100", "-rate", "441", "-sinc"}, 100, 441, 1},
+        args_case{"-speed last is ignored", {"-speed"}, 70, 44100, 0},
+        args_case{"-rate last is ignored", {"-sinc", "-rate"}, 70, 44100, 1},
+        args_case{"word after -speed", {"-speed", "fast"}, 70, 44100, 0},
+        args_case{"-sinc taken as the value of -speed", {"-speed", "-sinc"}, 70, 44100, 0},
+        args_case{"consumed value is not an option", {"-rate", "-speed", "90"}, 70, 44100, 0},
+        args_case{"trailing letters", {"-rate", "48000Hz"}, 70, 48000, 0},
+        args_case{"leading white space", {"-speed", " \t\n\v\f\r120"}, 120, 44100, 0},
+        args_case{"plus sign", {"-speed", "+80"}, 80, 44100, 0},
+        args_case{"minus sign", {"-rate", "-5"}, 70, -5, 0},
+        args_case{"two signs", {"-speed", "+-5"}, 70, 44100, 0},
+        args_case{"sign alone", {"-speed", "-"}, 70, 44100, 0},
+        args_case{"space after sign", {"-speed", "- 5"}, 70, 44100, 0},
+        args_case{"empty value", {"-rate", ""}, 70, 44100, 0},
+        args_case{"capitals ignored", {"-SINC"}, 70, 44100, 0},
+        args_case{"two dashes ignored", {"--sinc"}, 70, 44100, 0},
+        args_case{"prefix is not an option", {"-sincx", "-speedy", "5"}, 70, 44100, 0},
+        args_case{"second -rate wins", {"-rate", "8000", "-rate", "16000"}, 70, 16000, 0},
+        args_case{"second -rate without digits", {"-rate", "8000", "-rate", "x"}, 70, 8000, 0},
+        args_case{"unknown arguments ignored", {"hello", "-v", "-speed", "60"}, 60, 44100, 0},
+        args_case{"saturates above", {"-rate", "99999999999"}, 70, INT_MAX, 0},
+        args_case{"saturates below", {"-speed", "-99999999999999999999999"}, INT_MIN, 44100, 0},
+        args_case{"32-bit limits exact", {"-speed", "-2147483648", "-rate", "2147483647"}, INT_MIN, INT_MAX, 0},
+        args_case{"leading zeros", {"-speed", "000000000000000000000100"}, 100, 44100, 0},
+        args_case{"hex is decimal 0", {"-rate", "0x10"}, 70, 0, 0}));
+
+TEST(ParseDecimal, LeavesTheValueWithoutDigits)
+{
+    int v = 123;
+    EXPECT_EQ(parse_decimal("", &v), 0);
+    EXPECT_EQ(parse_decimal("   ", &v), 0);
+    EXPECT_EQ(parse_decimal("abc", &v), 0);
+    EXPECT_EQ(v, 123);
+    EXPECT_EQ(parse_decimal("-0", &v), 1);
+    EXPECT_EQ(v, 0);
+}
+
+} // namespace

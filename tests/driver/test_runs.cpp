@@ -1,0 +1,201 @@
+// Whole runs of the driver with the scripted synthesizer (morivox_fake).
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string fake = MORIVOX_FAKE_BIN;
+
+class FakeRun : public ::testing::Test {
+protected:
+    void SetUp() override { dir = make_temp_dir(); }
+    void TearDown() override { remove_tree(dir); }
+    std::string dir;
+};
+
+std::vector<std::string> banner(int speed, int rate, bool on)
+{
+    return {"Morivox Ver1.00", "Speed: " + std::to_string(speed),
+            "SamplingRate: " + std::to_string(rate), std::string("Sinc Filter: ") + (on ? "On" : "Off")};
+}
+
+std::vector<std::string> progress(size_t count)
+{
+    std::vector<std::string> lines;
+    const std::vector<std::string> names = expected_file_names();
+    for (size_t i = 0; i < count; ++i)
+        lines.push_back("generating...'" + names[i] + "'");
+    return lines;
+}
+
+std::vector<std::string> first_names(size_t count)
+{
+    std::vector<std::string> names = expected_file_names();
+    names.resize(count);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(FakeRun, DefaultRunMakesAllFiles)
+{
+    const run_result r = run_program(dir, fake, {});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::vector<std::string> expected = banner(70, 44100, false);
+    for (const std::string& l : progress(142))
+        expected.push_back(l);
+    expected.push_back("done.");
+    EXPECT_EQ(split_lines(r.out), expected);
+    EXPECT_EQ(r.out.back(), '\n');
+    ASSERT_EQ(list_dir(dir), first_names(142));
+    for (const std::string& name : expected_file_names()) {
+        const wav_file w = parse_wav(read_file(dir + "/" + name));
+        ASSERT_TRUE(w.valid) << name;
+        EXPECT_EQ(w.rate, 44100u) << name;
+        EXPECT_EQ(w.channels, 1) << name;
+        EXPECT_EQ(w.bits, 16) << name;
+        EXPECT_EQ(w.samples.size(), 2000u) << name << ": 1000 samples at 22050 Hz";
+    }
+}
+
+TEST_F(FakeRun, SettingsReachEveryFileAndTheNasalKeepsSpeed50)
+{
+    const std::string log = dir + "/calls.log";
+    const run_result r =
+        run_program(dir, fake, {"-speed", "100", "-rate", "441", "-sinc"}, {"MORIVOX_FAKE_LOG=" + log});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = split_lines(r.out);
+    ASSERT_GE(out.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(out.begin(), out.begin() + 4), banner(100, 441, true));
+    EXPECT_EQ(out.back(), "done.");
+
+    const std::vector<uint8_t> log_bytes = read_file(log);
+    const std::vector<std::string> calls = split_lines(std::string(log_bytes.begin(), log_bytes.end()));
+    ASSERT_EQ(calls.size(), 142u);
+    for (size_t i = 0; i + 1 < calls.size(); ++i)
+        EXPECT_EQ(calls[i].substr(0, 4), "100 ") << "call " << i + 1;
+    EXPECT_EQ(calls.back(), "50 82 F1");
+    EXPECT_EQ(calls[11], "100 83 4A 81 4B") << "the synthesizer gets the Shift-JIS bytes";
+
+    for (const std::string& name : expected_file_names()) {
+        const wav_file w = parse_wav(read_file(dir + "/" + name));
+        ASSERT_TRUE(w.valid) << name;
+        EXPECT_EQ(w.rate, 441u) << name;
+        EXPECT_EQ(w.bytes_per_second, 882u) << name;
+        EXPECT_EQ(w.samples.size(), 20u) << name;
+    }
+}
+
+TEST_F(FakeRun, SynthesizerFailureStopsAtOnce)
+{
+    for (int k : {1, 2, 71, 142}) {
+        const std::string sub = make_temp_dir();
+        const run_result r = run_program(sub, fake, {}, {"MORIVOX_FAKE_FAIL_AT=" + std::to_string(k),
+                                                         "MORIVOX_FAKE_ERR=" + std::to_string(100 + k)});
+        EXPECT_EQ(r.status, 255) << "entry " << k;
+        EXPECT_EQ(r.err, "ERR:" + std::to_string(100 + k) + "\n") << "entry " << k;
+        std::vector<std::string> expected = banner(70, 44100, false);
+        for (const std::string& l : progress(static_cast<size_t>(k - 1)))
+            expected.push_back(l);
+        EXPECT_EQ(split_lines(r.out), expected) << "entry " << k << ": no done.";
+        EXPECT_EQ(list_dir(sub), first_names(static_cast<size_t>(k - 1))) << "entry " << k;
+        remove_tree(sub);
+    }
+}
+
+TEST_F(FakeRun, OutputRateOutOfRangeIsRefusedBeforeAnything)
+{
+    struct row {
+        const char* arg;
+        const char* shown;
+    } rows[] = {{"0", "0"},
+                {"-1", "-1"},
+                {"768001", "768001"},
+                {"2147483647", "2147483647"},
+                {"99999999999", "2147483647"},
+                {"-99999999999", "-2147483648"}};
+    for (const row& c : rows) {
+        const std::string log = dir + "/calls.log";
+        const run_result r = run_program(dir, fake, {"-rate", c.arg}, {"MORIVOX_FAKE_LOG=" + log});
+        EXPECT_EQ(r.status, 255) << c.arg;
+        EXPECT_EQ(r.out, "") << c.arg;
+        EXPECT_EQ(r.err, std::string("SamplingRate: ") + c.shown + " is out of range (1 to 768000)\n") << c.arg;
+        EXPECT_TRUE(list_dir(dir).empty()) << c.arg << ": no file, no synthesis";
+    }
+}
+
+TEST_F(FakeRun, RateLimitsThemselvesAreAccepted)
+{
+    for (const char* rate : {"1", "768000"}) {
+        const std::string sub = make_temp_dir();
+        const run_result r = run_program(sub, fake, {"-rate", rate});
+        EXPECT_EQ(r.status, 0) << rate << ": " << r.err;
+        const wav_file w = parse_wav(read_file(sub + "/" + expected_file_names()[0]));
+        EXPECT_TRUE(w.valid) << rate;
+        EXPECT_EQ(w.rate, static_cast<uint32_t>(atoi(rate)));
+        remove_tree(sub);
+    }
+}
+
+TEST_F(FakeRun, BlockedFilesAreReportedAndTheRestWritten)
+{
+    const std::vector<std::string> names = expected_file_names();
+    ASSERT_EQ(mkdir((dir + "/" + names[9]).c_str(), 0755), 0);  // か.wav taken by a folder
+    const std::vector<uint8_t> kept(50, 7);
+    write_file(dir + "/" + names[141], kept);                     // ん.wav read-only
+    ASSERT_EQ(chmod((dir + "/" + names[141]).c_str(), 0444), 0);
+
+    const run_result r = run_program(dir, fake, {});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "cannot write '" + names[9] + "': Is a directory\n" + "cannot write '" + names[141] +
+                         "': Permission denied\n");
+    EXPECT_EQ(split_lines(r.out).back(), "done.");
+    EXPECT_EQ(split_lines(r.out).size(), 4u + 142u + 1u) << "a progress line for every entry";
+    EXPECT_EQ(read_file(dir + "/" + names[141]), kept);
+    EXPECT_EQ(list_dir(dir), first_names(142)) << "the other files written, no temporary file";
+}
+
+TEST_F(FakeRun, FullStandardOutputIsAFailure)
+{
+    const run_result r = run_program(dir, fake, {}, {}, [] {
+        const int fd = open("/dev/full", O_WRONLY);
+        dup2(fd, STDOUT_FILENO);
+    });
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
+}
+
+TEST_F(FakeRun, ClosedStandardOutputIsAFailureAndNoFileIsHurt)
+{
+    const run_result r = run_program(dir, fake, {}, {}, [] { close(STDOUT_FILENO); });
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
+    for (const std::string& name : expected_file_names())
+        ASSERT_TRUE(parse_wav(read_file(dir + "/" + name)).valid) << name << " must hold no console text";
+}
+
+TEST_F(FakeRun, FileSizeLimitFailsWritesWithoutKillingTheRun)
+{
+    // Every file is 44 + 4000 bytes; a 1000-byte limit fails every write.
+    const std::vector<std::string> names = expected_file_names();
+    const std::vector<uint8_t> old(60, 9);
+    write_file(dir + "/" + names[0], old);
+    const run_result r = run_program(dir, fake, {}, {}, [] {
+        struct rlimit lim = {1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &lim);
+    });
+    EXPECT_EQ(r.status, 255) << "not killed by SIGXFSZ";
+    EXPECT_NE(r.err.find("cannot write '" + names[0] + "': File too large"), std::string::npos) << r.err;
+    EXPECT_EQ(split_lines(r.out).back(), "done.");
+    EXPECT_EQ(read_file(dir + "/" + names[0]), old) << "the earlier file is intact";
+    EXPECT_EQ(list_dir(dir), std::vector<std::string>{names[0]}) << "no temporary file left";
+}
+
+} // namespace
