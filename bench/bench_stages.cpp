@@ -1,0 +1,144 @@
+// Cost of each stage of a run, per syllable and for the whole table.
+// Counters: "s_per_sample" is per output sample at 44100 Hz.
+
+#include "bench_common.h"
+#include "resample/resample.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr int rate = 44100;
+
+// Output samples per second, and seconds per output sample (printed with an
+// SI prefix: "14n" is 14 ns).
+void report(benchmark::State& state, int64_t output_samples)
+{
+    state.SetItemsProcessed(state.iterations() * output_samples);
+    state.counters["s_per_sample"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * output_samples),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+int64_t output_samples(const syllable_image& im)
+{
+    return static_cast<int64_t>(im.samples) * rate / synth_sampling_rate;
+}
+
+void synth_one(benchmark::State& state)
+{
+    for (auto _ : state) {
+        int size = 0;
+        unsigned char* p = AquesTalk_Synthe(syllable_table[9], 70, &size);
+        benchmark::DoNotOptimize(p);
+        AquesTalk_FreeWave(p);
+    }
+}
+
+void synth_table(benchmark::State& state)
+{
+    for (auto _ : state) {
+        for (int i = 0; i < syllable_count; ++i) {
+            int size = 0;
+            unsigned char* p = AquesTalk_Synthe(syllable_table[i], i == 141 ? 50 : 70, &size);
+            benchmark::DoNotOptimize(p);
+            AquesTalk_FreeWave(p);
+        }
+    }
+}
+
+void spline(benchmark::State& state, const std::vector<const syllable_image*>& set)
+{
+    int64_t samples = 0;
+    for (const syllable_image* im : set)
+        samples += output_samples(*im);
+    for (auto _ : state) {
+        for (const syllable_image* im : set) {
+            int size = 0;
+            int16_t* out = resample_wave(im->bytes.data(), rate, &size, 0);
+            benchmark::DoNotOptimize(out);
+            free(out);
+        }
+    }
+    report(state, samples);
+}
+
+void filter(benchmark::State& state, const std::vector<const syllable_image*>& set)
+{
+    std::vector<std::vector<int16_t>> inputs;
+    int64_t samples = 0;
+    for (const syllable_image* im : set) {
+        int size = 0;
+        int16_t* out = resample_wave(im->bytes.data(), rate, &size, 0);
+        inputs.emplace_back(out, out + size / 2);
+        samples += size / 2;
+        free(out);
+    }
+    for (auto _ : state) {
+        for (const std::vector<int16_t>& in : inputs) {
+            // The filter takes ownership of its input; the copy is part of neither stage.
+            state.PauseTiming();
+            int16_t* copy = static_cast<int16_t*>(malloc(in.size() * 2 + 2));
+            memcpy(copy, in.data(), in.size() * 2);
+            state.ResumeTiming();
+            int16_t* out = apply_sinc_filter(copy, static_cast<int>(in.size()), synth_sampling_rate, rate);
+            benchmark::DoNotOptimize(out);
+            free(out);
+        }
+    }
+    report(state, samples);
+}
+
+void write(benchmark::State& state, const std::vector<const syllable_image*>& set)
+{
+    char dir[] = "/tmp/morivox-bench-XXXXXX";
+    if (!mkdtemp(dir))
+        abort();
+    std::vector<std::vector<int16_t>> buffers;
+    int64_t samples = 0;
+    for (const syllable_image* im : set) {
+        int size = 0;
+        int16_t* out = resample_wave(im->bytes.data(), rate, &size, 0);
+        buffers.emplace_back(out, out + size / 2);
+        samples += size / 2;
+        free(out);
+    }
+    const std::string name = std::string(dir) + "/b.wav";
+    for (auto _ : state) {
+        for (const std::vector<int16_t>& b : buffers)
+            write_wav_file(name.c_str(), b.data(), static_cast<int>(b.size() * 2), 16, 1, rate);
+    }
+    unlink(name.c_str());
+    rmdir(dir);
+    report(state, samples);
+}
+
+std::vector<const syllable_image*> one()
+{
+    return {&typical_image()};
+}
+
+std::vector<const syllable_image*> all()
+{
+    std::vector<const syllable_image*> v;
+    for (const syllable_image& im : table_images())
+        v.push_back(&im);
+    return v;
+}
+
+} // namespace
+
+BENCHMARK(synth_one)->Unit(benchmark::kMicrosecond);
+BENCHMARK(synth_table)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(spline, one, one())->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(spline, table, all())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(filter, one, one())->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(filter, table, all())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(write, one, one())->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(write, table, all())->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
