@@ -1,8 +1,12 @@
 #include "resample/resample.h"
 
+#include "resample/isa.h"
+
 #include "wav/wav.h"
 
+#include <bit>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 
 namespace {
@@ -13,63 +17,135 @@ constexpr double one_third = 0.3333333333333333;
 // Lowest value the spline stage keeps; the filter stops one unit higher.
 constexpr double spline_lowest = -32768.0;
 
-double* alloc_doubles(int64_t n)
-{
-    return static_cast<double*>(malloc(static_cast<size_t>(n) * sizeof(double)));
-}
-
 int16_t* alloc_samples(int64_t n)
 {
     // One spare sample so that an empty result is still a valid pointer.
     return static_cast<int16_t*>(malloc(static_cast<size_t>(n + 1) * sizeof(int16_t)));
 }
 
-int16_t read_sample(const uint8_t* p)
+static_assert(std::endian::native == std::endian::little, "samples are read in host order");
+
+// out[i] for i = 0..r-1: the curve at x = i * src / dst, times the gain,
+// clamped and truncated. Positions at or past N (none, since r is rounded
+// down) give 0. The same operations in the same order on every
+// instruction set.
+inline __attribute__((always_inline)) void evaluate_spline_body(const double* y, const double* b,
+                                                                const double* c, const double* d, int n,
+                                                                uint32_t source_rate, int output_rate,
+                                                                int16_t* out, int r)
 {
-    return static_cast<int16_t>(wav_read_u16(p));
+    const double src = static_cast<double>(source_rate);
+    const double dst = static_cast<double>(output_rate);
+    for (int i = 0; i < r; ++i) {
+        const double x = static_cast<double>(i) * src / dst;
+        const int idx = static_cast<int>(x);
+        const double t = x - static_cast<double>(idx);
+        const int k = idx < n ? idx : 0;
+        double v = ((d[k] * t + c[k]) * t + b[k]) * t + y[k];
+        v = idx < n ? v : 0.0;
+        v = v * resample_output_gain;
+        // The clamp of clamp_to_int16, written so that it vectorizes.
+        v = v > 32767.0 ? 32767.0 : v;
+        v = v < spline_lowest ? spline_lowest : v;
+        out[i] = static_cast<int16_t>(v);
+    }
+}
+
+__attribute__((target("avx512f"))) void evaluate_spline_avx512(const double* y, const double* b,
+                                                              const double* c, const double* d, int n,
+                                                              uint32_t source_rate, int output_rate,
+                                                              int16_t* out, int r)
+{
+    evaluate_spline_body(y, b, c, d, n, source_rate, output_rate, out, r);
+}
+
+__attribute__((target("avx2"))) void evaluate_spline_avx2(const double* y, const double* b,
+                                                         const double* c, const double* d, int n,
+                                                         uint32_t source_rate, int output_rate,
+                                                         int16_t* out, int r)
+{
+    evaluate_spline_body(y, b, c, d, n, source_rate, output_rate, out, r);
+}
+
+void evaluate_spline(const double* y, const double* b, const double* c, const double* d, int n,
+                     uint32_t source_rate, int output_rate, int16_t* out, int r)
+{
+    switch (isa_current()) {
+    case isa_avx512:
+        evaluate_spline_avx512(y, b, c, d, n, source_rate, output_rate, out, r);
+        break;
+    case isa_avx2:
+        evaluate_spline_avx2(y, b, c, d, n, source_rate, output_rate, out, r);
+        break;
+    case isa_baseline:
+        evaluate_spline_body(y, b, c, d, n, source_rate, output_rate, out, r);
+        break;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The pivots of the tridiagonal system depend on the knot count only:
+// l[j] = 4 - mu[j-1], mu[j] = 1 / l[j], from mu[0] = 0. In double precision
+// the sequence reaches a fixed point after a few steps, so it is computed
+// once, up to the first repeat, and the last value stands for all later j.
+// These are the very values each call would compute.
+struct spline_pivots {
+    static constexpr int capacity = 64;
+    double l[capacity];
+    double mu[capacity];
+    int count;  // entries until the fixed point, inclusive
+};
+
+spline_pivots make_pivots()
+{
+    spline_pivots p{};
+    p.l[0] = 1;
+    p.mu[0] = 0;
+    int j = 1;
+    for (; j < spline_pivots::capacity; ++j) {
+        p.l[j] = 4 - p.mu[j - 1];
+        p.mu[j] = 1 / p.l[j];
+        if (j > 1 && p.mu[j] == p.mu[j - 1] && p.l[j] == p.l[j - 1])
+            break;
+    }
+    p.count = j + 1 < spline_pivots::capacity ? j + 1 : spline_pivots::capacity;
+    return p;
+}
+
+const spline_pivots& pivots()
+{
+    static const spline_pivots p = make_pivots();
+    return p;
 }
 
 } // namespace
 
 int compute_natural_spline(const double* y, int n, double* b, double* c, double* d)
 {
-    double* alpha = alloc_doubles(n);
-    double* l = alloc_doubles(n);
-    double* mu = alloc_doubles(n);
-    double* z = alloc_doubles(n);
-    if (!alpha || !l || !mu || !z) {
-        free(alpha);
-        free(l);
-        free(mu);
-        free(z);
+    if (n < 2)
         return -1;
-    }
+    const spline_pivots& p = pivots();
+    const int last_pivot = p.count - 1;
 
-    for (int k = 1; k <= n - 2; ++k)
-        alpha[k] = (y[k + 1] - y[k]) * 3 - (y[k] - y[k - 1]) * 3;
-
-    l[0] = 1;
-    mu[0] = 0;
-    z[0] = 0;
+    // Forward sweep: z[j] = (alpha[j] - z[j-1]) / l[j], kept in c.
+    c[0] = 0;
     for (int j = 1; j <= n - 2; ++j) {
-        l[j] = 4 - mu[j - 1];
-        mu[j] = 1 / l[j];
-        z[j] = (alpha[j] - z[j - 1]) / l[j];
+        const double alpha = (y[j + 1] - y[j]) * 3 - (y[j] - y[j - 1]) * 3;
+        const double l = p.l[j < last_pivot ? j : last_pivot];
+        c[j] = (alpha - c[j - 1]) / l;
     }
 
-    l[n - 1] = 1;
-    z[n - 1] = 0;
+    // Back substitution: c[j] = z[j] - mu[j] c[j+1], then b and d.
     c[n - 1] = 0;
     for (int j = n - 2; j >= 0; --j) {
-        c[j] = z[j] - mu[j] * c[j + 1];
+        const double mu = p.mu[j < last_pivot ? j : last_pivot];
+        c[j] = c[j] - mu * c[j + 1];
         b[j] = (y[j + 1] - y[j]) - (2 * c[j] + c[j + 1]) * one_third;
         d[j] = (c[j + 1] - c[j]) * one_third;
     }
-
-    free(alpha);
-    free(l);
-    free(mu);
-    free(z);
     return 0;
 }
 
@@ -99,43 +175,28 @@ int16_t* resample_wave(const uint8_t* image, int output_rate, int* size_bytes, i
         return nullptr;
 
     if (r > 0) {
-        // Knots Y[0..N], the last repeating the last sample.
-        const int64_t knots = n + 1;
-        double* y = alloc_doubles(knots);
-        double* b = alloc_doubles(knots);
-        double* c = alloc_doubles(knots);
-        double* d = alloc_doubles(knots);
-        int fitted = 0;
-        if (y && b && c && d) {
-            for (int64_t k = 0; k < n; ++k)
-                y[k] = read_sample(image + wav_header_size + 2 * k);
-            y[n] = y[n - 1];
-            fitted = compute_natural_spline(y, static_cast<int>(knots), b, c, d) == 0;
-        }
-        if (!fitted) {
-            free(y);
-            free(b);
-            free(c);
-            free(d);
+        // Knots Y[0..N], the last repeating the last sample, and the
+        // coefficients, in one allocation.
+        const size_t knots = static_cast<size_t>(n) + 1;
+        double* y = static_cast<double*>(malloc(4 * knots * sizeof(double)));
+        if (!y) {
             free(out);
             return nullptr;
         }
-
-        const double src = static_cast<double>(source_rate);
-        const double dst = static_cast<double>(output_rate);
-        for (int64_t i = 0; i < r; ++i) {
-            const double x = static_cast<double>(i) * src / dst;
-            const int64_t idx = static_cast<int64_t>(x);
-            const double t = x - static_cast<double>(idx);
-            double v = 0;
-            if (idx < n)
-                v = ((d[idx] * t + c[idx]) * t + b[idx]) * t + y[idx];
-            out[i] = clamp_to_int16(v * resample_output_gain, spline_lowest);
+        double* b = y + knots;
+        double* c = b + knots;
+        double* d = c + knots;
+        const uint8_t* data = image + wav_header_size;
+        for (int64_t k = 0; k < n; ++k) {
+            int16_t sample;
+            memcpy(&sample, data + 2 * k, sizeof sample);  // little-endian host
+            y[k] = sample;
         }
+        y[n] = y[n - 1];
+        compute_natural_spline(y, static_cast<int>(knots), b, c, d);
+        evaluate_spline(y, b, c, d, static_cast<int>(n), source_rate, output_rate, out,
+                        static_cast<int>(r));
         free(y);
-        free(b);
-        free(c);
-        free(d);
     }
 
     if (smoothing) {

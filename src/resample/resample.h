@@ -43,8 +43,7 @@ int16_t* resample_wave(const uint8_t* image, int output_rate, int* size_bytes, i
 // Natural cubic spline through y[0..n-1] at unit spacing (second derivative
 // zero at both ends). Between knots j and j+1 the curve is
 // y[j] + b[j] t + c[j] t^2 + d[j] t^3. Writes b[0..n-2], c[0..n-1] (c[n-1]
-// is 0) and d[0..n-2]. Needs n >= 2. Returns 0, or -1 when its scratch
-// memory cannot be allocated (b, c, d are then undefined).
+// is 0) and d[0..n-2]. Returns 0, or -1 (writing nothing) when n < 2.
 int compute_natural_spline(const double* y, int n, double* b, double* c, double* d);
 
 // Fills the 256 normalised taps of the smoothing filter: a sinc with cutoff

@@ -1,5 +1,7 @@
 #include "resample/resample.h"
 
+#include "resample/isa.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -50,15 +52,14 @@ constexpr size_t alignment = 64;
 // sinc_centre zeros before it and zeros after it, and copy[s][i] = xp[i + s].
 // A zero adds nothing (x + 0 * h == x for every finite x, whatever the sign
 // of the zero), so each sum is the one the plain loop forms, with the same
-// roundings in the same order. Built for several instruction sets, chosen
-// when the program starts.
+// roundings in the same order, on every instruction set.
 // Eight doubles; lowered to whatever vector width the clone has.
 typedef double vec8 __attribute__((vector_size(64)));
 constexpr int lanes = 8;
 constexpr int vectors = block / lanes;
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void filter_blocks(const double* const* copy, const double* h, double* y, int count)
+inline __attribute__((always_inline)) void filter_blocks_body(const double* const* copy,
+                                                              const double* h, double* y, int count)
 {
     for (int j0 = 0; j0 < count; j0 += block) {
         vec8 acc[vectors] = {};
@@ -76,6 +77,33 @@ void filter_blocks(const double* const* copy, const double* h, double* y, int co
         for (int v = 0; v < vectors; ++v)
             for (int k = 0; k < lanes; ++k)
                 y[j0 + v * lanes + k] = acc[v][k];
+    }
+}
+
+__attribute__((target("avx512f"))) void filter_blocks_avx512(const double* const* copy, const double* h,
+                                                            double* y, int count)
+{
+    filter_blocks_body(copy, h, y, count);
+}
+
+__attribute__((target("avx2"))) void filter_blocks_avx2(const double* const* copy, const double* h,
+                                                       double* y, int count)
+{
+    filter_blocks_body(copy, h, y, count);
+}
+
+void filter_blocks(const double* const* copy, const double* h, double* y, int count)
+{
+    switch (isa_current()) {
+    case isa_avx512:
+        filter_blocks_avx512(copy, h, y, count);
+        break;
+    case isa_avx2:
+        filter_blocks_avx2(copy, h, y, count);
+        break;
+    case isa_baseline:
+        filter_blocks_body(copy, h, y, count);
+        break;
     }
 }
 

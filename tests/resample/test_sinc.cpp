@@ -1,6 +1,7 @@
 #include "resample/resample.h"
 
 #include "reference.h"
+#include "resample/isa.h"
 
 #include <gtest/gtest.h>
 
@@ -82,13 +83,25 @@ TEST(SincFilter, EmptyInputGivesEmptyOutput)
     EXPECT_TRUE(filter({}, 22050, 44100).empty());
 }
 
-TEST(SincFilter, MatchesThePlainReference)
+class EveryFilterPath : public ::testing::TestWithParam<isa_level> {
+protected:
+    void SetUp() override
+    {
+        if (isa_limit(GetParam()) != GetParam())
+            GTEST_SKIP() << "this processor lacks the instructions of level " << GetParam();
+    }
+    void TearDown() override { isa_limit(isa_avx512); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Levels, EveryFilterPath, ::testing::Values(isa_baseline, isa_avx2, isa_avx512));
+
+TEST_P(EveryFilterPath, MatchesThePlainReference)
 {
     struct pair {
         uint32_t src;
         int out;
     } pairs[] = {{22050, 44100}, {22050, 22050}, {22050, 11025}, {22050, 48000}, {80, 441}};
-    const size_t lengths[] = {0, 1, 2, 127, 128, 129, 255, 256, 257, 1000, 4099};
+    const size_t lengths[] = {0, 1, 2, 63, 64, 65, 127, 128, 129, 255, 256, 257, 1000, 4099, 60001};
     for (const pair& p : pairs) {
         for (size_t n : lengths) {
             for (const std::vector<int16_t>& x : {noise(n, static_cast<uint32_t>(n)), square(n, 6),
