@@ -42,6 +42,9 @@ namespace {
 // Outputs computed together: their sums stay in registers across all taps.
 constexpr int block = 64;
 
+// Outputs filtered per pass over the shifted copies (a multiple of block).
+constexpr int chunk = 4096;
+
 // Shifted copies of the input, so that every load in the tap loop is a
 // whole aligned vector (an unaligned one splits a cache line 7 times in 8).
 constexpr int shifts = 8;
@@ -118,12 +121,11 @@ double* alloc_aligned(size_t n)
 int16_t* apply_sinc_filter(int16_t* input, int count, uint32_t source_rate, int output_rate)
 {
     int16_t* out = static_cast<int16_t*>(malloc((static_cast<size_t>(count) + 1) * sizeof(int16_t)));
-    // Padded input: sinc_centre zeros, the samples, zeros up to whole blocks.
-    const size_t blocks = (static_cast<size_t>(count) + block - 1) / block;
-    const size_t padded_count = blocks * block;
-    const size_t copy_size = padded_count + sinc_taps;
+    // The outputs go chunk by chunk, so that the shifted copies stay small
+    // and warm in the cache instead of eight fresh copies of the whole input.
+    const size_t copy_size = chunk + sinc_taps;
     double* storage = alloc_aligned(copy_size * shifts);
-    double* sums = static_cast<double*>(malloc((padded_count + 1) * sizeof(double)));
+    double* sums = static_cast<double*>(malloc(chunk * sizeof(double)));
     if (!out || !storage || !sums) {
         free(out);
         free(storage);
@@ -135,23 +137,37 @@ int16_t* apply_sinc_filter(int16_t* input, int count, uint32_t source_rate, int 
     double h[sinc_taps];
     sinc_kernel(source_rate, output_rate, h);
 
-    // copy[0] is the padded input; copy[s][i] = copy[0][i + s].
-    double* padded = storage;
-    memset(padded, 0, copy_size * sizeof(double));
-    for (int p = 0; p < count; ++p)
-        padded[sinc_centre + p] = input[p];
     const double* copy[shifts];
-    for (int s = 0; s < shifts; ++s) {
-        double* c = storage + static_cast<size_t>(s) * copy_size;
-        if (s > 0) {
-            memcpy(c, padded + s, (copy_size - static_cast<size_t>(s)) * sizeof(double));
-            memset(c + copy_size - s, 0, static_cast<size_t>(s) * sizeof(double));
+    for (int s = 0; s < shifts; ++s)
+        copy[s] = storage + static_cast<size_t>(s) * copy_size;
+
+    for (int c0 = 0; c0 < count; c0 += chunk) {
+        const int outputs = count - c0 < chunk ? count - c0 : chunk;
+        const int padded_outputs = (outputs + block - 1) / block * block;
+        const int needed = padded_outputs + sinc_taps;
+
+        // copy[0][i] = input[c0 + i - sinc_centre], 0 outside the buffer;
+        // copy[s][i] = copy[0][i + s].
+        double* first = storage;
+        const int begin = c0 - sinc_centre;  // input index of first[0]
+        const int lo = begin < 0 ? -begin : 0;
+        const int hi = count - begin < needed ? count - begin : needed;
+        for (int i = 0; i < lo; ++i)
+            first[i] = 0.0;
+        for (int i = lo; i < hi; ++i)
+            first[i] = input[begin + i];
+        for (int i = hi > lo ? hi : lo; i < needed; ++i)
+            first[i] = 0.0;
+        for (int s = 1; s < shifts; ++s) {
+            double* c = storage + static_cast<size_t>(s) * copy_size;
+            memcpy(c, first + s, static_cast<size_t>(needed - s) * sizeof(double));
+            memset(c + needed - s, 0, static_cast<size_t>(s) * sizeof(double));
         }
-        copy[s] = c;
+
+        filter_blocks(copy, h, sums, padded_outputs);
+        for (int j = 0; j < outputs; ++j)
+            out[c0 + j] = clamp_to_int16(sums[j], filter_lowest);
     }
-    filter_blocks(copy, h, sums, static_cast<int>(padded_count));
-    for (int j = 0; j < count; ++j)
-        out[j] = clamp_to_int16(sums[j], filter_lowest);
 
     free(storage);
     free(sums);
