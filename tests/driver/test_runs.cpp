@@ -131,6 +131,31 @@ TEST_F(FakeRun, OutputRateOutOfRangeIsRefusedBeforeAnything)
     }
 }
 
+TEST_F(FakeRun, RatesWithoutDigitsKeepTheDefault)
+{
+    for (const char* rate : {"", "abc", "+", "-", " "}) {
+        const std::string sub = make_temp_dir();
+        const run_result r = run_program(sub, fake, {"-rate", rate});
+        EXPECT_EQ(r.status, 0) << "'" << rate << "': " << r.err;
+        EXPECT_EQ(split_lines(r.out)[2], "SamplingRate: 44100") << "'" << rate << "'";
+        EXPECT_EQ(list_dir(sub).size(), 142u);
+        remove_tree(sub);
+    }
+}
+
+TEST_F(FakeRun, LongArgumentListsAreHandled)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < 20000; ++i) {
+        args.push_back(i % 3 == 0 ? "-rate" : i % 3 == 1 ? std::to_string(8000 + i) : "noise");
+    }
+    args.push_back("-sinc");
+    const run_result r = run_program(dir, fake, args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(split_lines(r.out)[2], "SamplingRate: " + std::to_string(8000 + 19999)) << "the last -rate wins";
+    EXPECT_EQ(split_lines(r.out)[3], "Sinc Filter: On");
+}
+
 TEST_F(FakeRun, RateLimitsThemselvesAreAccepted)
 {
     for (const char* rate : {"1", "768000"}) {

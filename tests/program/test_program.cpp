@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const std::string program = MORIVOX_BIN;
@@ -92,6 +96,104 @@ TEST(Program, MissingVoiceDataIsReported)
     EXPECT_TRUE(list_dir(d).empty());
     remove_tree(d);
     remove_tree(empty);
+}
+
+bool have_valgrind()
+{
+    return access("/usr/bin/valgrind", X_OK) == 0;
+}
+
+TEST(Program, CleanUnderValgrind)
+{
+#ifdef MORIVOX_SANITIZED
+    GTEST_SKIP() << "valgrind cannot run a sanitizer build; the sanitizer runs cover it";
+#endif
+    if (!have_valgrind())
+        GTEST_SKIP() << "valgrind is not installed";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"-sinc"}}) {
+        const std::string d = make_temp_dir();
+        std::vector<std::string> vg = {"-q", "--error-exitcode=1", "--leak-check=full",
+                                       "--errors-for-leak-kinds=definite", program};
+        vg.insert(vg.end(), args.begin(), args.end());
+        const run_result r = run_program(d, "/usr/bin/valgrind", vg);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(list_dir(d).size(), 142u);
+        remove_tree(d);
+    }
+}
+
+TEST(Program, FileSizeLimitKeepsEarlierFilesAndLeavesNoTemporaryFile)
+{
+    const std::string d = make_temp_dir();
+    const std::vector<std::string> names = expected_file_names();
+    const std::vector<uint8_t> old(100, 0x42);
+    for (const std::string& n : names)
+        write_file(d + "/" + n, old);
+    // Every file at 44100 Hz is well over 8 KiB.
+    const run_result r = run_program(d, program, {}, {}, [] {
+        struct rlimit lim = {8192, 8192};
+        setrlimit(RLIMIT_FSIZE, &lim);
+    });
+    EXPECT_EQ(r.status, 255) << "must not be killed by SIGXFSZ";
+    EXPECT_EQ(split_lines(r.err).size(), 142u) << r.err;
+    EXPECT_NE(r.err.find("File too large"), std::string::npos);
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(list_dir(d), sorted) << "no temporary file left";
+    for (const std::string& n : names)
+        ASSERT_EQ(read_file(d + "/" + n), old) << n;
+    remove_tree(d);
+}
+
+TEST(Program, UnwritableFolderIsReported)
+{
+    const std::string d = make_temp_dir();
+    std::function<void()> drop;
+    if (geteuid() == 0) {
+        // The folder is root's, mode 0700: nobody may write there.
+        drop = [] {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(125);
+        };
+    } else {
+        ASSERT_EQ(chmod(d.c_str(), 0555), 0);
+    }
+    const run_result r = run_program(d, program, {}, {}, drop);
+    ASSERT_NE(r.status, 125) << "could not become an unprivileged user";
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(split_lines(r.err).size(), 142u);
+    EXPECT_EQ(split_lines(r.err)[0], "cannot write '" + expected_file_names()[0] + "': Permission denied");
+    EXPECT_EQ(split_lines(r.out).back(), "done.");
+    chmod(d.c_str(), 0700);
+    EXPECT_TRUE(list_dir(d).empty());
+    remove_tree(d);
+}
+
+TEST(Program, BadSpeedsAreRefusedOrIgnored)
+{
+    struct row {
+        const char* value;
+        int status;
+        const char* err;
+    } rows[] = {
+        {"0", 255, "ERR:103\n"},           {"-1", 255, "ERR:103\n"},
+        {"768001", 255, "ERR:103\n"},      {"2147483647", 255, "ERR:103\n"},
+        {"99999999999", 255, "ERR:103\n"}, {"", 0, ""},
+        {"abc", 0, ""},                     {"+", 0, ""},
+        {"-", 0, ""},
+    };
+    for (const row& c : rows) {
+        const std::string d = make_temp_dir();
+        const run_result r = run_program(d, program, {"-speed", c.value});
+        EXPECT_EQ(r.status, c.status) << "speed '" << c.value << "'";
+        EXPECT_EQ(r.err, c.err) << "speed '" << c.value << "'";
+        EXPECT_EQ(list_dir(d).size(), c.status == 0 ? 142u : 0u) << "speed '" << c.value << "'";
+        if (c.status == 0) {
+            EXPECT_EQ(split_lines(r.out)[1], "Speed: 70");
+        }
+        remove_tree(d);
+    }
 }
 
 } // namespace
