@@ -2,8 +2,9 @@
 //
 // MORIVOX_FAKE_FAIL_AT=k  makes the k-th call (1-based) fail with
 // MORIVOX_FAKE_ERR (default 777). MORIVOX_FAKE_LOG=path appends one line per
-// call: the speed and the text's bytes in hex. Images hold 1000 samples at
-// 22050 Hz of a tone that depends on the text, so files differ per syllable.
+// call: the speed and the text's bytes in hex. Images hold 1000 samples
+// (MORIVOX_FAKE_SAMPLES to change) at 22050 Hz of a tone that depends on the
+// text, so files differ per syllable.
 
 #include "synth/synth.h"
 #include "wav/wav.h"
@@ -15,7 +16,7 @@
 
 namespace {
 int calls = 0;
-constexpr int fake_samples = 1000;
+constexpr int default_samples = 1000;
 }
 
 int synth_words_per_minute(int speed)
@@ -52,15 +53,21 @@ unsigned char* AquesTalk_Synthe(const char* text, int speed, int* size)
         hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
     const double step = 0.01 + (hash % 100) * 0.002;
 
-    const int data_bytes = fake_samples * 2;
+    const char* count = getenv("MORIVOX_FAKE_SAMPLES");
+    const int fake_samples = count ? atoi(count) : default_samples;
+    const size_t data_bytes = static_cast<size_t>(fake_samples) * 2;
     auto* image = static_cast<unsigned char*>(malloc(wav_header_size + data_bytes));
-    wav_build_header(image, data_bytes, 16, 1, synth_sampling_rate);
+    if (image == nullptr) {
+        *size = 999;
+        return nullptr;
+    }
+    wav_build_header(image, static_cast<uint32_t>(data_bytes), 16, 1, synth_sampling_rate);
     for (int i = 0; i < fake_samples; ++i) {
         const int v = static_cast<int>(lround(20000.0 * sin(step * i)));
         image[wav_header_size + 2 * i] = static_cast<unsigned char>(v & 0xFF);
         image[wav_header_size + 2 * i + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
     }
-    *size = wav_header_size + data_bytes;
+    *size = static_cast<int>(wav_header_size + data_bytes);
     return image;
 }
 

@@ -20,6 +20,9 @@ constexpr const char banner_title[] = "Morivox Ver1.00\n";
 constexpr int file_bits_per_sample = 16;
 constexpr int file_channels = 1;
 
+// ん in Shift-JIS: the one entry made at moraic_nasal_speed.
+constexpr const char moraic_nasal[] = "\x82\xF1";
+
 // Room for a file name: six Shift-JIS bytes become at most nine UTF-8 bytes.
 constexpr size_t name_room = 64;
 
@@ -47,7 +50,7 @@ bool reopen_if_closed(int fd)
 // written (reported, the run goes on), -1 when the run must end.
 int make_syllable(const char* syllable, const run_settings& settings)
 {
-    const int speed = strcmp(syllable, "\x82\xF1") == 0 ? moraic_nasal_speed : settings.speed;
+    const int speed = strcmp(syllable, moraic_nasal) == 0 ? moraic_nasal_speed : settings.speed;
     int code = 0;
     unsigned char* image = AquesTalk_Synthe(syllable, speed, &code);
     if (image == nullptr) {
@@ -182,9 +185,15 @@ int run_morivox(int argc, const char* const* argv)
     }
     printf("done.\n");
 
-    if (fflush(stdout) != 0 || ferror(stdout) || stdout_closed) {
-        fprintf(stderr, "cannot write to standard output: %s\n",
-                stdout_closed ? strerror(EBADF) : strerror(errno));
+    // Everything printed must have arrived: a full disk or a closed
+    // descriptor behind standard output is a failed run, not a success.
+    const bool flush_failed = fflush(stdout) != 0;
+    const int flush_errno = errno;
+    if (stdout_closed || flush_failed || ferror(stdout)) {
+        const char* reason = stdout_closed  ? strerror(EBADF)
+                             : flush_failed ? strerror(flush_errno)
+                                            : "write error";
+        fprintf(stderr, "cannot write to standard output: %s\n", reason);
         return -1;
     }
     return status;

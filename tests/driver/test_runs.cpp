@@ -223,4 +223,20 @@ TEST_F(FakeRun, FileSizeLimitFailsWritesWithoutKillingTheRun)
     EXPECT_EQ(list_dir(dir), std::vector<std::string>{names[0]}) << "no temporary file left";
 }
 
+TEST_F(FakeRun, RunningOutOfMemoryIsReportedNotACrash)
+{
+#ifdef MORIVOX_SANITIZED
+    GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
+#endif
+    // 4 million samples at 768000 Hz need about 280 MB of output and 128 MB
+    // of spline coefficients; 256 MB of address space cannot hold them.
+    const run_result r = run_program(dir, fake, {"-rate", "768000"}, {"MORIVOX_FAKE_SAMPLES=4000000"}, [] {
+        struct rlimit lim = {256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &lim);
+    });
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "out of memory converting '" + expected_file_names()[0] + "'\n");
+    EXPECT_TRUE(list_dir(dir).empty());
+}
+
 } // namespace
