@@ -43,26 +43,28 @@ namespace {
 constexpr int block = 64;
 
 // Outputs filtered per pass over the shifted copies (a multiple of block).
-constexpr int chunk = 4096;
+constexpr int chunk = 512;
 
 // Shifted copies of the input, so that every load in the tap loop is a
 // whole aligned vector (an unaligned one splits a cache line 7 times in 8).
 constexpr int shifts = 8;
 constexpr size_t alignment = 64;
 
-// y[j] = sum over m = 0..255, in increasing m, of xp[j + m] * h[m], for
-// j = 0..count-1 (count a multiple of block), where xp is the input with
-// sinc_centre zeros before it and zeros after it, and copy[s][i] = xp[i + s].
-// A zero adds nothing (x + 0 * h == x for every finite x, whatever the sign
-// of the zero), so each sum is the one the plain loop forms, with the same
-// roundings in the same order, on every instruction set.
 // Eight doubles; lowered to whatever vector width the clone has.
 typedef double vec8 __attribute__((vector_size(64)));
+typedef int16_t vec8s __attribute__((vector_size(16)));
 constexpr int lanes = 8;
 constexpr int vectors = block / lanes;
 
+// out[j], j = 0..count-1: the sum over m = 0..255, in increasing m, of
+// xp[j + m] * h[m], clamped to [-32767, 32767] and truncated, where xp is
+// the input with sinc_centre zeros before it and zeros after it, and
+// copy[s][i] = xp[i + s] (whole blocks of it). A zero adds nothing
+// (x + 0 * h == x for every finite x, whatever the sign of the zero), so
+// each sum is the one the plain loop forms, with the same roundings in the
+// same order, on every instruction set.
 inline __attribute__((always_inline)) void filter_blocks_body(const double* const* copy,
-                                                              const double* h, double* y, int count)
+                                                              const double* h, int16_t* out, int count)
 {
     for (int j0 = 0; j0 < count; j0 += block) {
         vec8 acc[vectors] = {};
@@ -77,35 +79,43 @@ inline __attribute__((always_inline)) void filter_blocks_body(const double* cons
                     acc[v] = acc[v] + x[v] * hm;
             }
         }
-        for (int v = 0; v < vectors; ++v)
-            for (int k = 0; k < lanes; ++k)
-                y[j0 + v * lanes + k] = acc[v][k];
+        // The clamp of clamp_to_int16 on whole vectors, then truncation.
+        int16_t clamped[block];
+        for (int v = 0; v < vectors; ++v) {
+            vec8 a = acc[v];
+            a = a > 32767.0 ? vec8{} + 32767.0 : a;
+            a = a < filter_lowest ? vec8{} + filter_lowest : a;
+            const vec8s t = __builtin_convertvector(a, vec8s);
+            memcpy(clamped + v * lanes, &t, sizeof t);
+        }
+        const int n = count - j0 < block ? count - j0 : block;
+        memcpy(out + j0, clamped, static_cast<size_t>(n) * sizeof(int16_t));
     }
 }
 
 __attribute__((target("avx512f"))) void filter_blocks_avx512(const double* const* copy, const double* h,
-                                                            double* y, int count)
+                                                            int16_t* out, int count)
 {
-    filter_blocks_body(copy, h, y, count);
+    filter_blocks_body(copy, h, out, count);
 }
 
 __attribute__((target("avx2"))) void filter_blocks_avx2(const double* const* copy, const double* h,
-                                                       double* y, int count)
+                                                       int16_t* out, int count)
 {
-    filter_blocks_body(copy, h, y, count);
+    filter_blocks_body(copy, h, out, count);
 }
 
-void filter_blocks(const double* const* copy, const double* h, double* y, int count)
+void filter_blocks(const double* const* copy, const double* h, int16_t* out, int count)
 {
     switch (isa_current()) {
     case isa_avx512:
-        filter_blocks_avx512(copy, h, y, count);
+        filter_blocks_avx512(copy, h, out, count);
         break;
     case isa_avx2:
-        filter_blocks_avx2(copy, h, y, count);
+        filter_blocks_avx2(copy, h, out, count);
         break;
     case isa_baseline:
-        filter_blocks_body(copy, h, y, count);
+        filter_blocks_body(copy, h, out, count);
         break;
     }
 }
@@ -125,11 +135,9 @@ int16_t* apply_sinc_filter(int16_t* input, int count, uint32_t source_rate, int 
     // and warm in the cache instead of eight fresh copies of the whole input.
     const size_t copy_size = chunk + sinc_taps;
     double* storage = alloc_aligned(copy_size * shifts);
-    double* sums = static_cast<double*>(malloc(chunk * sizeof(double)));
-    if (!out || !storage || !sums) {
+    if (!out || !storage) {
         free(out);
         free(storage);
-        free(sums);
         free(input);
         return nullptr;
     }
@@ -164,13 +172,10 @@ int16_t* apply_sinc_filter(int16_t* input, int count, uint32_t source_rate, int 
             memset(c + needed - s, 0, static_cast<size_t>(s) * sizeof(double));
         }
 
-        filter_blocks(copy, h, sums, padded_outputs);
-        for (int j = 0; j < outputs; ++j)
-            out[c0 + j] = clamp_to_int16(sums[j], filter_lowest);
+        filter_blocks(copy, h, out + c0, outputs);
     }
 
     free(storage);
-    free(sums);
     free(input);
     return out;
 }
