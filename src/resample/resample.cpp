@@ -14,8 +14,6 @@ namespace {
 // The multiplier that stands for a division by three in the spline fit.
 constexpr double one_third = 0.3333333333333333;
 
-// Lowest value the spline stage keeps; the filter stops one unit higher.
-constexpr double spline_lowest = -32768.0;
 
 int16_t* alloc_samples(int64_t n)
 {
@@ -44,9 +42,7 @@ inline __attribute__((always_inline)) void evaluate_spline_body(const double* y,
         double v = ((d[k] * t + c[k]) * t + b[k]) * t + y[k];
         v = idx < n ? v : 0.0;
         v = v * resample_output_gain;
-        // The clamp of clamp_to_int16, written so that it vectorizes.
-        v = v > 32767.0 ? 32767.0 : v;
-        v = v < spline_lowest ? spline_lowest : v;
+        clamp_sample(v, spline_lowest);
         out[i] = static_cast<int16_t>(v);
     }
 }

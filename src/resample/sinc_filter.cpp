@@ -14,7 +14,6 @@ constexpr double pi_15 = 3.14159265358979;
 // pi_15 / 128: a Hann window spanning the 256 taps.
 constexpr double hann_step = 0.024543692606170234;
 
-constexpr double filter_lowest = -32767.0;
 
 } // namespace
 
@@ -79,13 +78,10 @@ inline __attribute__((always_inline)) void filter_blocks_body(const double* cons
                     acc[v] = acc[v] + x[v] * hm;
             }
         }
-        // The clamp of clamp_to_int16 on whole vectors, then truncation.
         int16_t clamped[block];
         for (int v = 0; v < vectors; ++v) {
-            vec8 a = acc[v];
-            a = a > 32767.0 ? vec8{} + 32767.0 : a;
-            a = a < filter_lowest ? vec8{} + filter_lowest : a;
-            const vec8s t = __builtin_convertvector(a, vec8s);
+            clamp_sample(acc[v], filter_lowest);
+            const vec8s t = __builtin_convertvector(acc[v], vec8s);
             memcpy(clamped + v * lanes, &t, sizeof t);
         }
         const int n = count - j0 < block ? count - j0 : block;
