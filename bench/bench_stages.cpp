@@ -29,6 +29,21 @@ int64_t output_samples(const syllable_image& im)
     return static_cast<int64_t>(im.samples) * rate / synth_sampling_rate;
 }
 
+// The spline stage's buffers for `set`, and their total sample count.
+std::vector<std::vector<int16_t>> spline_outputs(const std::vector<const syllable_image*>& set, int64_t* samples)
+{
+    std::vector<std::vector<int16_t>> buffers;
+    *samples = 0;
+    for (const syllable_image* im : set) {
+        int size = 0;
+        int16_t* out = resample_wave(im->bytes.data(), rate, &size, 0);
+        buffers.emplace_back(out, out + size / 2);
+        *samples += size / 2;
+        free(out);
+    }
+    return buffers;
+}
+
 void synth_one(benchmark::State& state)
 {
     for (auto _ : state) {
@@ -69,15 +84,8 @@ void spline(benchmark::State& state, const std::vector<const syllable_image*>& s
 
 void filter(benchmark::State& state, const std::vector<const syllable_image*>& set)
 {
-    std::vector<std::vector<int16_t>> inputs;
     int64_t samples = 0;
-    for (const syllable_image* im : set) {
-        int size = 0;
-        int16_t* out = resample_wave(im->bytes.data(), rate, &size, 0);
-        inputs.emplace_back(out, out + size / 2);
-        samples += size / 2;
-        free(out);
-    }
+    const std::vector<std::vector<int16_t>> inputs = spline_outputs(set, &samples);
     for (auto _ : state) {
         for (const std::vector<int16_t>& in : inputs) {
             // The filter takes ownership of its input; the copy is part of neither stage.
@@ -98,15 +106,8 @@ void write(benchmark::State& state, const std::vector<const syllable_image*>& se
     char dir[] = "/tmp/morivox-bench-XXXXXX";
     if (!mkdtemp(dir))
         abort();
-    std::vector<std::vector<int16_t>> buffers;
     int64_t samples = 0;
-    for (const syllable_image* im : set) {
-        int size = 0;
-        int16_t* out = resample_wave(im->bytes.data(), rate, &size, 0);
-        buffers.emplace_back(out, out + size / 2);
-        samples += size / 2;
-        free(out);
-    }
+    const std::vector<std::vector<int16_t>> buffers = spline_outputs(set, &samples);
     const std::string name = std::string(dir) + "/b.wav";
     for (auto _ : state) {
         for (const std::vector<int16_t>& b : buffers)

@@ -3,6 +3,20 @@
 #include <cmath>
 #include <cstring>
 
+namespace {
+
+// Clamp to [lowest, 32767], then truncate toward zero.
+int16_t to_sample(double v, double lowest)
+{
+    if (v > 32767)
+        v = 32767;
+    else if (v < lowest)
+        v = lowest;
+    return static_cast<int16_t>(std::trunc(v));
+}
+
+} // namespace
+
 std::vector<int16_t> reference_spline_resample(const std::vector<int16_t>& in, uint32_t src, int out)
 {
     const int64_t n = static_cast<int64_t>(in.size());
@@ -38,12 +52,7 @@ std::vector<int16_t> reference_spline_resample(const std::vector<int16_t>& in, u
         double v = 0;
         if (idx < n)
             v = ((d[idx] * t + c[idx]) * t + b[idx]) * t + y[idx];
-        v = v * 0.891250938;
-        if (v > 32767)
-            v = 32767;
-        else if (v < -32768)
-            v = -32768;
-        result.push_back(static_cast<int16_t>(std::trunc(v)));
+        result.push_back(to_sample(v * 0.891250938, -32768));
     }
     return result;
 }
@@ -74,11 +83,7 @@ std::vector<int16_t> reference_sinc(const std::vector<int16_t>& x, uint32_t src,
             if (p >= 0 && p < r)
                 acc = acc + x[p] * h[m];
         }
-        if (acc > 32767)
-            acc = 32767;
-        else if (acc < -32767)
-            acc = -32767;
-        y.push_back(static_cast<int16_t>(std::trunc(acc)));
+        y.push_back(to_sample(acc, -32767));
     }
     return y;
 }

@@ -1,7 +1,7 @@
 #include "resample/resample.h"
 
 #include "reference.h"
-#include "resample/isa.h"
+#include "every_path.h"
 
 #include <gtest/gtest.h>
 
@@ -154,16 +154,6 @@ TEST(Resample, NeverReadsPastTheDataForSmallBitFields)
 }
 
 // Every instruction-set path against the plain twin, byte for byte.
-class EveryPath : public ::testing::TestWithParam<isa_level> {
-protected:
-    void SetUp() override
-    {
-        if (isa_limit(GetParam()) != GetParam())
-            GTEST_SKIP() << "this processor lacks the instructions of level " << GetParam();
-    }
-    void TearDown() override { isa_limit(isa_avx512); }
-};
-
 INSTANTIATE_TEST_SUITE_P(Levels, EveryPath, ::testing::Values(isa_baseline, isa_avx2, isa_avx512));
 
 TEST_P(EveryPath, SplineMatchesThePlainReference)

@@ -1,7 +1,7 @@
 #include "resample/resample.h"
 
 #include "reference.h"
-#include "resample/isa.h"
+#include "every_path.h"
 
 #include <gtest/gtest.h>
 
@@ -83,19 +83,7 @@ TEST(SincFilter, EmptyInputGivesEmptyOutput)
     EXPECT_TRUE(filter({}, 22050, 44100).empty());
 }
 
-class EveryFilterPath : public ::testing::TestWithParam<isa_level> {
-protected:
-    void SetUp() override
-    {
-        if (isa_limit(GetParam()) != GetParam())
-            GTEST_SKIP() << "this processor lacks the instructions of level " << GetParam();
-    }
-    void TearDown() override { isa_limit(isa_avx512); }
-};
-
-INSTANTIATE_TEST_SUITE_P(Levels, EveryFilterPath, ::testing::Values(isa_baseline, isa_avx2, isa_avx512));
-
-TEST_P(EveryFilterPath, MatchesThePlainReference)
+TEST_P(EveryPath, FilterMatchesThePlainReference)
 {
     struct pair {
         uint32_t src;
