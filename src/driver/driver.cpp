@@ -156,8 +156,11 @@ int run_morivox(int argc, const char* const* argv)
     reopen_if_closed(STDIN_FILENO);
     const bool stdout_closed = reopen_if_closed(STDOUT_FILENO);
     reopen_if_closed(STDERR_FILENO);
-    // A file size limit must fail the write (EFBIG), not kill the run.
+    // A file size limit must fail the write (EFBIG), and a reader that went
+    // away the console output (EPIPE), instead of killing the run half-way:
+    // both are reported and the remaining files still get written.
     signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
 
     run_settings settings = default_settings;
     parse_command_line(argc, argv, &settings);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -106,6 +107,8 @@ TEST_F(FakeRun, SynthesizerFailureStopsAtOnce)
             expected.push_back(l);
         EXPECT_EQ(split_lines(r.out), expected) << "entry " << k << ": no done.";
         EXPECT_EQ(list_dir(sub), first_names(static_cast<size_t>(k - 1))) << "entry " << k;
+        for (const std::string& name : first_names(static_cast<size_t>(k - 1)))
+            EXPECT_TRUE(parse_wav(read_file(sub + "/" + name)).valid) << name << " intact";
         remove_tree(sub);
     }
 }
@@ -195,6 +198,23 @@ TEST_F(FakeRun, FullStandardOutputIsAFailure)
     });
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
+}
+
+TEST_F(FakeRun, ReaderLeavingThePipeIsReported)
+{
+    // The reader of standard output is gone before the first line.
+    const run_result r = run_program(dir, fake, {}, {}, [] {
+        signal(SIGPIPE, SIG_DFL);  // as a shell would start it
+        int p[2];
+        if (pipe(p) != 0)
+            _exit(125);
+        close(p[0]);
+        dup2(p[1], STDOUT_FILENO);
+        close(p[1]);
+    });
+    EXPECT_EQ(r.status, 255) << "not killed by SIGPIPE";
+    EXPECT_EQ(r.err, "cannot write to standard output: Broken pipe\n");
+    EXPECT_EQ(list_dir(dir), first_names(142)) << "the files are still made";
 }
 
 TEST_F(FakeRun, ClosedStandardOutputIsAFailureAndNoFileIsHurt)
