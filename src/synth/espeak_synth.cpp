@@ -8,6 +8,7 @@
 #include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,9 +30,14 @@ constexpr char voice_text[] =
 // A steady pitch in Hz (A2), so that every file can serve as an instrument sample.
 constexpr int steady_f0 = 110;
 
-// Room for the phonemes of the longest text: every kana of two bytes gives at
-// most 5 characters ("t_s\'a" is 6 for the 4 bytes of two kana; "N_j'e" 5 for 6).
+// Room for the phonemes of the longest text: at most three characters per
+// byte (the two bytes of ji give "d_z\'i"; marks and small kana only shorten).
 constexpr size_t phoneme_room = synth_max_text_bytes * 3 + 8;
+
+// The images: eSpeak's own samples, 16-bit mono in host order.
+constexpr int image_bits = 16;
+constexpr int image_channels = 1;
+static_assert(std::endian::native == std::endian::little, "images are little-endian");
 
 // Where the rate moves to eSpeak's compressed scale (see synth_words_per_minute).
 constexpr int compressed_from_speed = 172;
@@ -95,6 +101,8 @@ int on_samples(short* wav, int count, espeak_EVENT* events)
 void stop_engine()
 {
     espeak_Terminate();
+    free(current.samples);
+    current = capture{};
 }
 
 // eSpeak 1.51 lower-cases a voice file's path and cuts it at 59 bytes, so
@@ -221,8 +229,8 @@ unsigned char* AquesTalk_Synthe(const char* text, int speed, int* size)
         *size = synth_error_no_memory;
         return nullptr;
     }
-    wav_build_header(image, static_cast<uint32_t>(data_bytes), 16, 1, synth_sampling_rate);
-    // The samples are host order; this layer builds only for little-endian hosts.
+    wav_build_header(image, static_cast<uint32_t>(data_bytes), image_bits, image_channels,
+                     synth_sampling_rate);
     memcpy(image + wav_header_size, current.samples, data_bytes);
     *size = static_cast<int>(wav_header_size + data_bytes);
     return image;
