@@ -11,7 +11,11 @@ fail() { echo "package test: $*" >&2; exit 1; }
 deb=$(ls "$build"/morivox_*_amd64.deb)
 echo "built $(basename "$deb")"
 dpkg-deb -c "$deb"
-dpkg-deb -f "$deb" Depends
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for need in espeak-ng-data libespeak-ng1 libc6; do
+  case "$depends" in *"$need"*) ;; *) fail "Depends lacks $need" ;; esac
+done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
