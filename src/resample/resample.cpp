@@ -14,7 +14,6 @@ namespace {
 // The multiplier that stands for a division by three in the spline fit.
 constexpr double one_third = 0.3333333333333333;
 
-
 int16_t* alloc_samples(int64_t n)
 {
     // One spare sample so that an empty result is still a valid pointer.
