@@ -19,11 +19,6 @@ int calls = 0;
 constexpr int default_samples = 1000;
 }
 
-int synth_words_per_minute(int speed)
-{
-    return speed;
-}
-
 const char* synth_reported_phonemes()
 {
     return "";

@@ -155,8 +155,7 @@ int start_engine()
     return 0;
 }
 
-} // namespace
-
+// Words per minute that eSpeak is asked for at `speed` (already checked).
 int synth_words_per_minute(int speed)
 {
     // eSpeak times syllables naturally at 1.75 words per minute per speed
@@ -168,6 +167,8 @@ int synth_words_per_minute(int speed)
         return speed * 7 / 4;
     return compressed_from_wpm + (speed - compressed_from_speed);
 }
+
+} // namespace
 
 const char* synth_reported_phonemes()
 {

@@ -43,9 +43,6 @@ unsigned char* AquesTalk_Synthe(const char* text, int speed, int* size);
 // Releases an image from AquesTalk_Synthe. Null is ignored.
 void AquesTalk_FreeWave(unsigned char* image);
 
-// Words per minute that eSpeak is asked for at `speed` (already checked).
-int synth_words_per_minute(int speed);
-
 // For tests: the phoneme names eSpeak reported while making the last image,
 // separated by spaces (pauses included, as "_:" or "_").
 const char* synth_reported_phonemes();
