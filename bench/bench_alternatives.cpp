@@ -1,4 +1,4 @@
-// The same 142 buffers resampled 22050 -> 44100 Hz by this program's stages
+// The same buffers of the whole table resampled 22050 -> 44100 Hz by this program's stages
 // and by the libraries a user would reach for. Items are output samples.
 
 #include "bench_common.h"
@@ -28,16 +28,16 @@ int64_t total_output()
 {
     int64_t n = 0;
     for (const syllable_image& im : table_images())
-        n += static_cast<int64_t>(im.samples) * rate / synth_sampling_rate;
+        n += static_cast<int64_t>(im.samples) * rate / espeak_sampling_rate;
     return n;
 }
 
-void morivox_resample(benchmark::State& state, int smoothing)
+void morivox_resample(benchmark::State& state, int sinc_filter)
 {
     for (auto _ : state) {
         for (const syllable_image& im : table_images()) {
             int size = 0;
-            int16_t* out = resample_wave(im.bytes.data(), rate, &size, smoothing);
+            int16_t* out = resample_wave(im.bytes.data(), rate, &size, sinc_filter);
             benchmark::DoNotOptimize(out);
             free(out);
         }
@@ -55,7 +55,7 @@ void soxr_hq(benchmark::State& state)
         for (const auto& in : buffers) {
             out.resize(in.size() * 2 + 64);
             size_t done = 0;
-            soxr_oneshot(synth_sampling_rate, rate, 1, in.data(), in.size(), nullptr, out.data(), out.size(),
+            soxr_oneshot(espeak_sampling_rate, rate, 1, in.data(), in.size(), nullptr, out.data(), out.size(),
                          &done, &io, &q, nullptr);
             benchmark::DoNotOptimize(out.data());
         }
@@ -79,7 +79,7 @@ void libsamplerate_sinc_fastest(benchmark::State& state)
             d.input_frames = static_cast<long>(in.size());
             d.data_out = out_f.data();
             d.output_frames = static_cast<long>(out_f.size());
-            d.src_ratio = static_cast<double>(rate) / synth_sampling_rate;
+            d.src_ratio = static_cast<double>(rate) / espeak_sampling_rate;
             src_simple(&d, SRC_SINC_FASTEST, 1);
             src_float_to_short_array(out_f.data(), out.data(), static_cast<int>(d.output_frames_gen));
             benchmark::DoNotOptimize(out.data());

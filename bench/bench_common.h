@@ -1,8 +1,9 @@
-// The synthesizer's images of all 142 syllables, made once per process.
+// The eSpeak voice's images of the whole syllable table, made once per process.
 #pragma once
 
 #include "driver/driver.h"
-#include "synth/synth.h"
+#include "driver/syllables.h"
+#include "synth/espeak_voice.h"
 #include "wav/wav.h"
 
 #include <cstdint>
@@ -14,19 +15,37 @@ struct syllable_image {
     int samples;
 };
 
+// The eSpeak engine, opened once; abort when it cannot start.
+inline synth_engine* bench_engine()
+{
+    static synth_engine* engine = [] {
+        synth_engine* e = nullptr;
+        if (espeak_voice.open(&e) != synth_ok)
+            abort();
+        return e;
+    }();
+    return engine;
+}
+
+// One syllable's image, made as a default run makes it.
+inline syllable_image make_image(const syllable& entry)
+{
+    synth_image im{};
+    if (espeak_voice.synthesize(bench_engine(), entry.sjis, syllable_speed(entry, default_settings.speed),
+                                &im) != synth_ok)
+        abort();
+    syllable_image r{std::vector<uint8_t>(im.bytes, im.bytes + im.size),
+                     static_cast<int>((im.size - wav_header_size) / 2)};
+    espeak_voice.free_image(&im);
+    return r;
+}
+
 inline const std::vector<syllable_image>& table_images()
 {
     static const std::vector<syllable_image> images = [] {
         std::vector<syllable_image> v;
-        for (int i = 0; i < syllable_count; ++i) {
-            const int speed = i == syllable_count - 1 ? moraic_nasal_speed : default_settings.speed;
-            int size = 0;
-            unsigned char* p = AquesTalk_Synthe(syllable_table[i], speed, &size);
-            if (!p)
-                abort();
-            v.push_back({std::vector<uint8_t>(p, p + size), (size - wav_header_size) / 2});
-            AquesTalk_FreeWave(p);
-        }
+        for (const syllable* s = syllable_table; s->sjis != nullptr; ++s)
+            v.push_back(make_image(*s));
         return v;
     }();
     return images;
@@ -35,5 +54,6 @@ inline const std::vector<syllable_image>& table_images()
 // The image of か, a typical syllable.
 inline const syllable_image& typical_image()
 {
-    return table_images()[9];
+    static const syllable_image image = make_image(*find_syllable("か"));
+    return image;
 }

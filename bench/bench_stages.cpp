@@ -26,7 +26,7 @@ void report(benchmark::State& state, int64_t output_samples)
 
 int64_t output_samples(const syllable_image& im)
 {
-    return static_cast<int64_t>(im.samples) * rate / synth_sampling_rate;
+    return static_cast<int64_t>(im.samples) * rate / espeak_sampling_rate;
 }
 
 // The spline stage's buffers for `set`, and their total sample count.
@@ -44,25 +44,26 @@ std::vector<std::vector<int16_t>> spline_outputs(const std::vector<const syllabl
     return buffers;
 }
 
+void synthesize(const syllable& entry)
+{
+    synth_image im{};
+    espeak_voice.synthesize(bench_engine(), entry.sjis, syllable_speed(entry, default_settings.speed), &im);
+    benchmark::DoNotOptimize(im.bytes);
+    espeak_voice.free_image(&im);
+}
+
 void synth_one(benchmark::State& state)
 {
-    for (auto _ : state) {
-        int size = 0;
-        unsigned char* p = AquesTalk_Synthe(syllable_table[9], 70, &size);
-        benchmark::DoNotOptimize(p);
-        AquesTalk_FreeWave(p);
-    }
+    const syllable& ka = *find_syllable("か");
+    for (auto _ : state)
+        synthesize(ka);
 }
 
 void synth_table(benchmark::State& state)
 {
     for (auto _ : state) {
-        for (int i = 0; i < syllable_count; ++i) {
-            int size = 0;
-            unsigned char* p = AquesTalk_Synthe(syllable_table[i], i == 141 ? 50 : 70, &size);
-            benchmark::DoNotOptimize(p);
-            AquesTalk_FreeWave(p);
-        }
+        for (const syllable* s = syllable_table; s->sjis != nullptr; ++s)
+            synthesize(*s);
     }
 }
 
@@ -88,12 +89,7 @@ void filter(benchmark::State& state, const std::vector<const syllable_image*>& s
     const std::vector<std::vector<int16_t>> inputs = spline_outputs(set, &samples);
     for (auto _ : state) {
         for (const std::vector<int16_t>& in : inputs) {
-            // The filter takes ownership of its input; the copy is part of neither stage.
-            state.PauseTiming();
-            int16_t* copy = static_cast<int16_t*>(malloc(in.size() * 2 + 2));
-            memcpy(copy, in.data(), in.size() * 2);
-            state.ResumeTiming();
-            int16_t* out = apply_sinc_filter(copy, static_cast<int>(in.size()), synth_sampling_rate, rate);
+            int16_t* out = apply_sinc_filter(in.data(), static_cast<int>(in.size()), espeak_sampling_rate, rate);
             benchmark::DoNotOptimize(out);
             free(out);
         }

@@ -49,7 +49,7 @@ alternatives = google_benchmark("bench_alternatives")
 
 default_s = timed_runs([program], 15)
 sinc_s = timed_runs([program, "-sinc"], 15)
-route_s = timed_runs([os.path.join(here, "espeak_sox_route")], 3)
+route_s = timed_runs([os.path.join(here, "espeak_sox_route"), os.path.join(build, "bench", "syllables.txt")], 3)
 rss_default = peak_rss_kib([])
 rss_sinc = peak_rss_kib(["-sinc"])
 

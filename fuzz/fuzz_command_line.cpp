@@ -44,14 +44,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     run_settings s = default_settings;
     parse_command_line(static_cast<int>(argv.size()), argv.data(), &s);
-    if (s.smoothing != 0 && s.smoothing != 1)
+    if (s.sinc_filter != 0 && s.sinc_filter != 1)
         abort();
 
+    // Every word as the value of -speed: read as the reference reads it,
+    // or the default kept.
     for (const std::string& w : words) {
-        int got = 12345, want = 12345;
-        const int read = parse_decimal(w.c_str(), &got);
-        const bool ref = reference_decimal(w.c_str(), &want);
-        if (read != (ref ? 1 : 0) || got != want)
+        const char* one[] = {"morivox", "-speed", w.c_str()};
+        run_settings got = default_settings;
+        parse_command_line(3, one, &got);
+        int want = default_settings.speed;
+        reference_decimal(w.c_str(), &want);
+        if (got.speed != want)
             abort();
     }
     return 0;

@@ -1,7 +1,7 @@
-// resample_wave, with and without smoothing, on arbitrary images.
+// resample_wave, with and without the sinc filter, on arbitrary images.
 //
 // Input: 4 bytes sampling rate, 2 bytes bits per sample, 4 bytes output
-// rate (folded into the accepted range), 1 byte smoothing flag, 4 bytes
+// rate (folded into the accepted range), 1 byte sinc filter flag, 4 bytes
 // data size (never more than the bytes that follow), then the data.
 
 #include "resample/resample.h"
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t rate = take32(data);
     const uint16_t bits = static_cast<uint16_t>(data[4] | (data[5] << 8));
     const int output_rate = static_cast<int>(take32(data + 6) % resample_max_rate) + 1;
-    const int smoothing = data[10] & 1;
+    const int sinc_filter = data[10] & 1;
     const size_t available = size - params;
     uint32_t data_size = take32(data + 11);
     if (data_size > available)
@@ -43,16 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Exactly 44 + data size bytes, so that any read past them is caught.
     uint8_t* image = static_cast<uint8_t*>(malloc(wav_header_size + data_size));
-    wav_build_header(image, data_size, bits, 1, 22050);
-    memcpy(image + wav_offset_sampling_rate, data, 4);
+    wav_build_header(image, data_size, bits, 1, static_cast<int>(rate));  // any 32 bits, kept as they are
     memcpy(image + wav_header_size, data + params, data_size);
 
     int out_size = -1;
-    int16_t* out = resample_wave(image, output_rate, &out_size, smoothing);
+    int16_t* out = resample_wave(image, output_rate, &out_size, sinc_filter);
     if (out == nullptr || out_size != static_cast<int>(2 * r))
         abort();
     for (uint64_t i = 0; i < r; ++i) {
-        if (smoothing && out[i] < -32767)
+        if (sinc_filter && out[i] < -32767)
             abort();
     }
     free(out);

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "driver/syllables.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -190,26 +192,23 @@ std::vector<std::string> split_lines(const std::string& text)
 
 std::vector<std::string> expected_file_names()
 {
-    // Written out in UTF-8 on purpose: an independent copy of the table.
-    static const char* const names[] = {
-        "あ", "い", "いぇ", "う", "うぃ", "うぇ", "うぉ", "え", "お", "か",
-        "が", "カ゜", "き", "ぎ", "キ゜", "きぇ", "ぎぇ", "キ゜ェ", "きゃ", "ぎゃ",
-        "キ゜ャ", "きゅ", "ぎゅ", "キ゜ュ", "きょ", "ぎょ", "キ゜ョ", "く", "ぐ", "ク゜",
-        "け", "げ", "ケ゜", "こ", "ご", "コ゜", "さ", "ざ", "し", "じ",
-        "じぇ", "じゃ", "じゅ", "じょ", "しぇ", "しゃ", "しゅ", "しょ", "す", "ず",
-        "すぃ", "ずぃ", "せ", "ぜ", "そ", "ぞ", "た", "だ", "ち", "ちぇ",
-        "ちゃ", "ちゅ", "ちょ", "つ", "つぁ", "つぃ", "つぇ", "つぉ", "て", "で",
-        "てぃ", "でぃ", "てゅ", "でゅ", "と", "ど", "とぅ", "どぅ", "な", "に",
-        "にぇ", "にゃ", "にゅ", "にょ", "ぬ", "ね", "の", "は", "ば", "ぱ",
-        "ひ", "び", "ぴ", "ひぇ", "びぇ", "ぴぇ", "ひゃ", "びゃ", "ぴゃ", "ひゅ",
-        "びゅ", "ぴゅ", "ひょ", "びょ", "ぴょ", "ふ", "ぶ", "ぷ", "ふぁ", "ふぃ",
-        "ふぇ", "ふぉ", "へ", "べ", "ぺ", "ほ", "ぼ", "ぽ", "ま", "み",
-        "みぇ", "みゃ", "みゅ", "みょ", "む", "め", "も", "や", "ゆ", "よ",
-        "ら", "り", "りぇ", "りゃ", "りゅ", "りょ", "る", "れ", "ろ", "わ",
-        "を", "ん",
-    };
     std::vector<std::string> v;
-    for (const char* n : names)
-        v.push_back(std::string(n) + ".wav");
+    for (const syllable* s = syllable_table; s->sjis != nullptr; ++s)
+        v.push_back(std::string(s->name) + ".wav");
     return v;
+}
+
+std::string file_name_of(const char* name)
+{
+    if (find_syllable(name) == nullptr)
+        abort();
+    return std::string(name) + ".wav";
+}
+
+size_t position_of(const char* name)
+{
+    const syllable* s = find_syllable(name);
+    if (s == nullptr)
+        abort();
+    return static_cast<size_t>(s - syllable_table);
 }

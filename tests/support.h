@@ -42,5 +42,10 @@ wav_file parse_wav(const std::vector<uint8_t>& bytes);
 // Splits text into lines (without the line feeds).
 std::vector<std::string> split_lines(const std::string& text);
 
-// The 142 file names, in table order, as UTF-8.
+// The file names of the syllable table, in table order, as UTF-8.
 std::vector<std::string> expected_file_names();
+
+// The file name of the entry named `name` (UTF-8), and its place in the
+// table from 0; abort when the table has no such entry.
+std::string file_name_of(const char* name);
+size_t position_of(const char* name);

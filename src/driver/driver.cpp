@@ -1,7 +1,7 @@
 #include "driver/driver.h"
 
+#include "driver/syllables.h"
 #include "resample/resample.h"
-#include "synth/synth.h"
 #include "wav/wav.h"
 
 #include <cerrno>
@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <iconv.h>
 #include <unistd.h>
 
 namespace {
@@ -20,17 +19,20 @@ constexpr const char banner_title[] = "Morivox Ver1.00\n";
 constexpr int file_bits_per_sample = 16;
 constexpr int file_channels = 1;
 
-// ん in Shift-JIS: the one entry made at moraic_nasal_speed.
-constexpr const char moraic_nasal[] = "\x82\xF1";
-
 // Room for a file name: six Shift-JIS bytes become at most nine UTF-8 bytes.
 constexpr size_t name_room = 64;
 
-bool is_space(char c)
+// Reads `text` as "%d" would (leading white space, one sign, digits),
+// saturating at the 32-bit limits. Leaves *value alone when no digit starts it.
+void read_decimal(const char* text, int* value)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    char* end = nullptr;
+    errno = 0;
+    const long v = strtol(text, &end, 10);
+    if (end == text)
+        return;
+    *value = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
 }
-
 // A closed standard stream would let the next open() take its descriptor,
 // and a progress line would then land in a syllable file. Point it at
 // /dev/null instead and remember that it was closed.
@@ -46,112 +48,59 @@ bool reopen_if_closed(int fd)
     return true;
 }
 
-// Makes one file. Returns 0 when written, 1 when the file could not be
-// written (reported, the run goes on), -1 when the run must end.
-int make_syllable(const char* syllable, const run_settings& settings)
+// Makes one file. Returns 0 when the run goes on (*not_written set when
+// the file could not be written, which is reported), -1 when it must end.
+int make_syllable(const syllable& entry, const run_settings& settings, const synth_voice& voice,
+                  synth_engine* engine, bool* not_written)
 {
-    const int speed = strcmp(syllable, moraic_nasal) == 0 ? moraic_nasal_speed : settings.speed;
-    int code = 0;
-    unsigned char* image = AquesTalk_Synthe(syllable, speed, &code);
-    if (image == nullptr) {
+    synth_image image{};
+    const synth_error code =
+        voice.synthesize(engine, entry.sjis, syllable_speed(entry, settings.speed), &image);
+    if (code != synth_ok) {
         fprintf(stderr, "ERR:%d\n", code);
         return -1;
     }
 
-    char stem[name_room];
-    char name[name_room + 4];
-    if (sjis_to_utf8(syllable, stem, sizeof stem) != 0) {
-        AquesTalk_FreeWave(image);
-        fprintf(stderr, "cannot convert a syllable's name to UTF-8\n");
-        return -1;
-    }
-    snprintf(name, sizeof name, "%s.wav", stem);
+    char name[name_room];
+    snprintf(name, sizeof name, "%s.wav", entry.name);
 
     int size_bytes = 0;
-    int16_t* samples = resample_wave(image, settings.output_rate, &size_bytes, settings.smoothing);
+    int16_t* samples = resample_wave(image.bytes, settings.output_rate, &size_bytes, settings.sinc_filter);
     if (samples == nullptr) {
-        AquesTalk_FreeWave(image);
+        voice.free_image(&image);
         fprintf(stderr, "out of memory converting '%s'\n", name);
         return -1;
     }
 
     printf("generating...'%s'\n", name);
-    int result = 0;
     if (write_wav_file(name, samples, size_bytes, file_bits_per_sample, file_channels,
                        settings.output_rate) != 0) {
         fprintf(stderr, "cannot write '%s': %s\n", name, strerror(errno));
-        result = 1;
+        *not_written = true;
     }
-    AquesTalk_FreeWave(image);
+    voice.free_image(&image);
     free(samples);
-    return result;
+    return 0;
 }
 
 } // namespace
-
-int parse_decimal(const char* text, int* value)
-{
-    const char* p = text;
-    while (is_space(*p))
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    if (*p < '0' || *p > '9')
-        return 0;
-
-    // Accumulate toward the sign's side so that INT32_MIN itself is reachable.
-    long long v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        const int digit = *p - '0';
-        if (v < -static_cast<long long>(INT_MIN))
-            v = v * 10 + digit;
-    }
-    if (negative)
-        v = -v;
-    if (v > INT_MAX)
-        v = INT_MAX;
-    if (v < INT_MIN)
-        v = INT_MIN;
-    *value = static_cast<int>(v);
-    return 1;
-}
 
 void parse_command_line(int argc, const char* const* argv, run_settings* settings)
 {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (strcmp(arg, "-sinc") == 0) {
-            settings->smoothing = 1;
+            settings->sinc_filter = 1;
         } else if (strcmp(arg, "-speed") == 0 || strcmp(arg, "-rate") == 0) {
             if (i + 1 >= argc)
                 break;
             int* target = arg[1] == 's' ? &settings->speed : &settings->output_rate;
-            parse_decimal(argv[++i], target);
+            read_decimal(argv[++i], target);
         }
     }
 }
 
-int sjis_to_utf8(const char* sjis, char* out, size_t out_size)
-{
-    if (out_size == 0)
-        return -1;
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return -1;
-    char* in = const_cast<char*>(sjis);
-    size_t in_left = strlen(sjis);
-    char* o = out;
-    size_t out_left = out_size - 1;
-    const size_t rc = iconv(cd, &in, &in_left, &o, &out_left);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || in_left != 0)
-        return -1;
-    *o = 0;
-    return 0;
-}
-
-int run_morivox(int argc, const char* const* argv)
+int run_morivox(int argc, const char* const* argv, const synth_voice* const* voices)
 {
     reopen_if_closed(STDIN_FILENO);
     const bool stdout_closed = reopen_if_closed(STDOUT_FILENO);
@@ -174,18 +123,25 @@ int run_morivox(int argc, const char* const* argv)
     printf("Speed: %d\n", settings.speed);
     printf("SamplingRate: %d\n", settings.output_rate);
     printf("Sinc Filter: ");
-    printf("%s", settings.smoothing ? "On\n" : "Off\n");
+    printf("%s", settings.sinc_filter ? "On\n" : "Off\n");
 
-    int status = 0;
-    for (const char* const* entry = syllable_table; *entry != nullptr; ++entry) {
-        const int r = make_syllable(*entry, settings);
-        if (r < 0) {
+    const synth_voice& voice = *voices[0];
+    synth_engine* engine = nullptr;
+    const synth_error opened = voice.open(&engine);
+    if (opened != synth_ok) {
+        fprintf(stderr, "ERR:%d\n", opened);
+        fflush(stdout);
+        return -1;
+    }
+    bool not_written = false;
+    for (const syllable* entry = syllable_table; entry->sjis != nullptr; ++entry) {
+        if (make_syllable(*entry, settings, voice, engine, &not_written) != 0) {
+            voice.close(engine);
             fflush(stdout);
             return -1;
         }
-        if (r > 0)
-            status = -1;
     }
+    voice.close(engine);
     printf("done.\n");
 
     // Everything printed must have arrived: a full disk or a closed
@@ -199,5 +155,5 @@ int run_morivox(int argc, const char* const* argv)
         fprintf(stderr, "cannot write to standard output: %s\n", reason);
         return -1;
     }
-    return status;
+    return not_written ? -1 : 0;
 }

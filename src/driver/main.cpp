@@ -2,5 +2,5 @@
 
 int main(int argc, char** argv)
 {
-    return run_morivox(argc, argv);
+    return run_morivox(argc, argv, synth_voices);
 }

@@ -1,8 +1,7 @@
-#include "resample/resample.h"
-
+#include "resample/internal.h"
 #include "resample/isa.h"
-
 #include "wav/wav.h"
+
 
 #include <bit>
 #include <climits>
@@ -78,9 +77,6 @@ void evaluate_spline(const double* y, const double* b, const double* c, const do
     }
 }
 
-} // namespace
-
-namespace {
 
 // The pivots of the tridiagonal system depend on the knot count only:
 // l[j] = 4 - mu[j-1], mu[j] = 1 / l[j], from mu[0] = 0. In double precision
@@ -118,10 +114,10 @@ const spline_pivots& pivots()
 
 } // namespace
 
-int compute_natural_spline(const double* y, int n, double* b, double* c, double* d)
+void compute_natural_spline(const double* y, int n, double* b, double* c, double* d)
 {
     if (n < 2)
-        return -1;
+        return;
     const spline_pivots& p = pivots();
     const int last_pivot = p.count - 1;
 
@@ -141,38 +137,26 @@ int compute_natural_spline(const double* y, int n, double* b, double* c, double*
         b[j] = (y[j + 1] - y[j]) - (2 * c[j] + c[j + 1]) * one_third;
         d[j] = (c[j + 1] - c[j]) * one_third;
     }
-    return 0;
 }
 
-int16_t* resample_wave(const uint8_t* image, int output_rate, int* size_bytes, int smoothing)
+int16_t* spline_resample(const uint8_t* samples, int64_t count, uint32_t source_rate, int output_rate,
+                         int* out_count)
 {
-    *size_bytes = 0;
-    const uint32_t source_rate = wav_read_u32(image + wav_offset_sampling_rate);
-    const uint32_t bits = wav_read_u16(image + wav_offset_bits_per_sample);
-    const uint32_t data_size = wav_read_u32(image + wav_offset_data_size);
-
-    // N = data size * 8 / bits, never more 16-bit samples than the data holds.
-    int64_t n = 0;
-    if (bits != 0)
-        n = (int64_t{data_size} * 8) / bits;
-    if (n > data_size / 2)
-        n = data_size / 2;
-
+    *out_count = 0;
     int64_t r = 0;
     if (source_rate != 0 && output_rate >= resample_min_rate && output_rate <= resample_max_rate)
-        r = (n * output_rate) / source_rate;
+        r = (count * output_rate) / source_rate;
     // Twice the result must fit the byte count; the knots must fit the spline's count.
-    if (r > resample_max_samples || n >= INT32_MAX)
+    if (r > resample_max_samples || count >= INT32_MAX)
         return nullptr;
 
     int16_t* out = alloc_samples(r);
     if (!out)
         return nullptr;
-
     if (r > 0) {
         // Knots Y[0..N], the last repeating the last sample, and the
         // coefficients, in one allocation.
-        const size_t knots = static_cast<size_t>(n) + 1;
+        const size_t knots = static_cast<size_t>(count) + 1;
         double* y = static_cast<double*>(malloc(4 * knots * sizeof(double)));
         if (!y) {
             free(out);
@@ -181,24 +165,41 @@ int16_t* resample_wave(const uint8_t* image, int output_rate, int* size_bytes, i
         double* b = y + knots;
         double* c = b + knots;
         double* d = c + knots;
-        const uint8_t* data = image + wav_header_size;
-        for (int64_t k = 0; k < n; ++k) {
+        for (int64_t k = 0; k < count; ++k) {
             int16_t sample;
-            memcpy(&sample, data + 2 * k, sizeof sample);  // little-endian host
+            memcpy(&sample, samples + 2 * k, sizeof sample);  // little-endian host
             y[k] = sample;
         }
-        y[n] = y[n - 1];
+        y[count] = y[count - 1];
         compute_natural_spline(y, static_cast<int>(knots), b, c, d);
-        evaluate_spline(y, b, c, d, static_cast<int>(n), source_rate, output_rate, out,
+        evaluate_spline(y, b, c, d, static_cast<int>(count), source_rate, output_rate, out,
                         static_cast<int>(r));
         free(y);
     }
+    *out_count = static_cast<int>(r);
+    return out;
+}
 
-    if (smoothing) {
-        out = apply_sinc_filter(out, static_cast<int>(r), source_rate, output_rate);
-        if (!out)
-            return nullptr;
+int16_t* resample_wave(const uint8_t* image, int output_rate, int* size_bytes, int sinc_filter)
+{
+    *size_bytes = 0;
+    const wav_format format = wav_read_format(image);
+
+    // N = data size * 8 / bits, never more 16-bit samples than the data holds.
+    int64_t n = 0;
+    if (format.bits_per_sample != 0)
+        n = (int64_t{format.data_size} * 8) / format.bits_per_sample;
+    if (n > format.data_size / 2)
+        n = format.data_size / 2;
+
+    int count = 0;
+    int16_t* out = spline_resample(image + wav_header_size, n, format.sampling_rate, output_rate, &count);
+    if (out != nullptr && sinc_filter) {
+        int16_t* filtered = apply_sinc_filter(out, count, format.sampling_rate, output_rate);
+        free(out);
+        out = filtered;
     }
-    *size_bytes = static_cast<int>(2 * r);
+    if (out != nullptr)
+        *size_bytes = 2 * count;
     return out;
 }

@@ -1,4 +1,4 @@
-#include "resample/resample.h"
+#include "resample/internal.h"
 
 #include "resample/isa.h"
 
@@ -11,9 +11,9 @@ namespace {
 // pi as the filter has always written it: 15 digits, not full precision.
 constexpr double pi_15 = 3.14159265358979;
 
-// pi_15 / 128: a Hann window spanning the 256 taps.
-constexpr double hann_step = 0.024543692606170234;
-
+// A Hann window spanning the 256 taps.
+constexpr double hann_step = pi_15 / sinc_centre;
+static_assert(hann_step == 0.024543692606170234);
 
 } // namespace
 
@@ -124,7 +124,7 @@ double* alloc_aligned(size_t n)
 
 } // namespace
 
-int16_t* apply_sinc_filter(int16_t* input, int count, uint32_t source_rate, int output_rate)
+int16_t* apply_sinc_filter(const int16_t* input, int count, uint32_t source_rate, int output_rate)
 {
     int16_t* out = static_cast<int16_t*>(malloc((static_cast<size_t>(count) + 1) * sizeof(int16_t)));
     // The outputs go chunk by chunk, so that the shifted copies stay small
@@ -134,7 +134,6 @@ int16_t* apply_sinc_filter(int16_t* input, int count, uint32_t source_rate, int 
     if (!out || !storage) {
         free(out);
         free(storage);
-        free(input);
         return nullptr;
     }
 
@@ -172,6 +171,5 @@ int16_t* apply_sinc_filter(int16_t* input, int count, uint32_t source_rate, int 
     }
 
     free(storage);
-    free(input);
     return out;
 }

@@ -194,10 +194,10 @@ void append_palatal(text_out& o, const char* onset)
 
 } // namespace
 
-int kana_to_phonemes(const char* text, char* out, size_t out_size)
+synth_error kana_to_phonemes(const char* text, char* out, size_t out_size)
 {
     if (text == nullptr || out == nullptr || out_size == 0)
-        return -1;
+        return synth_error_bad_text;
     text_out o{out, out_size, 0, false};
     out[0] = 0;
 
@@ -205,7 +205,7 @@ int kana_to_phonemes(const char* text, char* out, size_t out_size)
     while (*p) {
         const int row = decode_kana(p);
         if (row < 0)
-            return -1;
+            return synth_error_bad_text;
         const kana& base = kana_table[row];
         p += 2;
 
@@ -214,13 +214,13 @@ int kana_to_phonemes(const char* text, char* out, size_t out_size)
             continue;
         }
         if (base.kind != kind_base)
-            return -1;
+            return synth_error_bad_text;
 
         const char* onset = base.onset;
         if (is_handakuten(p)) {
             const unsigned r = static_cast<unsigned>(row);
             if (r < first_k_row || r > last_k_row || (r - first_k_row) % 2 != 0)
-                return -1;
+                return synth_error_bad_text;
             onset = "N";
             p += 2;
         }
@@ -230,7 +230,7 @@ int kana_to_phonemes(const char* text, char* out, size_t out_size)
         if (next >= 0 && kana_table[next].kind == kind_small) {
             const kana& small = kana_table[next];
             if ((base.smalls & small.self) == 0)
-                return -1;
+                return synth_error_bad_text;
             p += 2;
             vowel = small.vowel;
             const bool y_kana = (small.self & (small_ya | small_yu | small_yo)) != 0;
@@ -246,7 +246,5 @@ int kana_to_phonemes(const char* text, char* out, size_t out_size)
         const char stressed[3] = {'\'', vowel, 0};
         append(o, stressed);
     }
-    if (o.full)
-        return -1;
-    return static_cast<int>(o.len);
+    return o.full ? synth_error_bad_text : synth_ok;
 }

@@ -4,6 +4,8 @@
 // synthesizer layer decodes the text itself and hands eSpeak phonemes.
 #pragma once
 
+#include "synth/synth.h"
+
 #include <cstddef>
 
 // Translates NUL-terminated Shift-JIS `text` into eSpeak phoneme mnemonics
@@ -12,6 +14,7 @@
 // A syllable is a base kana (hiragana or katakana), the mark 0x814B after a
 // k-row kana for its nasal form, and at most one small kana where Japanese
 // writes one (e.g. after an i-row kana: ya, yu, yo, e).
-// Returns the length written, or -1 when `text` holds anything else or
-// `out` is too small. An empty text gives 0.
-int kana_to_phonemes(const char* text, char* out, size_t out_size);
+// Returns synth_ok, or synth_error_bad_text (with nothing promised in out)
+// when `text` holds anything else or `out` is too small. An empty text
+// gives an empty string.
+synth_error kana_to_phonemes(const char* text, char* out, size_t out_size);

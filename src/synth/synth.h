@@ -1,10 +1,14 @@
-// The speech synthesizer, as the driver calls it.
+// The speech synthesizers, as the driver sees them.
 //
-// AquesTalk_Synthe turns Shift-JIS kana into a WAV image; AquesTalk_FreeWave
-// hands the image back. The eSpeak NG implementation starts the engine on
-// the first call, keeps it for the life of the process and never prints.
+// A voice turns the Shift-JIS text of one syllable and a speed into a WAV
+// image: the 44-byte header, then 16-bit mono samples at the voice's own
+// rate. An engine is one working instance of a voice: open it once, make
+// any number of images with it, close it. Images belong to the voice until
+// they are handed back with its free_image. Every call reports failure by
+// returning a synth_error other than synth_ok.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Accepted speeds. 100 is natural timing; higher is faster.
@@ -12,37 +16,59 @@ inline constexpr int synth_min_speed = 50;
 inline constexpr int synth_max_speed = 300;
 
 // Longest text accepted, in bytes (without the terminating NUL): 64 kana.
-// eSpeak's clause buffers overflow (and crash it) somewhere past 100
-// syllables given as one phoneme word.
 inline constexpr int synth_max_text_bytes = 128;
 
-// Sampling rate of every image, in samples per second.
-inline constexpr int synth_sampling_rate = 22050;
-
-// Error codes stored through `size` when AquesTalk_Synthe returns null.
+// The codes are printed as "ERR:<code>", so they never change.
 enum synth_error : int {
-    synth_error_empty_text = 101,  // null or empty text
-    synth_error_bad_text = 102,    // bytes that are not Shift-JIS kana syllables known here
-    synth_error_bad_speed = 103,   // speed outside [synth_min_speed, synth_max_speed]
-    synth_error_text_too_long = 104, // more than synth_max_text_bytes bytes
-    synth_error_no_engine = 105,   // the engine cannot start (voice data missing or unreadable)
-    synth_error_engine = 106,      // the engine failed or gave no samples
-    synth_error_no_memory = 107,   // memory ran out
+    synth_ok = 0,
+    synth_error_empty_text = 101,     // null or empty text
+    synth_error_bad_text = 102,       // bytes that are not Shift-JIS kana syllables known here
+    synth_error_bad_speed = 103,      // speed outside [synth_min_speed, synth_max_speed]
+    synth_error_text_too_long = 104,  // more than synth_max_text_bytes bytes
+    synth_error_no_engine = 105,      // the engine cannot start (voice data missing or unreadable)
+    synth_error_engine = 106,         // the engine failed or gave no samples
+    synth_error_no_memory = 107,      // memory ran out
 };
 
-// Synthesizes the NUL-terminated Shift-JIS `text`, a sequence of kana
-// syllables (hiragana or katakana; a base kana, optionally the mark 0x814B
-// after a k-row kana, optionally one small kana), at `speed`.
-// On success returns a WAV image: the 44-byte header, then 16-bit mono
-// samples at synth_sampling_rate; *size receives the image's length in
-// bytes. The image belongs to this layer until AquesTalk_FreeWave.
-// On failure returns null and *size receives one of synth_error.
-// The same text and speed give the same bytes whatever came before.
-unsigned char* AquesTalk_Synthe(const char* text, int speed, int* size);
+// What went wrong, in a few words, for a code of synth_error; null for any
+// other number.
+const char* synth_error_message(int code);
 
-// Releases an image from AquesTalk_Synthe. Null is ignored.
-void AquesTalk_FreeWave(unsigned char* image);
+// One syllable's image. `bytes` is null until a synthesis succeeds.
+struct synth_image {
+    uint8_t* bytes;  // the WAV image, `size` bytes
+    size_t size;
+};
 
-// For tests: the phoneme names eSpeak reported while making the last image,
-// separated by spaces (pauses included, as "_:" or "_").
-const char* synth_reported_phonemes();
+// A voice's working state: never defined, each voice points it at a state
+// of its own.
+struct synth_engine;
+
+struct synth_voice {
+    const char* name;  // chosen by this name on the command line
+
+    // True when engines of this voice share nothing, so that several may
+    // synthesize at once on different threads; false when the voice holds
+    // process-wide state and only one synthesis may run at a time.
+    bool independent_engines;
+
+    // Starts an engine into *engine.
+    synth_error (*open)(synth_engine** engine);
+    void (*close)(synth_engine* engine);
+
+    // Synthesizes the NUL-terminated Shift-JIS `text`, a sequence of kana
+    // syllables (hiragana or katakana; a base kana, optionally the mark
+    // 0x814B after a k-row kana, optionally one small kana), at `speed`,
+    // into *image. The same text and speed give the same bytes whatever
+    // came before. On failure *image is left empty.
+    synth_error (*synthesize)(synth_engine* engine, const char* text, int speed, synth_image* image);
+
+    // Hands an image back; an empty one is ignored. Leaves *image empty.
+    void (*free_image)(synth_image* image);
+};
+
+// The voices this build has, the default first, then a null stop mark.
+extern const synth_voice* const synth_voices[];
+
+// The voice of that name in `voices` (null-terminated), or null.
+const synth_voice* synth_find_voice(const synth_voice* const* voices, const char* name);

@@ -10,11 +10,6 @@
 
 inline constexpr int wav_header_size = 44;
 
-// Byte offsets of the fields the resampler reads from an image.
-inline constexpr int wav_offset_sampling_rate = 24;
-inline constexpr int wav_offset_bits_per_sample = 34;
-inline constexpr int wav_offset_data_size = 40;
-
 // Largest data size the 32-bit RIFF size can describe (RIFF size = data + 36).
 inline constexpr uint32_t wav_max_data_size = 0xFFFFFFFFu - 36u;
 
@@ -24,9 +19,17 @@ inline constexpr uint32_t wav_max_data_size = 0xFFFFFFFFu - 36u;
 void wav_build_header(uint8_t header[wav_header_size], uint32_t data_size,
                       int bits_per_sample, int channels, int sampling_rate);
 
-// Little-endian readers for an image's header fields.
-uint16_t wav_read_u16(const uint8_t* p);
-uint32_t wav_read_u32(const uint8_t* p);
+// The header fields that describe the samples.
+struct wav_format {
+    uint32_t sampling_rate;    // samples per second
+    uint16_t channels;
+    uint16_t bits_per_sample;
+    uint32_t data_size;        // bytes of sample data after the header
+};
+
+// Reads the fields of `header` (wav_header_size bytes) as they stand: the
+// tags and the other fields are not checked, so any 44 bytes give a result.
+wav_format wav_read_format(const uint8_t* header);
 
 // Writes a complete WAV file: header, then `data_size` bytes of `data`.
 // The file is first written to a temporary file in the same directory and

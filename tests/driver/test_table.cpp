@@ -1,10 +1,14 @@
-#include "driver/driver.h"
+#include "driver/syllables.h"
 
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iconv.h>
+#include <regex>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -20,54 +24,102 @@ std::string hex(const char* s)
     return h;
 }
 
+// The C library's own reading of Shift-JIS, independent of the table's names.
+std::string cp932_to_utf8(const char* sjis)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return "<no converter>";
+    char out[64];
+    char* in = const_cast<char*>(sjis);
+    size_t in_left = strlen(sjis), out_left = sizeof out - 1;
+    char* o = out;
+    const size_t rc = iconv(cd, &in, &in_left, &o, &out_left);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || in_left != 0)
+        return "<not CP932>";
+    *o = 0;
+    return out;
+}
+
 TEST(SyllableTable, HasTheEntriesInOrderThenTheStopMark)
 {
     int n = 0;
-    while (syllable_table[n] != nullptr)
+    while (syllable_table[n].sjis != nullptr)
         ++n;
-    EXPECT_EQ(n, 142);
-    EXPECT_EQ(syllable_table[142], nullptr);
+    EXPECT_EQ(n, syllable_count);
+    EXPECT_EQ(syllable_table[syllable_count].name, nullptr);
+    EXPECT_STREQ(syllable_table[0].name, "あ");
+    EXPECT_STREQ(syllable_table[syllable_count - 1].name, "ん");
 }
 
 TEST(SyllableTable, BytesAreShiftJis)
 {
     struct row {
-        int index;
+        const char* name;
         const char* bytes;
-    } rows[] = {{0, "82 A0"}, {11, "83 4A 81 4B"}, {17, "83 4C 81 4B 83 46"}, {141, "82 F1"},
-                {2, "82 A2 82 A5"}, {130, "82 E7"}, {140, "82 F0"}};
-    for (const row& r : rows)
-        EXPECT_EQ(hex(syllable_table[r.index]), r.bytes) << "entry " << r.index + 1;
+    } rows[] = {{"あ", "82 A0"}, {"カ゜", "83 4A 81 4B"}, {"キ゜ェ", "83 4C 81 4B 83 46"}, {"ん", "82 F1"},
+                {"いぇ", "82 A2 82 A5"}, {"よ", "82 E6"}, {"を", "82 F0"}};
+    for (const row& r : rows) {
+        ASSERT_NE(find_syllable(r.name), nullptr) << r.name;
+        EXPECT_EQ(hex(find_syllable(r.name)->sjis), r.bytes) << r.name;
+    }
 
     size_t longest = 0;
     int katakana = 0;
     for (int i = 0; i < syllable_count; ++i) {
-        const size_t len = strlen(syllable_table[i]);
+        const size_t len = strlen(syllable_table[i].sjis);
         EXPECT_EQ(len % 2, 0u) << "two-byte codes only, entry " << i + 1;
         longest = std::max(longest, len);
-        katakana += static_cast<unsigned char>(syllable_table[i][0]) == 0x83;
+        katakana += static_cast<unsigned char>(syllable_table[i].sjis[0]) == 0x83;
     }
     EXPECT_EQ(longest, 6u);
     EXPECT_EQ(katakana, 9);
 }
 
-TEST(SyllableTable, ConvertsToTheUtf8Names)
+TEST(SyllableTable, NamesAreTheBytesInUtf8AndUnique)
 {
-    const std::vector<std::string> names = expected_file_names();
-    ASSERT_EQ(names.size(), 142u);
     for (int i = 0; i < syllable_count; ++i) {
-        char out[64];
-        ASSERT_EQ(sjis_to_utf8(syllable_table[i], out, sizeof out), 0);
-        EXPECT_EQ(std::string(out) + ".wav", names[i]) << "entry " << i + 1;
+        EXPECT_EQ(cp932_to_utf8(syllable_table[i].sjis), syllable_table[i].name) << "entry " << i + 1;
+        EXPECT_EQ(find_syllable(syllable_table[i].name), &syllable_table[i]) << "entry " << i + 1;
+    }
+    EXPECT_EQ(find_syllable("ka"), nullptr);
+    EXPECT_EQ(find_syllable(""), nullptr);
+}
+
+TEST(SyllableTable, OnlyTheMoraicNasalHasItsOwnSpeed)
+{
+    for (int i = 0; i < syllable_count; ++i) {
+        const bool nasal = strcmp(syllable_table[i].name, "ん") == 0;
+        EXPECT_EQ(syllable_speed(syllable_table[i], 123), nasal ? moraic_nasal_speed : 123) << "entry " << i + 1;
     }
 }
 
-TEST(SyllableTable, ConversionRefusesWhatDoesNotFit)
+// The README shows the table ten entries a row; it must say what the code says.
+TEST(SyllableTable, ReadmeShowsTheSameTable)
 {
-    char small[4];
-    EXPECT_EQ(sjis_to_utf8("\x82\xA0\x82\xA0", small, sizeof small), -1);
-    char out[16];
-    EXPECT_EQ(sjis_to_utf8("\x82", out, sizeof out), -1) << "a lone lead byte";
+    std::ifstream readme(MORIVOX_SOURCE_DIR "/README.md");
+    ASSERT_TRUE(readme.good());
+    std::vector<std::string> shown;
+    std::string line;
+    while (std::getline(readme, line)) {
+        // "| 11–20 | が | カ゜ | ... |": a label of two numbers and a dash, then the names.
+        static const std::regex row("^\\| [0-9]+–[0-9]+ \\|.*");
+        if (!std::regex_match(line, row))
+            continue;
+        std::istringstream cells(line.substr(1));
+        std::string cell;
+        std::getline(cells, cell, '|');  // the label
+        while (std::getline(cells, cell, '|')) {
+            const size_t a = cell.find_first_not_of(' '), b = cell.find_last_not_of(' ');
+            if (a != std::string::npos)
+                shown.push_back(cell.substr(a, b - a + 1));
+        }
+    }
+    std::vector<std::string> names;
+    for (int i = 0; i < syllable_count; ++i)
+        names.push_back(syllable_table[i].name);
+    EXPECT_EQ(shown, names);
 }
 
 } // namespace

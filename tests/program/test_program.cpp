@@ -45,7 +45,7 @@ TEST(Program, DefaultRunMakes142FilesTwiceAlike)
     remove_tree(b);
 }
 
-TEST(Program, SmoothedRunAtAnotherRate)
+TEST(Program, SincFilteredRunAtAnotherRate)
 {
     const std::string d = make_temp_dir();
     const run_result r = run_program(d, program, {"-speed", "100", "-rate", "48000", "-sinc"});

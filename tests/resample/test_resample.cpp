@@ -17,10 +17,10 @@ struct result {
     int size_bytes;
 };
 
-result run(const std::vector<uint8_t>& image, int out_rate, int smoothing = 0)
+result run(const std::vector<uint8_t>& image, int out_rate, int sinc_filter = 0)
 {
     int size = -1;
-    int16_t* p = resample_wave(image.data(), out_rate, &size, smoothing);
+    int16_t* p = resample_wave(image.data(), out_rate, &size, sinc_filter);
     result r{p != nullptr, {}, size};
     if (p) {
         r.samples.assign(p, p + size / 2);

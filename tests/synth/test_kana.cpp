@@ -1,6 +1,6 @@
 #include "synth/kana.h"
 
-#include "driver/driver.h"
+#include "driver/syllables.h"
 
 #include <gtest/gtest.h>
 
@@ -54,8 +54,7 @@ std::string shift_kana(const std::string& sjis_text, bool to_katakana)
 std::string phonemes(const std::string& text)
 {
     char out[256];
-    const int n = kana_to_phonemes(text.c_str(), out, sizeof out);
-    return n < 0 ? "<refused>" : std::string(out);
+    return kana_to_phonemes(text.c_str(), out, sizeof out) == synth_ok ? std::string(out) : "<refused>";
 }
 
 TEST(Kana, SpellingsAndSequences)
@@ -102,7 +101,7 @@ TEST(Kana, RefusesWhatIsNotAKnownSyllable)
 TEST(Kana, KatakanaAndHiraganaReadAlike)
 {
     for (int i = 0; i < syllable_count; ++i) {
-        const std::string entry = syllable_table[i];
+        const std::string entry = syllable_table[i].sjis;
         const std::string hira = shift_kana(entry, false);
         const std::string kata = shift_kana(entry, true);
         ASSERT_FALSE(hira.empty());
@@ -115,10 +114,11 @@ TEST(Kana, KatakanaAndHiraganaReadAlike)
 TEST(Kana, RefusesWhenTheOutputDoesNotFit)
 {
     char out[4];
-    EXPECT_EQ(kana_to_phonemes(sjis("きゃ").c_str(), out, sizeof out), -1);
+    EXPECT_EQ(kana_to_phonemes(sjis("きゃ").c_str(), out, sizeof out), synth_error_bad_text);
     char fits[6];
-    EXPECT_EQ(kana_to_phonemes(sjis("きゃ").c_str(), fits, sizeof fits), 5);
-    EXPECT_EQ(kana_to_phonemes(nullptr, fits, sizeof fits), -1);
+    EXPECT_EQ(kana_to_phonemes(sjis("きゃ").c_str(), fits, sizeof fits), synth_ok);
+    EXPECT_STREQ(fits, "k_j'a");
+    EXPECT_EQ(kana_to_phonemes(nullptr, fits, sizeof fits), synth_error_bad_text);
 }
 
 } // namespace

@@ -69,6 +69,27 @@ TEST_P(WavHeader, FieldsFollowTheLayout)
     EXPECT_EQ(w.block_align, c.block_align) << c.why;
     EXPECT_EQ(w.bits, c.bits) << c.why;
     EXPECT_EQ(w.data_size, static_cast<uint32_t>(c.data_size)) << c.why;
+
+    // The reader gives back what the builder wrote.
+    const wav_format f = wav_read_format(h);
+    EXPECT_EQ(f.sampling_rate, static_cast<uint32_t>(c.rate)) << c.why;
+    EXPECT_EQ(f.channels, c.channels) << c.why;
+    EXPECT_EQ(f.bits_per_sample, c.bits) << c.why;
+    EXPECT_EQ(f.data_size, static_cast<uint32_t>(c.data_size)) << c.why;
+}
+
+// Images are read as they stand: no tag is checked, every field is
+// little-endian at its own offset.
+TEST(WavReader, TakesTheFieldsAsTheyStand)
+{
+    uint8_t h[wav_header_size];
+    for (int i = 0; i < wav_header_size; ++i)
+        h[i] = static_cast<uint8_t>(i);
+    const wav_format f = wav_read_format(h);
+    EXPECT_EQ(f.channels, 0x1716);
+    EXPECT_EQ(f.sampling_rate, 0x1B1A1918u);
+    EXPECT_EQ(f.bits_per_sample, 0x2322);
+    EXPECT_EQ(f.data_size, 0x2B2A2928u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

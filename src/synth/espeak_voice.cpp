@@ -1,6 +1,6 @@
-// AquesTalk_Synthe and AquesTalk_FreeWave on top of eSpeak NG.
+// The eSpeak NG voice.
 
-#include "synth/synth.h"
+#include "synth/espeak_voice.h"
 
 #include "synth/kana.h"
 #include "wav/wav.h"
@@ -30,6 +30,8 @@ constexpr char voice_text[] =
 // A steady pitch in Hz (A2), so that every file can serve as an instrument sample.
 constexpr int steady_f0 = 110;
 
+// eSpeak's clause buffers overflow (and crash it) somewhere past 100
+// syllables given as one phoneme word: synth_max_text_bytes keeps well below.
 // Room for the phonemes of the longest text: at most three characters per
 // byte (the two bytes of ji give "d_z\'i"; marks and small kana only shorten).
 constexpr size_t phoneme_room = synth_max_text_bytes * 3 + 8;
@@ -147,7 +149,7 @@ int start_engine()
     if (rate <= 0)
         return -1;
     atexit(stop_engine);
-    if (rate != synth_sampling_rate || load_voice() != 0)
+    if (rate != espeak_sampling_rate || load_voice() != 0)
         return -1;
     espeak_ng_SetConstF0(steady_f0);
     espeak_SetSynthCallback(on_samples);
@@ -168,76 +170,80 @@ int synth_words_per_minute(int speed)
     return compressed_from_wpm + (speed - compressed_from_speed);
 }
 
-} // namespace
+// eSpeak keeps its state process-wide, so every engine is this one token.
+char the_engine;
 
-const char* synth_reported_phonemes()
+synth_error espeak_open(synth_engine** engine)
 {
-    return reported;
+    *engine = nullptr;
+    if (start_engine() != 0)
+        return synth_error_no_engine;
+    *engine = reinterpret_cast<synth_engine*>(&the_engine);
+    return synth_ok;
 }
 
-unsigned char* AquesTalk_Synthe(const char* text, int speed, int* size)
+void espeak_close(synth_engine*)
 {
-    int unused;
-    if (size == nullptr)
-        size = &unused;
+    // eSpeak cannot start twice in one process; it stops at exit.
+}
 
-    if (text == nullptr || text[0] == 0) {
-        *size = synth_error_empty_text;
-        return nullptr;
-    }
-    if (strnlen(text, synth_max_text_bytes + 1) > synth_max_text_bytes) {
-        *size = synth_error_text_too_long;
-        return nullptr;
-    }
+synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_image* image)
+{
+    *image = synth_image{};
+    if (text == nullptr || text[0] == 0)
+        return synth_error_empty_text;
+    if (strnlen(text, synth_max_text_bytes + 1) > synth_max_text_bytes)
+        return synth_error_text_too_long;
     static char phonemes[phoneme_room + 4];
     memcpy(phonemes, "[[", 2);
-    const int len = kana_to_phonemes(text, phonemes + 2, phoneme_room);
-    if (len <= 0) {
-        *size = synth_error_bad_text;
-        return nullptr;
-    }
+    if (kana_to_phonemes(text, phonemes + 2, phoneme_room) != synth_ok)
+        return synth_error_bad_text;
+    const size_t len = strlen(phonemes + 2);
     memcpy(phonemes + 2 + len, "]]", 3);
-    if (speed < synth_min_speed || speed > synth_max_speed) {
-        *size = synth_error_bad_speed;
-        return nullptr;
-    }
-    if (start_engine() != 0) {
-        *size = synth_error_no_engine;
-        return nullptr;
-    }
+    if (speed < synth_min_speed || speed > synth_max_speed)
+        return synth_error_bad_speed;
+    if (start_engine() != 0)
+        return synth_error_no_engine;
 
     current.count = 0;
     current.out_of_memory = false;
     reported_len = 0;
     reported[0] = 0;
     espeak_SetParameter(espeakRATE, synth_words_per_minute(speed), 0);
-    const espeak_ERROR err = espeak_Synth(phonemes, static_cast<size_t>(len) + 5, 0, POS_CHARACTER, 0,
+    const espeak_ERROR err = espeak_Synth(phonemes, len + 5, 0, POS_CHARACTER, 0,
                                           espeakCHARS_UTF8 | espeakPHONEMES, nullptr, nullptr);
     if (err == EE_OK)
         espeak_Synchronize();
-    if (current.out_of_memory) {
-        *size = synth_error_no_memory;
-        return nullptr;
-    }
-    if (err != EE_OK || current.count == 0) {
-        *size = synth_error_engine;
-        return nullptr;
-    }
+    if (current.out_of_memory)
+        return synth_error_no_memory;
+    if (err != EE_OK || current.count == 0)
+        return synth_error_engine;
 
     const size_t data_bytes = current.count * sizeof(int16_t);
-    auto* image = static_cast<unsigned char*>(malloc(wav_header_size + data_bytes));
-    if (image == nullptr) {
-        *size = synth_error_no_memory;
-        return nullptr;
-    }
-    wav_build_header(image, static_cast<uint32_t>(data_bytes), image_bits, image_channels,
-                     synth_sampling_rate);
-    memcpy(image + wav_header_size, current.samples, data_bytes);
-    *size = static_cast<int>(wav_header_size + data_bytes);
-    return image;
+    auto* bytes = static_cast<uint8_t*>(malloc(wav_header_size + data_bytes));
+    if (bytes == nullptr)
+        return synth_error_no_memory;
+    wav_build_header(bytes, static_cast<uint32_t>(data_bytes), image_bits, image_channels,
+                     espeak_sampling_rate);
+    memcpy(bytes + wav_header_size, current.samples, data_bytes);
+    image->bytes = bytes;
+    image->size = wav_header_size + data_bytes;
+    return synth_ok;
 }
 
-void AquesTalk_FreeWave(unsigned char* image)
+void espeak_free_image(synth_image* image)
 {
-    free(image);
+    free(image->bytes);
+    *image = synth_image{};
+}
+
+} // namespace
+
+const synth_voice espeak_voice = {
+    "espeak", false, espeak_open, espeak_close, espeak_synthesize, espeak_free_image,
+};
+
+const char* espeak_reported_phonemes()
+{
+    return reported;
 }

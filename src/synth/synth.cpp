@@ -1,0 +1,40 @@
+// What every voice shares: the messages of the error codes and the lookup
+// by name. No engine here, so the driver's library links without one.
+
+#include "synth/synth.h"
+
+#include <cstring>
+
+static_assert(synth_min_speed == 50 && synth_max_speed == 300 && synth_max_text_bytes == 128,
+              "the messages below name these limits");
+
+const char* synth_error_message(int code)
+{
+    switch (code) {
+    case synth_error_empty_text:
+        return "the text is empty";
+    case synth_error_bad_text:
+        return "the text is not kana that the voice knows";
+    case synth_error_bad_speed:
+        return "the speed is outside 50 to 300";
+    case synth_error_text_too_long:
+        return "the text is longer than 128 bytes";
+    case synth_error_no_engine:
+        return "the synthesizer cannot start: its voice data is missing or unreadable";
+    case synth_error_engine:
+        return "the synthesizer failed";
+    case synth_error_no_memory:
+        return "out of memory in the synthesizer";
+    default:
+        return nullptr;
+    }
+}
+
+const synth_voice* synth_find_voice(const synth_voice* const* voices, const char* name)
+{
+    for (; *voices != nullptr; ++voices) {
+        if (strcmp((*voices)->name, name) == 0)
+            return *voices;
+    }
+    return nullptr;
+}

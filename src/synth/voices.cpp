@@ -1,0 +1,5 @@
+// The voices of this build, the default first.
+
+#include "synth/espeak_voice.h"
+
+const synth_voice* const synth_voices[] = {&espeak_voice, nullptr};

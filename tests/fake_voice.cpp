@@ -1,0 +1,88 @@
+// A scripted voice in place of eSpeak, for runs that must fail at a chosen
+// entry or must be fast: the program morivox_fake hands it to the driver.
+//
+// MORIVOX_FAKE_FAIL_AT=k  makes the k-th synthesis (1-based) fail with
+// MORIVOX_FAKE_ERR (default 777). MORIVOX_FAKE_LOG=path appends one line per
+// synthesis: the speed and the text's bytes in hex. Images hold 1000 samples
+// (MORIVOX_FAKE_SAMPLES to change) at 22050 Hz of a tone that depends on the
+// text, so files differ per syllable.
+
+#include "driver/driver.h"
+#include "wav/wav.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int default_samples = 1000;
+constexpr int fake_rate = 22050;
+
+int calls;
+
+synth_error fake_open(synth_engine** engine)
+{
+    *engine = reinterpret_cast<synth_engine*>(&calls);
+    return synth_ok;
+}
+
+void fake_close(synth_engine*) {}
+
+synth_error fake_synthesize(synth_engine*, const char* text, int speed, synth_image* image)
+{
+    *image = synth_image{};
+    ++calls;
+    if (const char* log = getenv("MORIVOX_FAKE_LOG")) {
+        if (FILE* f = fopen(log, "a")) {
+            fprintf(f, "%d", speed);
+            for (const char* p = text; *p; ++p)
+                fprintf(f, " %02X", static_cast<unsigned char>(*p));
+            fprintf(f, "\n");
+            fclose(f);
+        }
+    }
+    const char* fail_at = getenv("MORIVOX_FAKE_FAIL_AT");
+    if (fail_at && atoi(fail_at) == calls) {
+        const char* err = getenv("MORIVOX_FAKE_ERR");
+        return static_cast<synth_error>(err ? atoi(err) : 777);
+    }
+
+    unsigned hash = 2166136261u;
+    for (const char* p = text; *p; ++p)
+        hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+    const double step = 0.01 + (hash % 100) * 0.002;
+
+    const char* count = getenv("MORIVOX_FAKE_SAMPLES");
+    const int fake_samples = count ? atoi(count) : default_samples;
+    const size_t data_bytes = static_cast<size_t>(fake_samples) * 2;
+    auto* bytes = static_cast<uint8_t*>(malloc(wav_header_size + data_bytes));
+    if (bytes == nullptr)
+        return synth_error_no_memory;
+    wav_build_header(bytes, static_cast<uint32_t>(data_bytes), 16, 1, fake_rate);
+    for (int i = 0; i < fake_samples; ++i) {
+        const int v = static_cast<int>(lround(20000.0 * sin(step * i)));
+        bytes[wav_header_size + 2 * i] = static_cast<uint8_t>(v & 0xFF);
+        bytes[wav_header_size + 2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+    }
+    image->bytes = bytes;
+    image->size = wav_header_size + data_bytes;
+    return synth_ok;
+}
+
+void fake_free_image(synth_image* image)
+{
+    free(image->bytes);
+    *image = synth_image{};
+}
+
+const synth_voice fake_voice = {"fake", false, fake_open, fake_close, fake_synthesize, fake_free_image};
+const synth_voice* const fake_voices[] = {&fake_voice, nullptr};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return run_morivox(argc, argv, fake_voices);
+}
