@@ -4,7 +4,7 @@
 Usage: draw_waveform.py OUT.png FILE.wav [FILE.wav ...]
 Each panel shows the whole file (min/max per pixel column, dark) and, to the
 right, a 10 ms stretch from its middle at full resolution, where the
-smoothing shows.
+sinc filter shows.
 """
 import struct
 import sys
