@@ -5,6 +5,7 @@
 #include "wav/wav.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -48,6 +49,57 @@ bool reopen_if_closed(int fd)
     return true;
 }
 
+// Why standard output failed first: a later write may only see the error flag.
+int stdout_errno = 0;
+
+// Prints to standard output and notes the reason of its first failure.
+__attribute__((format(printf, 1, 2))) void say(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    errno = 0;
+    vprintf(format, args);
+    va_end(args);
+    if (stdout_errno == 0 && ferror(stdout))
+        stdout_errno = errno != 0 ? errno : EIO;
+}
+
+// The design's one line for a synthesizer failure, then what it means.
+void report_synth_error(int code)
+{
+    fprintf(stderr, "ERR:%d\n", code);
+    if (const char* message = synth_error_message(code))
+        fprintf(stderr, "%s\n", message);
+}
+
+void report_not_written(const char* name, int error)
+{
+    fprintf(stderr, "cannot write '%s': %s\n", name, strerror(error));
+}
+
+// Reports the files that failed on their way to the disk since the last
+// look. Returns whether there were any.
+bool report_late_failures()
+{
+    static wav_failure failed[8];
+    bool any = false;
+    for (int n; (n = wav_take_failures(failed, 8)) > 0;) {
+        for (int i = 0; i < n; ++i)
+            report_not_written(failed[i].name, failed[i].error);
+        any = true;
+    }
+    return any;
+}
+
+// Waits for every file to reach the disk. Returns whether all of them did.
+bool finish_files()
+{
+    const bool flushed = wav_finish_queue() == 0;
+    if (!flushed)
+        fprintf(stderr, "cannot flush the output folder: %s\n", strerror(errno));
+    return !report_late_failures() && flushed;
+}
+
 // Makes one file. Returns 0 when the run goes on (*not_written set when
 // the file could not be written, which is reported), -1 when it must end.
 int make_syllable(const syllable& entry, const run_settings& settings, const synth_voice& voice,
@@ -57,7 +109,7 @@ int make_syllable(const syllable& entry, const run_settings& settings, const syn
     const synth_error code =
         voice.synthesize(engine, entry.sjis, syllable_speed(entry, settings.speed), &image);
     if (code != synth_ok) {
-        fprintf(stderr, "ERR:%d\n", code);
+        report_synth_error(code);
         return -1;
     }
 
@@ -72,12 +124,14 @@ int make_syllable(const syllable& entry, const run_settings& settings, const syn
         return -1;
     }
 
-    printf("generating...'%s'\n", name);
-    if (write_wav_file(name, samples, size_bytes, file_bits_per_sample, file_channels,
+    say("generating...'%s'\n", name);
+    if (wav_queue_file(name, samples, size_bytes, file_bits_per_sample, file_channels,
                        settings.output_rate) != 0) {
-        fprintf(stderr, "cannot write '%s': %s\n", name, strerror(errno));
+        report_not_written(name, errno);
         *not_written = true;
     }
+    if (report_late_failures())
+        *not_written = true;
     voice.free_image(&image);
     free(samples);
     return 0;
@@ -110,6 +164,9 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     // both are reported and the remaining files still get written.
     signal(SIGXFSZ, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
+    // Each line out before the next step, also into a file or a pipe, so
+    // that a log shows the messages in their order and how far a run got.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
 
     run_settings settings = default_settings;
     parse_command_line(argc, argv, &settings);
@@ -119,17 +176,25 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         return -1;
     }
 
-    printf("%s", banner_title);
-    printf("Speed: %d\n", settings.speed);
-    printf("SamplingRate: %d\n", settings.output_rate);
-    printf("Sinc Filter: ");
-    printf("%s", settings.sinc_filter ? "On\n" : "Off\n");
+    // One run at a time in a folder; the lock goes with the process.
+    if (wav_lock_folder() != 0 && errno == EWOULDBLOCK) {
+        fprintf(stderr, "another run is writing into this folder\n");
+        return -1;
+    }
+    wav_remove_stale_temporaries();
+    wav_clean_up_on_signals();
+
+    say("%s", banner_title);
+    say("Speed: %d\n", settings.speed);
+    say("SamplingRate: %d\n", settings.output_rate);
+    say("Sinc Filter: ");
+    say("%s", settings.sinc_filter ? "On\n" : "Off\n");
 
     const synth_voice& voice = *voices[0];
     synth_engine* engine = nullptr;
     const synth_error opened = voice.open(&engine);
     if (opened != synth_ok) {
-        fprintf(stderr, "ERR:%d\n", opened);
+        report_synth_error(opened);
         fflush(stdout);
         return -1;
     }
@@ -137,22 +202,23 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     for (const syllable* entry = syllable_table; entry->sjis != nullptr; ++entry) {
         if (make_syllable(*entry, settings, voice, engine, &not_written) != 0) {
             voice.close(engine);
+            finish_files();
             fflush(stdout);
             return -1;
         }
     }
     voice.close(engine);
-    printf("done.\n");
+    if (!finish_files())
+        not_written = true;
+    say("done.\n");
 
     // Everything printed must have arrived: a full disk or a closed
     // descriptor behind standard output is a failed run, not a success.
-    const bool flush_failed = fflush(stdout) != 0;
-    const int flush_errno = errno;
-    if (stdout_closed || flush_failed || ferror(stdout)) {
-        const char* reason = stdout_closed  ? strerror(EBADF)
-                             : flush_failed ? strerror(flush_errno)
-                                            : "write error";
-        fprintf(stderr, "cannot write to standard output: %s\n", reason);
+    if (fflush(stdout) != 0 && stdout_errno == 0)
+        stdout_errno = errno;
+    if (stdout_closed || stdout_errno != 0 || ferror(stdout)) {
+        const int reason = stdout_closed ? EBADF : stdout_errno != 0 ? stdout_errno : EIO;
+        fprintf(stderr, "cannot write to standard output: %s\n", strerror(reason));
         return -1;
     }
     return not_written ? -1 : 0;

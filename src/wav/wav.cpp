@@ -1,11 +1,6 @@
 #include "wav/wav.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -55,59 +50,6 @@ uint32_t get_u32(const uint8_t* p)
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Writes all of [data, data + size), retrying short writes.
-int write_all(int fd, const uint8_t* data, size_t size)
-{
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-// Temporary name in the target's directory: "<name>.tmp-<pid>-<counter>".
-// The rename then stays on one file system and is atomic.
-int make_temp_name(char* out, size_t out_size, const char* file_name)
-{
-    static unsigned counter = 0;
-    int n = snprintf(out, out_size, "%s.tmp-%ld-%u", file_name,
-                     static_cast<long>(getpid()), counter++);
-    if (n < 0 || static_cast<size_t>(n) >= out_size) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    return 0;
-}
-
-// A rename would replace anything, so refuse what opening the file for
-// writing would refuse, and also a file whose owner took away every write
-// bit (root could write it, but the user meant to keep it).
-int check_replaceable(const char* file_name)
-{
-    struct stat st;
-    if (lstat(file_name, &st) != 0)
-        return errno == ENOENT ? 0 : -1;
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-        errno = EEXIST;
-        return -1;
-    }
-    if (S_ISREG(st.st_mode) && (access(file_name, W_OK) != 0 || (st.st_mode & 0222) == 0)) {
-        errno = EACCES;
-        return -1;
-    }
-    return 0;
-}
-
 } // namespace
 
 wav_format wav_read_format(const uint8_t* header)
@@ -141,50 +83,4 @@ void wav_build_header(uint8_t header[wav_header_size], uint32_t data_size,
     put_u16(header + offset_bits_per_sample, static_cast<uint32_t>(bits_per_sample) & 0xFFFF);
     memcpy(header + offset_data_tag, "data", 4);
     put_u32(header + offset_data_size, data_size);
-}
-
-int write_wav_file(const char* file_name, const void* data, int data_size,
-                   int bits_per_sample, int channels, int sampling_rate)
-{
-    if (file_name == nullptr || data_size < 0 ||
-        static_cast<uint32_t>(data_size) > wav_max_data_size ||
-        (data == nullptr && data_size > 0)) {
-        errno = EINVAL;
-        return -1;
-    }
-
-    uint8_t header[wav_header_size];
-    wav_build_header(header, static_cast<uint32_t>(data_size), bits_per_sample,
-                     channels, sampling_rate);
-
-    if (check_replaceable(file_name) != 0)
-        return -1;
-
-    char temp_name[4096];
-    if (make_temp_name(temp_name, sizeof temp_name, file_name) != 0)
-        return -1;
-
-    // 0666 before the umask, as fopen would create it.
-    int fd = open(temp_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return -1;
-
-    int failed = write_all(fd, header, sizeof header) != 0 ||
-                 write_all(fd, static_cast<const uint8_t*>(data),
-                           static_cast<size_t>(data_size)) != 0;
-    int saved_errno = errno;
-    if (close(fd) != 0 && !failed) {
-        failed = 1;
-        saved_errno = errno;
-    }
-    if (!failed && rename(temp_name, file_name) != 0) {
-        failed = 1;
-        saved_errno = errno;
-    }
-    if (failed) {
-        unlink(temp_name);
-        errno = saved_errno;
-        return -1;
-    }
-    return 0;
 }

@@ -1,6 +1,7 @@
 // Whole runs of the driver with the scripted synthesizer (morivox_fake).
 
 #include "driver/syllables.h"
+#include "synth/synth.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -105,7 +106,10 @@ TEST_F(FakeRun, SynthesizerFailureStopsAtOnce)
         const run_result r = run_program(sub, fake, {}, {"MORIVOX_FAKE_FAIL_AT=" + std::to_string(k),
                                                          "MORIVOX_FAKE_ERR=" + std::to_string(100 + k)});
         EXPECT_EQ(r.status, 255) << "entry " << k;
-        EXPECT_EQ(r.err, "ERR:" + std::to_string(100 + k) + "\n") << "entry " << k;
+        // The code, then what it means when it is one of the voices' codes.
+        const char* meaning = synth_error_message(100 + k);
+        EXPECT_EQ(r.err, "ERR:" + std::to_string(100 + k) + "\n" + (meaning ? meaning + std::string("\n") : ""))
+            << "entry " << k;
         std::vector<std::string> expected = banner(70, 44100, false);
         for (const std::string& l : progress(static_cast<size_t>(k - 1)))
             expected.push_back(l);
