@@ -36,6 +36,37 @@ constexpr int steady_f0 = 110;
 // byte (the two bytes of ji give "d_z\'i"; marks and small kana only shorten).
 constexpr size_t phoneme_room = synth_max_text_bytes * 3 + 8;
 
+// eSpeak's phoneme for each onset of a mora.
+constexpr struct {
+    const char* onset;
+    const char* phoneme;
+} espeak_onsets[] = {
+    {"", ""},       {"k", "k"},       {"g", "g"},     {"ng", "N"},    {"s", "s"},       {"sh", "s\\"},
+    {"z", "z"},     {"j", "d_z\\"}, {"t", "t"},     {"ch", "t_s\\"}, {"ts", "t_s"}, {"d", "d"},
+    {"n", "n"},     {"h", "h"},       {"f", "p\\"}, {"b", "b"},     {"p", "p"},       {"m", "m"},
+    {"y", "j"},     {"r", "r`"},      {"w", "w"},     {"ky", "k_j"},  {"gy", "g_j"},    {"ngy", "N_j"},
+    {"ty", "t_j"},  {"dy", "d_j"},    {"ny", "n_j"},  {"hy", "C"},    {"by", "b_j"},    {"py", "p_j"},
+    {"my", "m_j"},  {"ry", "r`_j"},
+};
+
+// Before i, h is the palatal fricative of ひ.
+constexpr char h_before_i[] = "C";
+
+// The moraic nasal: a syllabic m is the one sustained nasal of the voice whose
+// length follows the speed and whose level does not dip.
+constexpr char moraic_nasal[] = "m-";
+
+const char* espeak_onset(const mora& m)
+{
+    if (strcmp(m.onset, "h") == 0 && m.vowel == 'i')
+        return h_before_i;
+    for (const auto& o : espeak_onsets) {
+        if (strcmp(o.onset, m.onset) == 0)
+            return o.phoneme;
+    }
+    return nullptr;
+}
+
 // The images: eSpeak's own samples, 16-bit mono in host order.
 constexpr int image_bits = 16;
 constexpr int image_channels = 1;
@@ -170,6 +201,32 @@ int synth_words_per_minute(int speed)
     return compressed_from_wpm + (speed - compressed_from_speed);
 }
 
+} // namespace
+
+synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
+{
+    mora morae[max_morae];
+    int count = 0;
+    if (out == nullptr || out_size == 0 || kana_to_morae(text, morae, max_morae, &count) != synth_ok)
+        return synth_error_bad_text;
+    size_t len = 0;
+    out[0] = 0;
+    for (int i = 0; i < count; ++i) {
+        const char* onset = morae[i].vowel == 0 ? moraic_nasal : espeak_onset(morae[i]);
+        if (onset == nullptr)
+            return synth_error_bad_text;
+        // Every vowel stressed, so that eSpeak gives each its full length.
+        const char vowel[3] = {'\'', morae[i].vowel, 0};
+        const int n = snprintf(out + len, out_size - len, "%s%s", onset, morae[i].vowel ? vowel : "");
+        if (n < 0 || static_cast<size_t>(n) >= out_size - len)
+            return synth_error_bad_text;
+        len += static_cast<size_t>(n);
+    }
+    return synth_ok;
+}
+
+namespace {
+
 // eSpeak keeps its state process-wide, so every engine is this one token.
 char the_engine;
 
@@ -196,7 +253,7 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
         return synth_error_text_too_long;
     static char phonemes[phoneme_room + 4];
     memcpy(phonemes, "[[", 2);
-    if (kana_to_phonemes(text, phonemes + 2, phoneme_room) != synth_ok)
+    if (espeak_phonemes(text, phonemes + 2, phoneme_room) != synth_ok)
         return synth_error_bad_text;
     const size_t len = strlen(phonemes + 2);
     memcpy(phonemes + 2 + len, "]]", 3);

@@ -10,6 +10,12 @@ extern const synth_voice espeak_voice;
 // Sampling rate of every image of this voice, in samples per second.
 inline constexpr int espeak_sampling_rate = 22050;
 
+// The eSpeak phoneme mnemonics of the Shift-JIS `text` (ASCII, one
+// stressed syllable after another, e.g. "k_j'e" for the bytes 82 AB 82 A5),
+// NUL-terminated into out[0..out_size-1]. Returns synth_ok, or
+// synth_error_bad_text when the text is not known kana or out is too small.
+synth_error espeak_phonemes(const char* text, char* out, size_t out_size);
+
 // For tests: the phoneme names eSpeak reported while making the last image,
 // separated by spaces (pauses included, as "_:" or "_").
 const char* espeak_reported_phonemes();

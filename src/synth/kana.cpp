@@ -67,8 +67,8 @@ constexpr kana kana_table[] = {
     {kind_base, "g", 'o', 0, 0},               // go
     {kind_base, "s", 'a', 0, 0},               // sa
     {kind_base, "z", 'a', 0, 0},               // za
-    {kind_base, "s\\", 'i', i_row, 0},         // shi
-    {kind_base, "d_z\\", 'i', i_row, 0},       // ji
+    {kind_base, "sh", 'i', i_row, 0},         // shi
+    {kind_base, "j", 'i', i_row, 0},       // ji
     {kind_base, "s", 'u', small_i, 0},         // su
     {kind_base, "z", 'u', small_i, 0},         // zu
     {kind_base, "s", 'e', 0, 0},               // se
@@ -77,10 +77,10 @@ constexpr kana kana_table[] = {
     {kind_base, "z", 'o', 0, 0},               // zo
     {kind_base, "t", 'a', 0, 0},               // ta
     {kind_base, "d", 'a', 0, 0},               // da
-    {kind_base, "t_s\\", 'i', i_row, 0},       // chi
-    {kind_base, "d_z\\", 'i', i_row, 0},       // ji (di)
+    {kind_base, "ch", 'i', i_row, 0},       // chi
+    {kind_base, "j", 'i', i_row, 0},       // ji (di)
     {kind_none, "", 0, 0, 0},                  // small tsu
-    {kind_base, "t_s", 'u', f_row, 0},         // tsu
+    {kind_base, "ts", 'u', f_row, 0},         // tsu
     {kind_base, "z", 'u', 0, 0},               // zu (du)
     {kind_base, "t", 'e', small_i | small_yu, 0},  // te
     {kind_base, "d", 'e', small_i | small_yu, 0},  // de
@@ -94,10 +94,10 @@ constexpr kana kana_table[] = {
     {kind_base, "h", 'a', 0, 0},               // ha
     {kind_base, "b", 'a', 0, 0},               // ba
     {kind_base, "p", 'a', 0, 0},               // pa
-    {kind_base, "C", 'i', i_row, 0},           // hi
+    {kind_base, "h", 'i', i_row, 0},           // hi
     {kind_base, "b", 'i', i_row, 0},           // bi
     {kind_base, "p", 'i', i_row, 0},           // pi
-    {kind_base, "p\\", 'u', f_row, 0},         // fu
+    {kind_base, "f", 'u', f_row, 0},         // fu
     {kind_base, "b", 'u', 0, 0},               // bu
     {kind_base, "p", 'u', 0, 0},               // pu
     {kind_base, "h", 'e', 0, 0},               // he
@@ -112,16 +112,16 @@ constexpr kana kana_table[] = {
     {kind_base, "m", 'e', 0, 0},               // me
     {kind_base, "m", 'o', 0, 0},               // mo
     {kind_small, "", 'a', 0, small_ya},        // small ya
-    {kind_base, "j", 'a', 0, 0},               // ya
+    {kind_base, "y", 'a', 0, 0},               // ya
     {kind_small, "", 'u', 0, small_yu},        // small yu
-    {kind_base, "j", 'u', 0, 0},               // yu
+    {kind_base, "y", 'u', 0, 0},               // yu
     {kind_small, "", 'o', 0, small_yo},        // small yo
-    {kind_base, "j", 'o', 0, 0},               // yo
-    {kind_base, "r`", 'a', 0, 0},              // ra
-    {kind_base, "r`", 'i', i_row, 0},          // ri
-    {kind_base, "r`", 'u', 0, 0},              // ru
-    {kind_base, "r`", 'e', 0, 0},              // re
-    {kind_base, "r`", 'o', 0, 0},              // ro
+    {kind_base, "y", 'o', 0, 0},               // yo
+    {kind_base, "r", 'a', 0, 0},              // ra
+    {kind_base, "r", 'i', i_row, 0},          // ri
+    {kind_base, "r", 'u', 0, 0},              // ru
+    {kind_base, "r", 'e', 0, 0},              // re
+    {kind_base, "r", 'o', 0, 0},              // ro
     {kind_none, "", 0, 0, 0},                  // small wa
     {kind_base, "w", 'a', 0, 0},               // wa
     {kind_none, "", 0, 0, 0},                  // wi (archaic)
@@ -136,10 +136,6 @@ static_assert(kana_count == sjis_hiragana_last - sjis_hiragana_first + 1);
 // ones (even index) take the mark for the nasal onset.
 constexpr unsigned first_k_row = 10;
 constexpr unsigned last_k_row = 19;
-
-// The moraic nasal: a syllabic m is the one sustained nasal of the voice whose
-// length follows the speed and whose level does not dip.
-constexpr const char* moraic_nasal = "m-";
 
 // Reads one two-byte kana at p and gives its row in kana_table, or -1.
 int decode_kana(const unsigned char* p)
@@ -159,58 +155,44 @@ bool is_handakuten(const unsigned char* p)
     return p[0] != 0 && ((unsigned{p[0]} << 8) | p[1]) == sjis_handakuten;
 }
 
-// Bounded output: every append checks the room left.
-struct text_out {
-    char* p;
-    size_t size;
-    size_t len;
-    bool full;
+// The onset before ya, yu, yo (and before e after an i-row kana). Onsets
+// that are palatal already stay; a bare vowel takes y.
+constexpr struct {
+    const char* plain;
+    const char* palatal;
+} palatal_onsets[] = {
+    {"", "y"},    {"k", "ky"},  {"g", "gy"}, {"ng", "ngy"}, {"sh", "sh"}, {"j", "j"},   {"ch", "ch"},
+    {"t", "ty"},  {"d", "dy"},  {"n", "ny"}, {"h", "hy"},   {"b", "by"},  {"p", "py"},  {"m", "my"},
+    {"r", "ry"},
 };
 
-void append(text_out& o, const char* s)
+const char* palatal(const char* onset)
 {
-    const size_t n = strlen(s);
-    if (o.full || o.len + n + 1 > o.size) {
-        o.full = true;
-        return;
+    for (const auto& o : palatal_onsets) {
+        if (strcmp(o.plain, onset) == 0)
+            return o.palatal;
     }
-    memcpy(o.p + o.len, s, n + 1);
-    o.len += n;
-}
-
-// Appends the onset before ya, yu, yo (and before e after an i-row kana):
-// palatalised. Onsets that are palatal already stay; a bare vowel becomes j.
-void append_palatal(text_out& o, const char* onset)
-{
-    const size_t len = strlen(onset);
-    if (len == 0) {
-        append(o, "j");
-        return;
-    }
-    append(o, onset);
-    if (onset[len - 1] != '\\' && strcmp(onset, "C") != 0)
-        append(o, "_j");
+    return nullptr;  // the small-kana masks allow no other
 }
 
 } // namespace
 
-synth_error kana_to_phonemes(const char* text, char* out, size_t out_size)
+synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count)
 {
-    if (text == nullptr || out == nullptr || out_size == 0)
+    *count = 0;
+    if (text == nullptr || out == nullptr)
         return synth_error_bad_text;
-    text_out o{out, out_size, 0, false};
-    out[0] = 0;
 
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     while (*p) {
         const int row = decode_kana(p);
-        if (row < 0)
+        if (row < 0 || *count >= capacity)
             return synth_error_bad_text;
         const kana& base = kana_table[row];
         p += 2;
 
         if (base.kind == kind_n) {
-            append(o, moraic_nasal);
+            out[(*count)++] = {"", 0};
             continue;
         }
         if (base.kind != kind_base)
@@ -221,7 +203,7 @@ synth_error kana_to_phonemes(const char* text, char* out, size_t out_size)
             const unsigned r = static_cast<unsigned>(row);
             if (r < first_k_row || r > last_k_row || (r - first_k_row) % 2 != 0)
                 return synth_error_bad_text;
-            onset = "N";
+            onset = "ng";
             p += 2;
         }
 
@@ -235,16 +217,13 @@ synth_error kana_to_phonemes(const char* text, char* out, size_t out_size)
             vowel = small.vowel;
             const bool y_kana = (small.self & (small_ya | small_yu | small_yo)) != 0;
             if (y_kana || base.vowel == 'i')
-                append_palatal(o, onset);
+                onset = palatal(onset);
             else if (onset[0] == 0 && base.vowel == 'u')
-                append(o, "w");
-            else
-                append(o, onset);
-        } else {
-            append(o, onset);
+                onset = "w";
+            if (onset == nullptr)
+                return synth_error_bad_text;
         }
-        const char stressed[3] = {'\'', vowel, 0};
-        append(o, stressed);
+        out[(*count)++] = {onset, vowel};
     }
-    return o.full ? synth_error_bad_text : synth_ok;
+    return synth_ok;
 }

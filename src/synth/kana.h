@@ -1,20 +1,27 @@
-// Shift-JIS kana to eSpeak NG phoneme mnemonics.
-//
-// eSpeak's own reading of kana gets many of the syllables wrong, so the
-// synthesizer layer decodes the text itself and hands eSpeak phonemes.
+// Shift-JIS kana as the voices hear them: a sequence of morae, each an onset
+// and a vowel. Both voices start from these and map them to their own
+// phonemes, so the reading of the kana is written once.
 #pragma once
 
 #include "synth/synth.h"
 
-#include <cstddef>
+// One mora. Onsets are written as Japanese is romanised: "" (none), k, g,
+// ng (a k-row kana with the mark 0x814B: the nasal g), s, sh, z, j, t, ch,
+// ts, d, n, h, f, b, p, m, y, r, w, and the palatal ky, gy, ngy, ty, dy, ny,
+// hy, by, py, my, ry. The vowel is one of "aiueo", or 0 for the moraic
+// nasal ん (whose onset is "").
+struct mora {
+    const char* onset;
+    char vowel;
+};
 
-// Translates NUL-terminated Shift-JIS `text` into eSpeak phoneme mnemonics
-// (ASCII, one stressed syllable after another, e.g. "k_j'e" for the bytes
-// 82 AB 82 A5), written NUL-terminated into out[0..out_size-1].
-// A syllable is a base kana (hiragana or katakana), the mark 0x814B after a
-// k-row kana for its nasal form, and at most one small kana where Japanese
-// writes one (e.g. after an i-row kana: ya, yu, yo, e).
-// Returns synth_ok, or synth_error_bad_text (with nothing promised in out)
-// when `text` holds anything else or `out` is too small. An empty text
-// gives an empty string.
-synth_error kana_to_phonemes(const char* text, char* out, size_t out_size);
+// Longest reading of a text of synth_max_text_bytes: every kana a mora.
+inline constexpr int max_morae = synth_max_text_bytes / 2;
+
+// Reads the NUL-terminated Shift-JIS `text` into out[0..*count-1]. A
+// syllable is a base kana (hiragana or katakana), the mark 0x814B after an
+// unvoiced k-row kana for its nasal form, and at most one small kana where
+// Japanese writes one (e.g. after an i-row kana: ya, yu, yo, e). Returns
+// synth_ok, or synth_error_bad_text when `text` holds anything else or more
+// than `capacity` morae. An empty text gives no mora.
+synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count);

@@ -1,3 +1,4 @@
+#include "synth/espeak_voice.h"
 #include "synth/kana.h"
 
 #include "driver/syllables.h"
@@ -54,7 +55,7 @@ std::string shift_kana(const std::string& sjis_text, bool to_katakana)
 std::string phonemes(const std::string& text)
 {
     char out[256];
-    return kana_to_phonemes(text.c_str(), out, sizeof out) == synth_ok ? std::string(out) : "<refused>";
+    return espeak_phonemes(text.c_str(), out, sizeof out) == synth_ok ? std::string(out) : "<refused>";
 }
 
 TEST(Kana, SpellingsAndSequences)
@@ -114,11 +115,11 @@ TEST(Kana, KatakanaAndHiraganaReadAlike)
 TEST(Kana, RefusesWhenTheOutputDoesNotFit)
 {
     char out[4];
-    EXPECT_EQ(kana_to_phonemes(sjis("きゃ").c_str(), out, sizeof out), synth_error_bad_text);
+    EXPECT_EQ(espeak_phonemes(sjis("きゃ").c_str(), out, sizeof out), synth_error_bad_text);
     char fits[6];
-    EXPECT_EQ(kana_to_phonemes(sjis("きゃ").c_str(), fits, sizeof fits), synth_ok);
+    EXPECT_EQ(espeak_phonemes(sjis("きゃ").c_str(), fits, sizeof fits), synth_ok);
     EXPECT_STREQ(fits, "k_j'a");
-    EXPECT_EQ(kana_to_phonemes(nullptr, fits, sizeof fits), synth_error_bad_text);
+    EXPECT_EQ(espeak_phonemes(nullptr, fits, sizeof fits), synth_error_bad_text);
 }
 
 } // namespace
