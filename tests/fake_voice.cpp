@@ -77,7 +77,13 @@ void fake_free_image(synth_image* image)
     *image = synth_image{};
 }
 
-const synth_voice fake_voice = {"fake", false, fake_open, fake_close, fake_synthesize, fake_free_image};
+const char* fake_failure()
+{
+    return nullptr;
+}
+
+const synth_voice fake_voice = {"fake", false, fake_open, fake_close, fake_synthesize, fake_free_image,
+                                fake_failure};
 const synth_voice* const fake_voices[] = {&fake_voice, nullptr};
 
 } // namespace

@@ -64,12 +64,15 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...)
         stdout_errno = errno != 0 ? errno : EIO;
 }
 
-// The design's one line for a synthesizer failure, then what it means.
-void report_synth_error(int code)
+// The design's one line for a synthesizer failure, then what it means and,
+// when the voice knows more, why.
+void report_synth_error(int code, const synth_voice& voice)
 {
     fprintf(stderr, "ERR:%d\n", code);
-    if (const char* message = synth_error_message(code))
-        fprintf(stderr, "%s\n", message);
+    const char* message = synth_error_message(code);
+    const char* detail = voice.failure();
+    if (message != nullptr)
+        fprintf(stderr, "%s%s%s\n", message, detail ? ": " : "", detail ? detail : "");
 }
 
 void report_not_written(const char* name, int error)
@@ -109,7 +112,7 @@ int make_syllable(const syllable& entry, const run_settings& settings, const syn
     const synth_error code =
         voice.synthesize(engine, entry.sjis, syllable_speed(entry, settings.speed), &image);
     if (code != synth_ok) {
-        report_synth_error(code);
+        report_synth_error(code, voice);
         return -1;
     }
 
@@ -194,7 +197,7 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     synth_engine* engine = nullptr;
     const synth_error opened = voice.open(&engine);
     if (opened != synth_ok) {
-        report_synth_error(opened);
+        report_synth_error(opened, voice);
         fflush(stdout);
         return -1;
     }

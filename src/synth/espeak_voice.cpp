@@ -9,10 +9,12 @@
 #include <espeak-ng/speak_lib.h>
 
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -138,54 +140,140 @@ void stop_engine()
     current = capture{};
 }
 
+// Why the engine could not start, in its own words; empty when it did.
+char failure[512];
+synth_error failure_code = synth_ok;
+
+synth_error fail(synth_error code, const char* what, const char* detail)
+{
+    snprintf(failure, sizeof failure, "%s%s%s", what ? what : "", what && detail ? ": " : "",
+             detail ? detail : "");
+    failure_code = code;
+    return code;
+}
+
+// Runs `call` with the stdio stream stderr pointed at memory: eSpeak prints
+// its start-up chatter there. Descriptor 2 stays as it is, so that nothing
+// that ends the process (an assertion, glibc's own messages) goes unseen.
+template <typename F>
+auto quietly(F call)
+{
+    char* said = nullptr;
+    size_t said_len = 0;
+    FILE* mem = open_memstream(&said, &said_len);
+    FILE* console = stderr;
+    if (mem != nullptr)
+        stderr = mem;
+    const auto result = call();
+    stderr = console;
+    if (mem != nullptr)
+        fclose(mem);
+    free(said);
+    return result;
+}
+
+void* idle(void*)
+{
+    return nullptr;
+}
+
 // eSpeak 1.51 lower-cases a voice file's path and cuts it at 59 bytes, so
 // the voice goes into an anonymous file that /proc names briefly.
-int load_voice()
+synth_error load_voice()
 {
-    int fd = memfd_create("morivox-voice", MFD_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    const ssize_t n = write(fd, voice_text, sizeof voice_text - 1);
+    const int fd = memfd_create("morivox-voice", MFD_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EMFILE || errno == ENFILE)
+            return fail(synth_error_no_files, nullptr, nullptr);
+        return fail(synth_error_engine, "no anonymous file for its voice (memfd_create)", strerror(errno));
+    }
     char path[64];
     snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-    const int ok = n == static_cast<ssize_t>(sizeof voice_text - 1) &&
-                   espeak_ng_SetVoiceByFile(path) == ENS_OK;
+    if (write(fd, voice_text, sizeof voice_text - 1) != static_cast<ssize_t>(sizeof voice_text - 1)) {
+        const int err = errno;
+        close(fd);
+        return fail(synth_error_engine, "cannot write its voice", strerror(err));
+    }
+    // eSpeak reports a missing path as "voice not found" and, worse, an fopen
+    // failing for want of a descriptor as success with a broken voice (the
+    // next synthesis crashes). Open the path first: the same descriptor is
+    // then free for eSpeak's fopen, and any failure is named.
+    const int probe = open(path, O_RDONLY | O_CLOEXEC);
+    if (probe < 0) {
+        const int err = errno;
+        close(fd);
+        if (err == EMFILE || err == ENFILE)
+            return fail(synth_error_no_files, nullptr, nullptr);
+        if (access("/proc/self/fd", F_OK) != 0)
+            return fail(synth_error_no_proc, nullptr, nullptr);
+        return fail(synth_error_engine, "cannot open its voice", strerror(err));
+    }
+    close(probe);
+    const espeak_ng_STATUS status = quietly([&] { return espeak_ng_SetVoiceByFile(path); });
     close(fd);
-    return ok ? 0 : -1;
+    if (status != ENS_OK) {
+        char message[128];
+        espeak_ng_GetStatusCodeMessage(status, message, sizeof message);
+        return fail(synth_error_engine, "its voice was refused", message);
+    }
+    return synth_ok;
 }
 
 // Starts the engine once. eSpeak must not be initialised a second time
 // (terminating then hangs), so a failure is final for the process.
-int start_engine()
+synth_error start_engine()
 {
     if (state != engine_new)
-        return state == engine_ready ? 0 : -1;
+        return state == engine_ready ? synth_ok : failure_code;
     state = engine_failed;
 
-    // Without DONT_EXIT eSpeak calls exit(1) when its data is missing, and
-    // it reports that on standard error: keep the console the driver's.
-    fflush(stderr);
-    const int saved_stderr = dup(STDERR_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_stderr >= 0 && null_fd >= 0)
-        dup2(null_fd, STDERR_FILENO);
-    const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
-                                       espeakINITIALIZE_DONT_EXIT | espeakINITIALIZE_PHONEME_EVENTS);
-    if (saved_stderr >= 0 && null_fd >= 0)
-        dup2(saved_stderr, STDERR_FILENO);
-    if (null_fd >= 0)
-        close(null_fd);
-    if (saved_stderr >= 0)
-        close(saved_stderr);
-    if (rate <= 0)
-        return -1;
+    // eSpeak starts one thread and stops the process with assert(0) when it
+    // cannot. Start and join one first: its failure is ours to report, and
+    // glibc then hands the kept stack to eSpeak's thread.
+    pthread_t t;
+    const int thread_error = pthread_create(&t, nullptr, idle, nullptr);
+    if (thread_error != 0)
+        return fail(synth_error_no_memory, "cannot start its thread", strerror(thread_error));
+    pthread_join(t, nullptr);
+
+    // Without DONT_EXIT eSpeak calls exit(1) when its data is missing.
+    const int rate = quietly([] {
+        return espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
+                                 espeakINITIALIZE_DONT_EXIT | espeakINITIALIZE_PHONEME_EVENTS);
+    });
+    if (rate <= 0) {
+        // A failed start stops before its thread, so asking again is safe:
+        // it prints nothing and gives the status, with the file it concerns.
+        espeak_ng_ERROR_CONTEXT context = nullptr;
+        const espeak_ng_STATUS status = espeak_ng_Initialize(&context);
+        char* text = nullptr;
+        size_t text_len = 0;
+        if (FILE* out = open_memstream(&text, &text_len)) {
+            espeak_ng_PrintStatusCodeMessage(status, out, context);
+            fclose(out);
+        }
+        while (text_len > 0 && (text[text_len - 1] == '\n' || text[text_len - 1] == '.'))
+            text[--text_len] = 0;
+        if (status == ENOMEM)
+            fail(synth_error_no_memory, nullptr, text);
+        else if (status == EMFILE || status == ENFILE)
+            fail(synth_error_no_files, nullptr, text);
+        else
+            fail(synth_error_no_engine, nullptr, text);
+        free(text);
+        espeak_ng_ClearErrorContext(&context);
+        return failure_code;
+    }
     atexit(stop_engine);
-    if (rate != espeak_sampling_rate || load_voice() != 0)
-        return -1;
+    if (rate != espeak_sampling_rate)
+        return fail(synth_error_engine, "eSpeak NG runs at another rate", nullptr);
+    if (const synth_error loaded = load_voice(); loaded != synth_ok)
+        return loaded;
     espeak_ng_SetConstF0(steady_f0);
     espeak_SetSynthCallback(on_samples);
     state = engine_ready;
-    return 0;
+    failure[0] = 0;
+    return synth_ok;
 }
 
 // Words per minute that eSpeak is asked for at `speed` (already checked).
@@ -233,8 +321,8 @@ char the_engine;
 synth_error espeak_open(synth_engine** engine)
 {
     *engine = nullptr;
-    if (start_engine() != 0)
-        return synth_error_no_engine;
+    if (const synth_error started = start_engine(); started != synth_ok)
+        return started;
     *engine = reinterpret_cast<synth_engine*>(&the_engine);
     return synth_ok;
 }
@@ -259,8 +347,8 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
     memcpy(phonemes + 2 + len, "]]", 3);
     if (speed < synth_min_speed || speed > synth_max_speed)
         return synth_error_bad_speed;
-    if (start_engine() != 0)
-        return synth_error_no_engine;
+    if (const synth_error started = start_engine(); started != synth_ok)
+        return started;
 
     current.count = 0;
     current.out_of_memory = false;
@@ -294,10 +382,28 @@ void espeak_free_image(synth_image* image)
     *image = synth_image{};
 }
 
+const char* espeak_failure()
+{
+    return failure[0] != 0 ? failure : nullptr;
+}
+
 } // namespace
 
+// eSpeak NG 1.51 asks pcaudiolib for an audio device in every output mode,
+// and pcaudiolib then connects to a sound server (and writes under $HOME),
+// although this program only synthesizes into memory. This definition takes
+// the library's place: no device. eSpeak uses the device only when it plays
+// audio itself, which this program never asks for.
+struct audio_object;
+extern "C" __attribute__((visibility("default"))) audio_object* create_audio_device_object(const char*,
+                                                                                          const char*,
+                                                                                          const char*)
+{
+    return nullptr;
+}
+
 const synth_voice espeak_voice = {
-    "espeak", false, espeak_open, espeak_close, espeak_synthesize, espeak_free_image,
+    "espeak", false, espeak_open, espeak_close, espeak_synthesize, espeak_free_image, espeak_failure,
 };
 
 const char* espeak_reported_phonemes()

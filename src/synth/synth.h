@@ -28,6 +28,9 @@ enum synth_error : int {
     synth_error_no_engine = 105,      // the engine cannot start (voice data missing or unreadable)
     synth_error_engine = 106,         // the engine failed or gave no samples
     synth_error_no_memory = 107,      // memory ran out
+    synth_error_no_voice_file = 108,  // the voice's file is missing or unreadable
+    synth_error_no_files = 109,       // no file descriptor left for the voice
+    synth_error_no_proc = 110,        // /proc, through which the voice is loaded, is missing
 };
 
 // What went wrong, in a few words, for a code of synth_error; null for any
@@ -65,6 +68,11 @@ struct synth_voice {
 
     // Hands an image back; an empty one is ignored. Leaves *image empty.
     void (*free_image)(synth_image* image);
+
+    // What made the last open or synthesis fail, in the voice's own words
+    // (a file name, a reason), or null when there is nothing to add to the
+    // code's message.
+    const char* (*failure)();
 };
 
 // The voices this build has, the default first, then a null stop mark.

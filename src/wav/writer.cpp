@@ -16,7 +16,7 @@
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -215,7 +215,8 @@ struct publish_queue {
     // more can fail.
     wav_failure failures[2 * max_queued];
     int failure_count;
-    std::thread flusher;
+    pthread_t flusher;
+    bool flusher_running;
 };
 publish_queue queue;
 
@@ -252,6 +253,12 @@ void flush_loop()
         queue.in_flight = 0;
         queue.changed.notify_all();
     }
+}
+
+void* flush_thread(void*)
+{
+    flush_loop();
+    return nullptr;
 }
 
 // Whether `name` is the temporary name of a file this program writes:
@@ -366,9 +373,13 @@ int wav_queue_bytes(const char* file_name, const void* head, size_t head_size, c
         return -1;
 
     hold.lock();
-    if (!queue.flusher.joinable()) {
+    if (!queue.flusher_running) {
         queue.stopping = false;
-        queue.flusher = std::thread(flush_loop);
+        queue.flusher_running = pthread_create(&queue.flusher, nullptr, flush_thread, nullptr) == 0;
+    }
+    if (!queue.flusher_running) {
+        hold.unlock();
+        return publish(f);  // no thread to be had: flush here and now
     }
     queue.files[queue.count++] = f;
     hold.unlock();
@@ -397,8 +408,10 @@ int wav_finish_queue()
         queue.stopping = true;
     }
     queue.changed.notify_all();
-    if (queue.flusher.joinable())
-        queue.flusher.join();
+    if (queue.flusher_running) {
+        pthread_join(queue.flusher, nullptr);
+        queue.flusher_running = false;
+    }
     // The renames themselves reach the disk with the folder.
     if (folder_fd >= 0 && fsync(folder_fd) != 0)
         return -1;

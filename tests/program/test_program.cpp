@@ -2,9 +2,15 @@
 
 #include "support.h"
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,7 +99,10 @@ TEST(Program, MissingVoiceDataIsReported)
     const std::string empty = make_temp_dir();
     const run_result r = run_program(d, program, {}, {"ESPEAK_DATA_PATH=" + empty});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "ERR:105\nthe synthesizer cannot start: its voice data is missing or unreadable\n");
+    const std::string said = "ERR:105\neSpeak NG cannot start: its data (package espeak-ng-data) is missing, "
+                             "unreadable or of another version: Error processing file '" + empty + "/phontab'";
+    EXPECT_EQ(r.err.substr(0, said.size()), said) << "names the file it missed";
+    EXPECT_EQ(split_lines(r.err).size(), 2u) << r.err;
     EXPECT_TRUE(list_dir(d).empty());
     remove_tree(d);
     remove_tree(empty);
@@ -195,6 +204,106 @@ TEST(Program, BadSpeedsAreRefusedOrIgnored)
         }
         remove_tree(d);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Each way the surroundings can fail the program gets its own message.
+TEST(Program, EachCauseIsNamed)
+{
+    const bool root = geteuid() == 0;
+    struct row {
+        const char* why;
+        std::function<void()> in_child;
+        std::string err;  // the start of standard error
+    } rows[] = {
+        {"too few file descriptors", [] {
+             struct rlimit lim = {5, 5};
+             setrlimit(RLIMIT_NOFILE, &lim);
+         },
+         "ERR:109\nthe synthesizer cannot open its files: too many open files"},
+        {"no /proc", [] {
+             if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+                 _exit(125);
+         },
+         "ERR:110\nthe synthesizer cannot load its voice: /proc is not mounted"},
+    };
+    for (const row& c : rows) {
+        if (std::string(c.why) == "no /proc" && !root)
+            continue;  // only root may mount; CI runs as root
+        const std::string d = make_temp_dir();
+        const run_result r = run_program(d, program, {}, {}, c.in_child);
+        ASSERT_NE(r.status, 125) << c.why << ": the test could not set the case up";
+        EXPECT_EQ(r.status, 255) << c.why;
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.why;
+        EXPECT_EQ(split_lines(r.err).size(), 2u) << c.why << ": " << r.err;
+        EXPECT_TRUE(list_dir(d).empty()) << c.why;
+        remove_tree(d);
+    }
+
+    // A read-only file system is named as such, not as a permission.
+    if (root) {
+        const std::string d = make_temp_dir();
+        ASSERT_EQ(mount("none", d.c_str(), "tmpfs", 0, nullptr), 0);
+        write_file(d + "/" + file_name_of("あ"), std::vector<uint8_t>(10, 1));
+        ASSERT_EQ(mount(nullptr, d.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        const run_result r = run_program(d, program, {});
+        umount(d.c_str());
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(split_lines(r.err)[0], "cannot write '" + file_name_of("あ") + "': Read-only file system");
+        remove_tree(d);
+    }
+}
+
+// Little address space: a named failure or a whole run, never a silent abort.
+TEST(Program, LittleMemoryIsReportedNotAnAbort)
+{
+#ifdef MORIVOX_SANITIZED
+    GTEST_SKIP() << "the sanitizers need more address space than the limits leave";
+#endif
+    for (rlim_t kib : {21000, 23000, 25000, 27000, 30000, 40000}) {
+        const std::string d = make_temp_dir();
+        const run_result r = run_program(d, program, {}, {}, [kib] {
+            struct rlimit lim = {kib << 10, kib << 10};
+            setrlimit(RLIMIT_AS, &lim);
+        });
+        if (r.status != 0) {
+            EXPECT_EQ(r.status, 255) << kib << " KiB: " << r.err;
+            EXPECT_EQ(r.err.substr(0, 8), "ERR:107\n") << kib << " KiB";
+        }
+        remove_tree(d);
+    }
+}
+
+// The program synthesizes into memory only: it never talks to a sound
+// server, however slow, and writes nothing into the home folder.
+TEST(Program, NoSoundServerAndNothingInTheHomeFolder)
+{
+    const std::string home = make_temp_dir(), d = make_temp_dir(), sockets = make_temp_dir();
+    // A server that takes connections and never answers.
+    const std::string path = sockets + "/pulse";
+    const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(server, 16), 0);
+
+    const run_result r = run_program(d, "/usr/bin/strace", {"-f", "-qq", "-o", sockets + "/trace", "-e",
+                                                           "trace=connect", program},
+                                     {"HOME=" + home, "PULSE_SERVER=unix:" + path, "XDG_RUNTIME_DIR=" + home});
+    close(server);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> trace = read_file(sockets + "/trace");
+    EXPECT_EQ(std::string(trace.begin(), trace.end()), "") << "no connection of any kind";
+    EXPECT_TRUE(list_dir(home).empty()) << "nothing created under $HOME";
+    EXPECT_EQ(list_dir(d).size(), 142u);
+    remove_tree(home);
+    remove_tree(d);
+    remove_tree(sockets);
 }
 
 } // namespace
