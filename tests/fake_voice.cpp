@@ -1,13 +1,15 @@
 // A scripted voice in place of eSpeak, for runs that must fail at a chosen
 // entry or must be fast: the program morivox_fake hands it to the driver.
 //
-// MORIVOX_FAKE_FAIL_AT=k  makes the k-th synthesis (1-based) fail with
-// MORIVOX_FAKE_ERR (default 777). MORIVOX_FAKE_LOG=path appends one line per
-// synthesis: the speed and the text's bytes in hex. Images hold 1000 samples
+// MORIVOX_FAKE_FAIL_AT=k  makes the synthesis of the k-th entry of the table
+// (1-based) fail with MORIVOX_FAKE_ERR (default 777). MORIVOX_FAKE_LOG=path
+// appends one line per synthesis: the speed and the text's bytes in hex (in
+// the order the syntheses happen, which the workers may change). Images hold 1000 samples
 // (MORIVOX_FAKE_SAMPLES to change) at 22050 Hz of a tone that depends on the
 // text, so files differ per syllable.
 
 #include "driver/driver.h"
+#include "driver/syllables.h"
 #include "wav/wav.h"
 
 #include <cmath>
@@ -20,11 +22,11 @@ namespace {
 constexpr int default_samples = 1000;
 constexpr int fake_rate = 22050;
 
-int calls;
+char the_engine;
 
 synth_error fake_open(synth_engine** engine)
 {
-    *engine = reinterpret_cast<synth_engine*>(&calls);
+    *engine = reinterpret_cast<synth_engine*>(&the_engine);
     return synth_ok;
 }
 
@@ -33,7 +35,6 @@ void fake_close(synth_engine*) {}
 synth_error fake_synthesize(synth_engine*, const char* text, int speed, synth_image* image)
 {
     *image = synth_image{};
-    ++calls;
     if (const char* log = getenv("MORIVOX_FAKE_LOG")) {
         if (FILE* f = fopen(log, "a")) {
             fprintf(f, "%d", speed);
@@ -44,7 +45,8 @@ synth_error fake_synthesize(synth_engine*, const char* text, int speed, synth_im
         }
     }
     const char* fail_at = getenv("MORIVOX_FAKE_FAIL_AT");
-    if (fail_at && atoi(fail_at) == calls) {
+    if (fail_at && atoi(fail_at) >= 1 && atoi(fail_at) <= syllable_count &&
+        strcmp(text, syllable_table[atoi(fail_at) - 1].sjis) == 0) {
         const char* err = getenv("MORIVOX_FAKE_ERR");
         return static_cast<synth_error>(err ? atoi(err) : 777);
     }

@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include "driver/pipeline.h"
 #include "driver/syllables.h"
 #include "resample/resample.h"
 #include "wav/wav.h"
@@ -65,14 +66,12 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...)
 }
 
 // The design's one line for a synthesizer failure, then what it means and,
-// when the voice knows more, why.
-void report_synth_error(int code, const synth_voice& voice)
+// when the voice said more (`detail`, possibly empty), why.
+void report_synth_error(int code, const char* detail)
 {
     fprintf(stderr, "ERR:%d\n", code);
-    const char* message = synth_error_message(code);
-    const char* detail = voice.failure();
-    if (message != nullptr)
-        fprintf(stderr, "%s%s%s\n", message, detail ? ": " : "", detail ? detail : "");
+    if (const char* message = synth_error_message(code))
+        fprintf(stderr, "%s%s%s\n", message, detail[0] ? ": " : "", detail);
 }
 
 void report_not_written(const char* name, int error)
@@ -103,40 +102,29 @@ bool finish_files()
     return !report_late_failures() && flushed;
 }
 
-// Makes one file. Returns 0 when the run goes on (*not_written set when
-// the file could not be written, which is reported), -1 when it must end.
-int make_syllable(const syllable& entry, const run_settings& settings, const synth_voice& voice,
-                  synth_engine* engine, bool* not_written)
+// Writes one made entry. Returns 0 when the run goes on (*not_written set
+// when the file could not be written, which is reported), -1 when it must end.
+int write_syllable(const syllable& entry, const made_syllable& made, const run_settings& settings,
+                   bool* not_written)
 {
-    synth_image image{};
-    const synth_error code =
-        voice.synthesize(engine, entry.sjis, syllable_speed(entry, settings.speed), &image);
-    if (code != synth_ok) {
-        report_synth_error(code, voice);
+    if (made.code != synth_ok) {
+        report_synth_error(made.code, made.failure);
         return -1;
     }
-
     char name[name_room];
     snprintf(name, sizeof name, "%s.wav", entry.name);
-
-    int size_bytes = 0;
-    int16_t* samples = resample_wave(image.bytes, settings.output_rate, &size_bytes, settings.sinc_filter);
-    if (samples == nullptr) {
-        voice.free_image(&image);
+    if (made.samples == nullptr) {
         fprintf(stderr, "out of memory converting '%s'\n", name);
         return -1;
     }
-
     say("generating...'%s'\n", name);
-    if (wav_queue_file(name, samples, size_bytes, file_bits_per_sample, file_channels,
+    if (wav_queue_file(name, made.samples, made.size_bytes, file_bits_per_sample, file_channels,
                        settings.output_rate) != 0) {
         report_not_written(name, errno);
         *not_written = true;
     }
     if (report_late_failures())
         *not_written = true;
-    voice.free_image(&image);
-    free(samples);
     return 0;
 }
 
@@ -194,23 +182,28 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     say("%s", settings.sinc_filter ? "On\n" : "Off\n");
 
     const synth_voice& voice = *voices[0];
-    synth_engine* engine = nullptr;
-    const synth_error opened = voice.open(&engine);
+    pipeline* making = nullptr;
+    char failure[512];
+    const synth_error opened = pipeline_start(voice, settings, &making, failure, sizeof failure);
     if (opened != synth_ok) {
-        report_synth_error(opened, voice);
+        report_synth_error(opened, failure);
         fflush(stdout);
         return -1;
     }
     bool not_written = false;
     for (const syllable* entry = syllable_table; entry->sjis != nullptr; ++entry) {
-        if (make_syllable(*entry, settings, voice, engine, &not_written) != 0) {
-            voice.close(engine);
+        made_syllable made;
+        pipeline_next(making, &made);
+        const int went_on = write_syllable(*entry, made, settings, &not_written);
+        free(made.samples);
+        if (went_on != 0) {
+            pipeline_stop(making);
             finish_files();
             fflush(stdout);
             return -1;
         }
     }
-    voice.close(engine);
+    pipeline_stop(making);
     if (!finish_files())
         not_written = true;
     say("done.\n");

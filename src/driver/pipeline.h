@@ -1,0 +1,44 @@
+// Making the table's syllables ahead, in parallel, and handing them out in
+// table order.
+//
+// Worker threads, as many as the processor cores the process may use (never
+// more than the entries), synthesize and convert the entries. A voice whose
+// engines are independent gets one engine per worker; any other voice has
+// one engine, used by one worker at a time, while the conversions still run
+// in parallel. At most pipeline_window entries are in flight, so memory
+// stays bounded. Without any worker thread the caller's thread does the work.
+#pragma once
+
+#include "driver/driver.h"
+#include "driver/syllables.h"
+
+#include <cstdint>
+
+inline constexpr int pipeline_window = 8;
+inline constexpr int pipeline_max_workers = 16;
+
+// One entry, synthesized and converted.
+struct made_syllable {
+    synth_error code;       // synth_ok, or why the synthesis failed
+    char failure[512];      // the voice's own words on that failure, or ""
+    int16_t* samples;       // the converted samples (free), null on failure
+    int size_bytes;         // their size in bytes
+};
+
+struct pipeline;
+
+// Opens the engines and starts the workers. Returns synth_ok, or the
+// voice's error (with *failure filled) when an engine cannot be opened.
+synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, pipeline** out,
+                           char* failure, size_t failure_size);
+
+// Waits for the next entry in table order and moves it into *made; the
+// caller frees made->samples. Call it once per entry, in order.
+void pipeline_next(pipeline* p, made_syllable* made);
+
+// Stops the workers (the entries they made but nobody took are dropped),
+// closes the engines and frees everything.
+void pipeline_stop(pipeline* p);
+
+// Worker threads for a process that may use `cores` cores.
+int pipeline_workers(int cores);
