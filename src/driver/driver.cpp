@@ -136,6 +136,10 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
         const char* arg = argv[i];
         if (strcmp(arg, "-sinc") == 0) {
             settings->sinc_filter = 1;
+        } else if (strcmp(arg, "-voice") == 0) {
+            if (i + 1 >= argc)
+                break;
+            settings->voice = argv[++i];
         } else if (strcmp(arg, "-speed") == 0 || strcmp(arg, "-rate") == 0) {
             if (i + 1 >= argc)
                 break;
@@ -167,6 +171,16 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         return -1;
     }
 
+    const synth_voice* chosen = settings.voice ? synth_find_voice(voices, settings.voice) : voices[0];
+    if (chosen == nullptr) {
+        char known[256] = "";
+        for (const synth_voice* const* v = voices; *v != nullptr; ++v)
+            snprintf(known + strlen(known), sizeof known - strlen(known), "%s%s", v == voices ? "" : ", ",
+                     (*v)->name);
+        fprintf(stderr, "unknown voice '%s' (known: %s)\n", settings.voice, known);
+        return -1;
+    }
+
     // One run at a time in a folder; the lock goes with the process.
     if (wav_lock_folder() != 0 && errno == EWOULDBLOCK) {
         fprintf(stderr, "another run is writing into this folder\n");
@@ -180,8 +194,10 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     say("SamplingRate: %d\n", settings.output_rate);
     say("Sinc Filter: ");
     say("%s", settings.sinc_filter ? "On\n" : "Off\n");
+    if (settings.voice != nullptr)
+        say("Voice: %s\n", chosen->name);
 
-    const synth_voice& voice = *voices[0];
+    const synth_voice& voice = *chosen;
     pipeline* making = nullptr;
     char failure[512];
     const synth_error opened = pipeline_start(voice, settings, &making, failure, sizeof failure);

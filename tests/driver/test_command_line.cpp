@@ -13,6 +13,7 @@ struct args_case {
     const char* why;
     std::vector<const char*> args;
     int speed, rate, sinc_filter;
+    const char* voice = nullptr;
 };
 
 void PrintTo(const args_case& c, std::ostream* os)
@@ -33,6 +34,7 @@ TEST_P(CommandLine, GivesTheSettings)
     EXPECT_EQ(s.speed, c.speed) << c.why;
     EXPECT_EQ(s.output_rate, c.rate) << c.why;
     EXPECT_EQ(s.sinc_filter, c.sinc_filter) << c.why;
+    EXPECT_STREQ(s.voice, c.voice) << c.why;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -65,6 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
         args_case{"leading zeros", {"-speed", "000000000000000000000100"}, 100, 44100, 0},
         args_case{"hex is decimal 0", {"-rate", "0x10"}, 70, 0, 0},
         args_case{"white space alone", {"-speed", "   "}, 70, 44100, 0},
-        args_case{"minus zero", {"-speed", "-0"}, 0, 44100, 0}));
+        args_case{"minus zero", {"-speed", "-0"}, 0, 44100, 0},
+        args_case{"a voice", {"-voice", "hts"}, 70, 44100, 0, "hts"},
+        args_case{"-voice last is ignored", {"-sinc", "-voice"}, 70, 44100, 1},
+        args_case{"the later -voice wins", {"-voice", "a", "-voice", "b"}, 70, 44100, 0, "b"},
+        args_case{"-sinc taken as the voice", {"-voice", "-sinc"}, 70, 44100, 0, "-sinc"},
+        args_case{"a voice is any word", {"-voice", ""}, 70, 44100, 0, ""}));
 
 } // namespace

@@ -78,6 +78,31 @@ TEST(Program, SincFilteredRunAtAnotherRate)
     remove_tree(d);
 }
 
+// A voice the build does not have: one line naming the ones it has, before
+// anything else. "-voice" with nothing after it is ignored.
+TEST(Program, VoiceChoice)
+{
+    struct row {
+        std::vector<std::string> args;
+        int status;
+        std::string out_start, err;
+    } rows[] = {
+        {{"-voice", "festival"}, 255, "", "unknown voice 'festival' (known: espeak)\n"},
+        {{"-voice", ""}, 255, "", "unknown voice '' (known: espeak)\n"},
+        {{"-voice"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\ngenerating", ""},
+        {{"-voice", "espeak"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\nVoice: espeak\n", ""},
+    };
+    for (const row& c : rows) {
+        const std::string d = make_temp_dir();
+        const run_result r = run_program(d, program, c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.size();
+        EXPECT_EQ(r.out.substr(0, c.out_start.size()), c.out_start);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(list_dir(d).size(), c.status == 0 ? 142u : 0u);
+        remove_tree(d);
+    }
+}
+
 TEST(Program, RefusesRateZero)
 {
     const std::string d = make_temp_dir();
