@@ -330,16 +330,30 @@ void wav_clean_up_on_signals()
         sigaction(sig, &sa, nullptr);
 }
 
-int write_wav_file(const char* file_name, const void* data, int data_size, int bits_per_sample,
-                   int channels, int sampling_rate)
+namespace {
+
+// Checks a WAV file's arguments and fills its header. Returns 0, or -1 with
+// errno EINVAL.
+int wav_file_header(const char* file_name, const void* data, int data_size, int bits_per_sample, int channels,
+                    int sampling_rate, uint8_t header[wav_header_size])
 {
     if (file_name == nullptr || data_size < 0 || static_cast<uint32_t>(data_size) > wav_max_data_size ||
         (data == nullptr && data_size > 0)) {
         errno = EINVAL;
         return -1;
     }
-    uint8_t header[wav_header_size];
     wav_build_header(header, static_cast<uint32_t>(data_size), bits_per_sample, channels, sampling_rate);
+    return 0;
+}
+
+} // namespace
+
+int write_wav_file(const char* file_name, const void* data, int data_size, int bits_per_sample,
+                   int channels, int sampling_rate)
+{
+    uint8_t header[wav_header_size];
+    if (wav_file_header(file_name, data, data_size, bits_per_sample, channels, sampling_rate, header) != 0)
+        return -1;
     written_file f;
     if (write_temporary(file_name, header, sizeof header, data, static_cast<size_t>(data_size), &f) != 0)
         return -1;
@@ -349,13 +363,9 @@ int write_wav_file(const char* file_name, const void* data, int data_size, int b
 int wav_queue_file(const char* file_name, const void* data, int data_size, int bits_per_sample,
                    int channels, int sampling_rate)
 {
-    if (file_name == nullptr || data_size < 0 || static_cast<uint32_t>(data_size) > wav_max_data_size ||
-        (data == nullptr && data_size > 0)) {
-        errno = EINVAL;
-        return -1;
-    }
     uint8_t header[wav_header_size];
-    wav_build_header(header, static_cast<uint32_t>(data_size), bits_per_sample, channels, sampling_rate);
+    if (wav_file_header(file_name, data, data_size, bits_per_sample, channels, sampling_rate, header) != 0)
+        return -1;
     return wav_queue_bytes(file_name, header, sizeof header, data, static_cast<size_t>(data_size));
 }
 
