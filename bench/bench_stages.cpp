@@ -2,6 +2,7 @@
 // Counters: "s_per_sample" is per output sample at 44100 Hz.
 
 #include "bench_common.h"
+#include "resample/isa.h"
 #include "resample/resample.h"
 
 #include <benchmark/benchmark.h>
@@ -114,11 +115,6 @@ void write(benchmark::State& state, const std::vector<const syllable_image*>& se
     report(state, samples);
 }
 
-std::vector<const syllable_image*> one()
-{
-    return {&typical_image()};
-}
-
 std::vector<const syllable_image*> all()
 {
     std::vector<const syllable_image*> v;
@@ -127,14 +123,47 @@ std::vector<const syllable_image*> all()
     return v;
 }
 
+// The same stages on every instruction-set path the processor has, side by
+// side, so that a slow path shows. A level it lacks is reported as skipped.
+template <void (*stage)(benchmark::State&, const std::vector<const syllable_image*>&)>
+void at_level(benchmark::State& state)
+{
+    const isa_level level = static_cast<isa_level>(state.range(0));
+    if (isa_limit(level) != level) {
+        state.SkipWithError("not on this processor");
+        isa_limit(isa_avx512);
+        return;
+    }
+    stage(state, all());
+    isa_limit(isa_avx512);
+}
+
+void spline_at_level(benchmark::State& state)
+{
+    at_level<spline>(state);
+}
+
+void filter_at_level(benchmark::State& state)
+{
+    at_level<filter>(state);
+}
+
+std::vector<const syllable_image*> one()
+{
+    return {&typical_image()};
+}
+
+
 } // namespace
 
 BENCHMARK(synth_one)->Unit(benchmark::kMicrosecond);
 BENCHMARK(synth_table)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(spline, one, one())->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(spline, table, all())->Unit(benchmark::kMillisecond);
+BENCHMARK(spline_at_level)->DenseRange(isa_baseline, isa_avx512)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(filter, one, one())->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(filter, table, all())->Unit(benchmark::kMillisecond);
+BENCHMARK(filter_at_level)->DenseRange(isa_baseline, isa_avx512)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(write, one, one())->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(write, table, all())->Unit(benchmark::kMillisecond);
 

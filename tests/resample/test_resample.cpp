@@ -162,7 +162,8 @@ TEST_P(EveryPath, SplineMatchesThePlainReference)
         uint32_t src;
         int out;
     } pairs[] = {{22050, 44100}, {22050, 22050}, {22050, 11025}, {22050, 48000}, {22050, 8000},
-                 {100, 441}, {441, 100}, {22050, 768000}, {7, 3}, {44100, 44100}};
+                 {100, 441}, {441, 100}, {22050, 768000}, {7, 3}, {44100, 44100},
+                 {48000, 44100}, {22050, 16000}, {22050, 10000}};
     const std::vector<std::vector<int16_t>> signals = {
         noise(0, 0), noise(1, 1), noise(2, 2), noise(127, 3), noise(128, 6), noise(255, 7),
         noise(256, 8), noise(257, 9), noise(1000, 4), noise(5001, 5), noise(16, 10),
