@@ -3,6 +3,7 @@
 #include "driver/syllables.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -211,4 +212,34 @@ size_t position_of(const char* name)
     if (s == nullptr)
         abort();
     return static_cast<size_t>(s - syllable_table);
+}
+
+double pitch_at(const std::vector<int16_t>& s, size_t centre, int rate)
+{
+    const int window = 1024;
+    const size_t start = centre - window / 2;
+    auto correlation = [&](int lag) {
+        double num = 0, e1 = 0, e2 = 0;
+        for (int k = 0; k < window; ++k) {
+            const double a = s[start + k], b = s[start + k + lag];
+            num += a * b;
+            e1 += a * a;
+            e2 += b * b;
+        }
+        return num / std::sqrt(e1 * e2 + 1e-9);
+    };
+    int best_lag = 0;
+    double best = -1;
+    for (int lag = rate / 400; lag <= rate / 60; ++lag) {
+        const double r = correlation(lag);
+        if (r > best) {
+            best = r;
+            best_lag = lag;
+        }
+    }
+    // A parabola through the peak and its neighbours places it between samples.
+    const double before = correlation(best_lag - 1), after = correlation(best_lag + 1);
+    const double curve = before - 2 * best + after;
+    const double shift = curve < 0 ? 0.5 * (before - after) / curve : 0.0;
+    return static_cast<double>(rate) / (best_lag + shift);
 }

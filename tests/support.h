@@ -49,3 +49,7 @@ std::vector<std::string> expected_file_names();
 // table from 0; abort when the table has no such entry.
 std::string file_name_of(const char* name);
 size_t position_of(const char* name);
+
+// The pitch in Hz around sample `centre` (1024 samples from centre - 512),
+// by autocorrelation over 60 to 400 Hz, its peak placed between samples.
+double pitch_at(const std::vector<int16_t>& samples, size_t centre, int rate);

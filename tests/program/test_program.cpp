@@ -59,6 +59,32 @@ TEST(Program, DefaultRunMakes142FilesAlikeOnAnyNumberOfCores)
     remove_tree(b);
 }
 
+// The HTS voice: every file, the same bytes on one core as on all.
+TEST(Program, HtsVoiceMakesAllFilesAlikeOnAnyNumberOfCores)
+{
+    const std::string a = make_temp_dir(), b = make_temp_dir();
+    const run_result ra = run_program(a, program, {"-voice", "hts"});
+    const run_result rb = run_program(b, program, {"-voice", "hts"}, {}, [] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        sched_setaffinity(0, sizeof one, &one);
+    });
+    ASSERT_EQ(ra.status, 0) << ra.err;
+    ASSERT_EQ(rb.status, 0) << rb.err;
+    EXPECT_EQ(ra.out, rb.out);
+    EXPECT_EQ(split_lines(ra.out)[4], "Voice: hts");
+    const std::vector<std::string> names = expected_file_names();
+    ASSERT_EQ(list_dir(a).size(), names.size());
+    for (const std::string& name : names) {
+        const std::vector<uint8_t> bytes = read_file(a + "/" + name);
+        EXPECT_TRUE(parse_wav(bytes).valid) << name;
+        EXPECT_EQ(bytes, read_file(b + "/" + name)) << name;
+    }
+    remove_tree(a);
+    remove_tree(b);
+}
+
 TEST(Program, SincFilteredRunAtAnotherRate)
 {
     const std::string d = make_temp_dir();
@@ -87,8 +113,8 @@ TEST(Program, VoiceChoice)
         int status;
         std::string out_start, err;
     } rows[] = {
-        {{"-voice", "festival"}, 255, "", "unknown voice 'festival' (known: espeak)\n"},
-        {{"-voice", ""}, 255, "", "unknown voice '' (known: espeak)\n"},
+        {{"-voice", "festival"}, 255, "", "unknown voice 'festival' (known: espeak, hts)\n"},
+        {{"-voice", ""}, 255, "", "unknown voice '' (known: espeak, hts)\n"},
         {{"-voice"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\ngenerating", ""},
         {{"-voice", "espeak"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\nVoice: espeak\n", ""},
     };
@@ -250,25 +276,36 @@ TEST(Program, EachCauseIsNamed)
         const char* why;
         std::function<void()> in_child;
         std::string err;  // the start of standard error
+        std::vector<std::string> args = {};
+        bool mounts = true;  // only root may mount; CI runs as root
     } rows[] = {
         {"too few file descriptors", [] {
              close_range(3, ~0u, 0);  // whatever the test runner left open
              struct rlimit lim = {5, 5};
              setrlimit(RLIMIT_NOFILE, &lim);
          },
-         "ERR:109\nthe synthesizer cannot open its files: too many open files"},
+         "ERR:109\nthe synthesizer cannot open its files: too many open files", {}, false},
         {"no /proc", [] {
              if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                  mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
                  _exit(125);
          },
          "ERR:110\nthe synthesizer cannot load its voice: /proc is not mounted"},
+        {"no HTS voice file", [] {
+             if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 mount("none", "/usr/share/hts-voice", "tmpfs", 0, nullptr) != 0)
+                 _exit(125);
+         },
+         "ERR:108\nthe voice file is missing or unreadable: "
+         "/usr/share/hts-voice/nitech-jp-atr503-m001/nitech_jp_atr503_m001.htsvoice: No such file or directory; "
+         "install the package hts-voice-nitech-jp-atr503-m001\n",
+         {"-voice", "hts"}},
     };
     for (const row& c : rows) {
-        if (std::string(c.why) == "no /proc" && !root)
-            continue;  // only root may mount; CI runs as root
+        if (c.mounts && !root)
+            continue;
         const std::string d = make_temp_dir();
-        const run_result r = run_program(d, program, {}, {}, c.in_child);
+        const run_result r = run_program(d, program, c.args, {}, c.in_child);
         ASSERT_NE(r.status, 125) << c.why << ": the test could not set the case up";
         EXPECT_EQ(r.status, 255) << c.why;
         EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.why;

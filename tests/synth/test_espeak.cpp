@@ -190,30 +190,6 @@ TEST(Espeak, LengthFallsAsTheSpeedRises)
     }
 }
 
-// Period of the waveform around `centre` by autocorrelation over 60-400 Hz.
-double pitch_at(const std::vector<int16_t>& s, size_t centre, int rate)
-{
-    const int window = 1024;
-    const size_t start = centre - window / 2;
-    int best_lag = 0;
-    double best = -1;
-    for (int lag = rate / 400; lag <= rate / 60; ++lag) {
-        double num = 0, e1 = 0, e2 = 0;
-        for (int k = 0; k < window; ++k) {
-            const double a = s[start + k], b = s[start + k + lag];
-            num += a * b;
-            e1 += a * a;
-            e2 += b * b;
-        }
-        const double r = num / std::sqrt(e1 * e2 + 1e-9);
-        if (r > best) {
-            best = r;
-            best_lag = lag;
-        }
-    }
-    return static_cast<double>(rate) / best_lag;
-}
-
 TEST(Espeak, PitchIsSteadyOverTheVowel)
 {
     for (int i = 0; i < syllable_count; ++i) {

@@ -1,0 +1,116 @@
+#include "synth/hts_voice.h"
+
+#include "driver/syllables.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+// The voice's phonemes for a syllable, "+" marking the half-length murmur.
+std::string phonemes_of(const char* name)
+{
+    mora m[max_morae];
+    int count = 0;
+    if (kana_to_morae(find_syllable(name)->sjis, m, max_morae, &count) != synth_ok || count != 1)
+        return "<not one mora>";
+    const char* p[3];
+    int n = 0;
+    bool half = false;
+    if (hts_phonemes(m[0], p, &n, &half) != synth_ok)
+        return "<refused>";
+    std::string s = half ? "+" : "";
+    for (int i = 0; i < n; ++i)
+        s += (i ? " " : "") + std::string(p[i]);
+    return s;
+}
+
+// One or two syllables of every group of the mapping.
+TEST(Hts, EachGroupHasItsPhonemes)
+{
+    const struct {
+        const char* name;
+        const char* phonemes;
+    } rows[] = {
+        {"あ", "a"},      {"を", "o"},        {"いぇ", "y e"},    {"うぃ", "w i"},    {"うぉ", "w o"},
+        {"か", "k a"},    {"きゃ", "ky a"},   {"きぇ", "ky e"},   {"が", "g a"},      {"ぎょ", "gy o"},
+        {"カ゜", "+N a"}, {"キ゜ャ", "+N y a"}, {"キ゜ェ", "+N y e"}, {"さ", "s a"},  {"すぃ", "s i"},
+        {"ず", "z u"},    {"ずぃ", "z i"},    {"し", "sh i"},     {"しぇ", "sh e"},   {"じゃ", "j a"},
+        {"じぇ", "j e"},  {"て", "t e"},      {"てぃ", "t i"},    {"とぅ", "t u"},    {"でぃ", "d i"},
+        {"どぅ", "d u"},  {"ち", "ch i"},     {"ちぇ", "ch e"},   {"つ", "ts u"},     {"つぉ", "ts o"},
+        {"てゅ", "ty u"}, {"でゅ", "dy u"},   {"に", "n i"},      {"にぇ", "ny e"},   {"ひ", "h i"},
+        {"ほ", "h o"},    {"ひゃ", "hy a"},   {"ひぇ", "hy e"},   {"ふ", "f u"},      {"ふぁ", "f a"},
+        {"ぱ", "p a"},    {"ぴょ", "py o"},   {"みぇ", "my e"},   {"りゅ", "ry u"},   {"や", "y a"},
+        {"わ", "w a"},    {"ん", "N"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(phonemes_of(r.name), r.phonemes) << r.name;
+    for (const syllable* s = syllable_table; s->sjis != nullptr; ++s)
+        EXPECT_NE(phonemes_of(s->name)[0], '<') << s->name;
+}
+
+// The labels of か, as Open JTalk traces a one-mora word.
+TEST(Hts, LabelsOfKa)
+{
+    const char* const ka[] = {"k", "a"};
+    char lines[5][512];
+    ASSERT_EQ(hts_labels(ka, 2, false, lines), 4);
+    const std::string inner =
+        "/A:0+1+1/B:xx-xx_xx/C:09_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:1_1#0_xx@1_1|1_1/G:xx_xx%xx_xx_xx/H:xx_xx"
+        "/I:1-1@1+1&1-1|1+1/J:xx_xx/K:1+1-1";
+    EXPECT_EQ(std::string(lines[0]), "xx^xx-sil+k=a/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx"
+                                     "/F:xx_xx#xx_xx@xx_xx|xx_xx/G:1_1%0_xx_xx/H:xx_xx/I:xx-xx@xx+xx&xx-xx|xx+xx"
+                                     "/J:1_1/K:1+1-1");
+    EXPECT_EQ(std::string(lines[1]), "xx^sil-k+a=sil" + inner);
+    EXPECT_EQ(std::string(lines[2]), "sil^k-a+sil=xx" + inner);
+    EXPECT_EQ(std::string(lines[3]), "k^a-sil+xx=xx/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:1_1!0_xx-xx"
+                                     "/F:xx_xx#xx_xx@xx_xx|xx_xx/G:xx_xx%xx_xx_xx/H:1_1/I:xx-xx@xx+xx&xx-xx|xx+xx"
+                                     "/J:xx_xx/K:1+1-1");
+}
+
+std::vector<int16_t> render(synth_engine* engine, const char* name, int speed)
+{
+    synth_image im{};
+    EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, &im), synth_ok) << name;
+    const std::vector<uint8_t> bytes(im.bytes, im.bytes + im.size);
+    hts_voice.free_image(&im);
+    const wav_file w = parse_wav(bytes);
+    EXPECT_TRUE(w.valid && w.rate == 48000 && w.channels == 1 && w.bits == 16) << name;
+    return w.samples;
+}
+
+// The engine itself: lengths follow the speed, the held vowel is long and
+// steady at 110 Hz, the edges are quiet, and the same syllable gives the
+// same bytes whatever came before.
+TEST(Hts, SyllablesAreSteadyQuietAtTheEdgesAndRepeatable)
+{
+    synth_engine* engine = nullptr;
+    ASSERT_EQ(hts_voice.open(&engine), synth_ok) << (hts_voice.failure() ? hts_voice.failure() : "");
+    const int rate = 48000, edge = rate / 200;  // 5 ms
+    for (const char* name : {"か", "さ", "う", "キ゜ャ", "ん", "ふぁ"}) {
+        size_t previous = SIZE_MAX;
+        for (int speed = synth_min_speed; speed <= synth_max_speed; speed += 25) {
+            const std::vector<int16_t> s = render(engine, name, speed);
+            EXPECT_LT(s.size(), previous) << name << " at speed " << speed;
+            previous = s.size();
+        }
+        const std::vector<int16_t> s = render(engine, name, 70);
+        for (size_t i = 0; i < static_cast<size_t>(edge); ++i) {
+            ASSERT_LT(std::abs(s[i]), 328) << name << ": below -40 dBFS at the start";
+            ASSERT_LT(std::abs(s[s.size() - 1 - i]), 328) << name << ": below -40 dBFS at the end";
+        }
+        // 50 ms of silence, then the syllable; the vowel's held 300 ms end
+        // within its last 100 ms or so: the middle of that stretch is steady.
+        const size_t held_end = s.size() - rate * 15 / 100, held_start = held_end - rate * 25 / 100;
+        for (size_t c = held_start; c < held_end; c += rate / 20)
+            EXPECT_NEAR(1200 * std::log2(pitch_at(s, c, rate) / 110.0), 0.0, 10.0) << name << " at " << c;
+        render(engine, "ぎゅ", 133);  // something else in between
+        EXPECT_EQ(render(engine, name, 70), s) << name;
+    }
+    hts_voice.close(engine);
+}
+
+} // namespace
