@@ -13,9 +13,11 @@ echo "built $(basename "$deb")"
 dpkg-deb -c "$deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for need in espeak-ng-data libespeak-ng1 libc6; do
+for need in espeak-ng-data libespeak-ng1 libhtsengine1 libc6; do
   case "$depends" in *"$need"*) ;; *) fail "Depends lacks $need" ;; esac
 done
+case "$depends" in *hts-voice*) fail "the voice (contrib) must not be a dependency" ;; esac
+[ "$(dpkg-deb -f "$deb" Suggests)" = "hts-voice-nitech-jp-atr503-m001" ] || fail "Suggests lacks the HTS voice"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
