@@ -70,6 +70,10 @@ synth_error fake_synthesize(synth_engine*, const char* text, int speed, synth_im
     }
     image->bytes = bytes;
     image->size = wav_header_size + data_bytes;
+    // A tenth of silence, a fifth of consonant, a vowel steady to nine tenths.
+    image->consonant_start = static_cast<size_t>(fake_samples) / 10;
+    image->vowel_start = static_cast<size_t>(fake_samples) * 3 / 10;
+    image->steady_end = static_cast<size_t>(fake_samples) * 9 / 10;
     return synth_ok;
 }
 

@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include "driver/oto.h"
 #include "driver/pipeline.h"
 #include "driver/syllables.h"
 #include "resample/resample.h"
@@ -79,15 +80,25 @@ void report_not_written(const char* name, int error)
     fprintf(stderr, "cannot write '%s': %s\n", name, strerror(error));
 }
 
+// Which files of the run are on the disk under their names so far.
+bool written[syllable_count];
+
 // Reports the files that failed on their way to the disk since the last
-// look. Returns whether there were any.
+// look, and forgets them as written. Returns whether there were any.
 bool report_late_failures()
 {
     static wav_failure failed[8];
     bool any = false;
     for (int n; (n = wav_take_failures(failed, 8)) > 0;) {
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i) {
             report_not_written(failed[i].name, failed[i].error);
+            for (int k = 0; k < syllable_count; ++k) {
+                const size_t stem = strlen(syllable_table[k].name);
+                if (strncmp(failed[i].name, syllable_table[k].name, stem) == 0 &&
+                    strcmp(failed[i].name + stem, ".wav") == 0)
+                    written[k] = false;
+            }
+        }
         any = true;
     }
     return any;
@@ -100,6 +111,42 @@ bool finish_files()
     if (!flushed)
         fprintf(stderr, "cannot flush the output folder: %s\n", strerror(errno));
     return !report_late_failures() && flushed;
+}
+
+// The sampler configuration: a line in oto.ini for every recording on the
+// disk, and the voicebank's name and encoding. Returns whether every file
+// was written.
+bool write_oto_files(const synth_voice& voice, const oto_times times[])
+{
+    static char oto[syllable_count * 96];
+    size_t used = 0;
+    for (int k = 0; k < syllable_count; ++k) {
+        if (!written[k])
+            continue;
+        const int n = oto_line(syllable_table[k], oto_values(syllable_table[k], times[k]), oto + used,
+                               sizeof oto - used);
+        if (n > 0)
+            used += static_cast<size_t>(n);
+    }
+    char character[128];
+    const int character_size = snprintf(character, sizeof character, "name=Morivox %s\n", voice.name);
+    static const char yaml[] = "text_file_encoding: utf-8\n";
+    const struct {
+        const char* name;
+        const char* text;
+        size_t size;
+    } files[] = {{"oto.ini", oto, used},
+                 {"character.txt", character, static_cast<size_t>(character_size)},
+                 {"character.yaml", yaml, sizeof yaml - 1}};
+    bool all = true;
+    for (const auto& f : files) {
+        say("generating...'%s'\n", f.name);
+        if (wav_queue_bytes(f.name, f.text, f.size, nullptr, 0) != 0) {
+            report_not_written(f.name, errno);
+            all = false;
+        }
+    }
+    return finish_files() && all;
 }
 
 // Writes one made entry. Returns 0 when the run goes on (*not_written set
@@ -118,9 +165,11 @@ int write_syllable(const syllable& entry, const made_syllable& made, const run_s
         return -1;
     }
     say("generating...'%s'\n", name);
+    written[&entry - syllable_table] = true;
     if (wav_queue_file(name, made.samples, made.size_bytes, file_bits_per_sample, file_channels,
                        settings.output_rate) != 0) {
         report_not_written(name, errno);
+        written[&entry - syllable_table] = false;
         *not_written = true;
     }
     if (report_late_failures())
@@ -136,6 +185,8 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
         const char* arg = argv[i];
         if (strcmp(arg, "-sinc") == 0) {
             settings->sinc_filter = 1;
+        } else if (strcmp(arg, "-oto") == 0) {
+            settings->oto = 1;
         } else if (strcmp(arg, "-voice") == 0) {
             if (i + 1 >= argc)
                 break;
@@ -196,6 +247,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     say("%s", settings.sinc_filter ? "On\n" : "Off\n");
     if (settings.voice != nullptr)
         say("Voice: %s\n", chosen->name);
+    if (settings.oto)
+        say("Oto: On\n");
 
     const synth_voice& voice = *chosen;
     pipeline* making = nullptr;
@@ -207,10 +260,13 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         return -1;
     }
     bool not_written = false;
+    static oto_times times[syllable_count];
     for (const syllable* entry = syllable_table; entry->sjis != nullptr; ++entry) {
         made_syllable made;
         pipeline_next(making, &made);
         const int went_on = write_syllable(*entry, made, settings, &not_written);
+        times[entry - syllable_table] = {made.consonant_ms, made.vowel_ms, made.steady_end_ms,
+                                         made.size_bytes / 2 * 1000.0 / settings.output_rate};
         free(made.samples);
         if (went_on != 0) {
             pipeline_stop(making);
@@ -221,6 +277,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     }
     pipeline_stop(making);
     if (!finish_files())
+        not_written = true;
+    if (settings.oto && !write_oto_files(voice, times))
         not_written = true;
     say("done.\n");
 

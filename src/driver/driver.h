@@ -9,15 +9,17 @@ struct run_settings {
     int output_rate;    // samples per second of the files
     int sinc_filter;    // non-zero: every syllable goes through the sinc filter
     const char* voice;  // the voice's name as given, or null for the default
+    int oto;            // non-zero: write the sampler configuration too
 };
 
-inline constexpr run_settings default_settings = {70, 44100, 0, nullptr};
+inline constexpr run_settings default_settings = {70, 44100, 0, nullptr, 0};
 
 // Applies argv[1..argc-1] to *settings: "-sinc" turns the sinc filter on;
 // "-speed" and "-rate" consume the next argument, if any, and take its
 // number when it starts with one, as "%d" reads it (values beyond the 32-bit
 // range saturate); "-voice" consumes the next argument, if any, as the
-// voice's name; anything else is ignored.
+// voice's name; "-oto" asks for the sampler configuration; anything else
+// is ignored.
 void parse_command_line(int argc, const char* const* argv, run_settings* settings);
 
 // The whole program: parse, print the banner, make every file of the table

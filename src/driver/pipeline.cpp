@@ -1,6 +1,7 @@
 #include "driver/pipeline.h"
 
 #include "resample/resample.h"
+#include "wav/wav.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -58,6 +59,12 @@ void make_entry(pipeline* p, synth_engine* engine, int k, made_syllable* out)
         }
     }
     out->samples = resample_wave(image.bytes, p->settings.output_rate, &out->size_bytes, p->settings.sinc_filter);
+    const double rate = wav_read_format(image.bytes).sampling_rate;
+    if (rate > 0) {
+        out->consonant_ms = static_cast<double>(image.consonant_start) * 1000 / rate;
+        out->vowel_ms = static_cast<double>(image.vowel_start) * 1000 / rate;
+        out->steady_end_ms = static_cast<double>(image.steady_end) * 1000 / rate;
+    }
     voice.free_image(&image);
 }
 

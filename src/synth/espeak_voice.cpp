@@ -94,11 +94,37 @@ capture current;
 char reported[4096];
 size_t reported_len;
 
+// Where the phonemes of the last call began, in samples: the first sound,
+// the last sound (the vowel, or the nasal of ん), and the pause after it.
+struct phoneme_marks {
+    bool sounding;  // a sound began and no pause followed yet
+    size_t first_sound, last_sound, pause_after;
+    int sounds;
+};
+phoneme_marks marks;
+
+// eSpeak names its pauses "_", "_:" and "_!".
+bool is_pause(const char* name)
+{
+    return name[0] == '_' && (name[1] == 0 || name[1] == ':' || name[1] == '!');
+}
+
 void note_phonemes(const espeak_EVENT* ev)
 {
     for (; ev != nullptr && ev->type != espeakEVENT_LIST_TERMINATED; ++ev) {
         if (ev->type != espeakEVENT_PHONEME)
             continue;
+        const size_t at = ev->sample > 0 ? static_cast<size_t>(ev->sample) : 0;
+        if (is_pause(ev->id.string)) {
+            if (marks.sounding)
+                marks.pause_after = at;
+            marks.sounding = false;
+        } else if (strcmp(ev->id.string, "_j") != 0) {  // palatalisation goes with its consonant
+            if (marks.sounds++ == 0)
+                marks.first_sound = at;
+            marks.last_sound = at;
+            marks.sounding = true;
+        }
         const size_t n = strnlen(ev->id.string, sizeof ev->id.string);
         if (reported_len + n + 2 > sizeof reported)
             return;
@@ -354,6 +380,7 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
     current.out_of_memory = false;
     reported_len = 0;
     reported[0] = 0;
+    marks = phoneme_marks{};
     espeak_SetParameter(espeakRATE, synth_words_per_minute(speed), 0);
     const espeak_ERROR err = espeak_Synth(phonemes, len + 5, 0, POS_CHARACTER, 0,
                                           espeakCHARS_UTF8 | espeakPHONEMES, nullptr, nullptr);
@@ -373,6 +400,11 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
     memcpy(bytes + wav_header_size, current.samples, data_bytes);
     image->bytes = bytes;
     image->size = wav_header_size + data_bytes;
+    // eSpeak's vowels keep their level to their end.
+    const size_t end = marks.sounding || marks.pause_after == 0 ? current.count : marks.pause_after;
+    image->consonant_start = marks.first_sound < end ? marks.first_sound : 0;
+    image->vowel_start = marks.last_sound < end ? marks.last_sound : image->consonant_start;
+    image->steady_end = end;
     return synth_ok;
 }
 

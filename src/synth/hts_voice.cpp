@@ -115,8 +115,9 @@ size_t frames_at_least(double seconds, const hts_state& s)
 // Sets the state durations: every state by 100/speed (the first phoneme by
 // half that when asked), the vowel's middle state held at least
 // held_seconds_at_70 x 70/speed, silences of silence_seconds. The engine's
-// own speed control would mostly shorten the silences.
-void set_durations(hts_state& s, int lines, bool first_half, int speed)
+// own speed control would mostly shorten the silences. Stores in *image the
+// samples where the consonant and the vowel start and the held state ends.
+void set_durations(hts_state& s, int lines, bool first_half, int speed, synth_image* image)
 {
     HTS_SStreamSet* sss = &s.engine.sss;
     const size_t states = sss->nstate;
@@ -140,8 +141,14 @@ void set_durations(hts_state& s, int lines, bool first_half, int speed)
                 if (label == vowel && k == held && d < held_min)
                     d = held_min;
             }
+            if (k == 0 && label == 1)
+                image->consonant_start = total * s.fperiod;
+            if (k == 0 && label == vowel)
+                image->vowel_start = total * s.fperiod;
             sss->duration[st] = d;
             total += d;
+            if (k == held && label == vowel)
+                image->steady_end = total * s.fperiod;
         }
     }
     sss->total_frame = total;
@@ -176,7 +183,8 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
         HTS_Engine_refresh(e);
         return synth_error_engine;
     }
-    set_durations(s, line_count, first_half, speed);
+    synth_image marks{};
+    set_durations(s, line_count, first_half, speed, &marks);
     if (HTS_Engine_generate_parameter_sequence(e) != TRUE) {
         HTS_Engine_refresh(e);
         return synth_error_engine;
@@ -205,6 +213,7 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
         memcpy(bytes + wav_header_size + 2 * i, &v, sizeof v);  // little-endian host
     }
     HTS_Engine_refresh(e);
+    *image = marks;
     image->bytes = bytes;
     image->size = wav_header_size + data_bytes;
     return synth_ok;

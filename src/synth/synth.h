@@ -41,6 +41,13 @@ const char* synth_error_message(int code);
 struct synth_image {
     uint8_t* bytes;  // the WAV image, `size` bytes
     size_t size;
+    // Where the syllable's parts lie, in samples of the image, as the engine
+    // placed them: the consonant's start (the vowel's when there is none),
+    // the vowel's start, and the end of the vowel's steady part, before any
+    // fade-out. For ん the nasal counts as the vowel.
+    size_t consonant_start;
+    size_t vowel_start;
+    size_t steady_end;
 };
 
 // A voice's working state: never defined, each voice points it at a state

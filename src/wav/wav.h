@@ -85,8 +85,8 @@ int wav_finish_queue();
 // the folder cannot be opened for reading (no lock can be had then).
 int wav_lock_folder();
 
-// Removes the temporary files of ".wav" names that a stopped run left in
-// the folder. Call it under the lock. Returns how many it removed.
+// Removes the temporary files of ".wav", ".ini", ".txt" and ".yaml" names
+// that a stopped run left in the folder. Call it under the lock. Returns how many it removed.
 int wav_remove_stale_temporaries();
 
 // Makes SIGINT, SIGTERM and SIGHUP remove the temporary files in progress,

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -261,15 +262,20 @@ void* flush_thread(void*)
     return nullptr;
 }
 
-// Whether `name` is the temporary name of a file this program writes:
-// "<stem>.wav.tmp-<digits>-<digits>".
+// Whether `name` is the temporary name of a file this program writes (a
+// recording or the sampler configuration): "<stem>.tmp-<digits>-<digits>".
 bool is_stale_temporary(const char* name)
 {
-    constexpr char marker[] = ".wav.tmp-";
-    const char* infix = strstr(name, marker);
-    if (infix == nullptr || infix == name)
+    static const char* const kinds[] = {".wav", ".ini", ".txt", ".yaml"};
+    const char* infix = strstr(name, temp_infix);
+    if (infix == nullptr)
         return false;
-    const char* p = infix + strlen(marker);
+    bool ours = false;
+    for (const char* kind : kinds) {
+        const size_t n = strlen(kind);
+        ours = ours || (infix - name > static_cast<ptrdiff_t>(n) && strncmp(infix - n, kind, n) == 0);
+    }
+    const char* p = infix + strlen(temp_infix);
     for (int part = 0; part < 2; ++part) {
         const char* digits = p;
         while (*p >= '0' && *p <= '9')
@@ -277,7 +283,7 @@ bool is_stale_temporary(const char* name)
         if (p == digits || (part == 0 && *p++ != '-'))
             return false;
     }
-    return *p == 0;
+    return ours && *p == 0;
 }
 
 int folder_fd = -1;

@@ -269,3 +269,62 @@ TEST_F(FakeRun, RunningOutOfMemoryIsReportedNotACrash)
 }
 
 } // namespace
+
+namespace {
+
+std::string text_of(const std::string& path)
+{
+    const std::vector<uint8_t> b = read_file(path);
+    return std::string(b.begin(), b.end());
+}
+
+// -oto adds the sampler configuration after the recordings: a line for
+// every recording on the disk, none at all when the synthesizer failed.
+TEST_F(FakeRun, SamplerConfiguration)
+{
+    const std::string previous = "a.wav=a,1,2,-3,4,5\n";
+    struct row {
+        const char* why;
+        std::vector<std::string> env;
+        bool blocked_ka;  // か.wav cannot be written
+        int status;
+        size_t lines;  // in oto.ini; 0: the previous oto.ini is left alone
+    } rows[] = {
+        {"all written", {}, false, 0, 142},
+        {"one recording blocked", {}, true, 255, 141},
+        {"synthesizer failing at entry 71", {"MORIVOX_FAKE_FAIL_AT=71"}, false, 255, 0},
+    };
+    for (const row& c : rows) {
+        const std::string sub = make_temp_dir();
+        write_file(sub + "/oto.ini", std::vector<uint8_t>(previous.begin(), previous.end()));
+        if (c.blocked_ka)
+            mkdir((sub + "/" + file_name_of("か")).c_str(), 0755);
+        const run_result r = run_program(sub, fake, {"-oto"}, c.env);
+        EXPECT_EQ(r.status, c.status) << c.why << ": " << r.err;
+        const std::vector<std::string> oto = split_lines(text_of(sub + "/oto.ini"));
+        if (c.lines == 0) {
+            EXPECT_EQ(text_of(sub + "/oto.ini"), previous) << c.why;
+            EXPECT_FALSE(file_exists(sub + "/character.txt")) << c.why;
+            remove_tree(sub);
+            continue;
+        }
+        EXPECT_EQ(split_lines(r.out)[4], "Oto: On") << c.why;
+        ASSERT_EQ(oto.size(), c.lines) << c.why;
+        // Table order, each file's own name and alias; the fake's 45 ms
+        // files: consonant at 4.5 ms, vowel at 13.6 ms, steady to 40.8 ms.
+        size_t line = 0;
+        for (const std::string& name : expected_file_names()) {
+            if (c.blocked_ka && name == file_name_of("か"))
+                continue;
+            const std::string alias = name.substr(0, name.size() - 4);
+            const std::string want_onset = name + "=" + alias + ",";
+            ASSERT_EQ(oto[line].substr(0, want_onset.size()), want_onset) << c.why << " line " << line;
+            ++line;
+        }
+        EXPECT_EQ(text_of(sub + "/character.txt"), "name=Morivox fake\n");
+        EXPECT_EQ(text_of(sub + "/character.yaml"), "text_file_encoding: utf-8\n");
+        remove_tree(sub);
+    }
+}
+
+} // namespace

@@ -85,6 +85,37 @@ TEST(Program, HtsVoiceMakesAllFilesAlikeOnAnyNumberOfCores)
     remove_tree(b);
 }
 
+// With -oto, every value of every line lies within its file, for both voices.
+TEST(Program, SamplerConfigurationFitsEveryFile)
+{
+    for (const char* voice : {"espeak", "hts"}) {
+        const std::string d = make_temp_dir();
+        const run_result r = run_program(d, program, {"-voice", voice, "-oto", "-rate", "22050"});
+        ASSERT_EQ(r.status, 0) << voice << ": " << r.err;
+        const std::vector<uint8_t> bytes = read_file(d + "/oto.ini");
+        const std::vector<std::string> lines = split_lines(std::string(bytes.begin(), bytes.end()));
+        const std::vector<std::string> names = expected_file_names();
+        ASSERT_EQ(lines.size(), names.size()) << voice;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const size_t eq = lines[i].find('=');
+            ASSERT_EQ(lines[i].substr(0, eq), names[i]) << voice << ": table order";
+            int offset, consonant, cutoff, pre, overlap;
+            const std::string values = lines[i].substr(lines[i].find(',', eq) + 1);
+            ASSERT_EQ(sscanf(values.c_str(), "%d,%d,%d,%d,%d", &offset, &consonant, &cutoff, &pre, &overlap), 5)
+                << lines[i];
+            const wav_file w = parse_wav(read_file(d + "/" + names[i]));
+            const double length_ms = w.samples.size() * 1000.0 / w.rate;
+            EXPECT_LE(offset - cutoff, length_ms) << voice << ": " << lines[i];
+            EXPECT_LT(cutoff, 0) << lines[i];
+            EXPECT_GE(pre, 0) << lines[i];
+            EXPECT_GE(consonant, pre) << lines[i];
+            EXPECT_LE(consonant, -cutoff) << lines[i];
+            EXPECT_GE(overlap, 0) << lines[i];
+        }
+        remove_tree(d);
+    }
+}
+
 TEST(Program, SincFilteredRunAtAnotherRate)
 {
     const std::string d = make_temp_dir();

@@ -98,6 +98,26 @@ TEST(Espeak, EveryEntryIsSpokenWithItsPhonemes)
     }
 }
 
+// The timings come from the phoneme events: a vowel alone starts where its
+// consonant would, a consonant before its vowel, the steady part after both.
+TEST(Espeak, TimingsFollowThePhonemes)
+{
+    synth_engine* engine = nullptr;
+    ASSERT_EQ(espeak_voice.open(&engine), synth_ok);
+    for (const syllable* s = syllable_table; s->sjis != nullptr; ++s) {
+        synth_image im{};
+        ASSERT_EQ(espeak_voice.synthesize(engine, s->sjis, 70, &im), synth_ok);
+        const bool vowel_alone = std::string("あいうえおをん").find(s->name) != std::string::npos;
+        if (vowel_alone)
+            EXPECT_EQ(im.consonant_start, im.vowel_start) << s->name;
+        else
+            EXPECT_LT(im.consonant_start, im.vowel_start) << s->name;
+        EXPECT_LT(im.vowel_start, im.steady_end) << s->name;
+        EXPECT_LE(im.steady_end, (im.size - 44) / 2) << s->name;
+        espeak_voice.free_image(&im);
+    }
+}
+
 TEST(Espeak, ImagesAreCanonical16BitMono)
 {
     for (int i = 0; i < syllable_count; ++i) {

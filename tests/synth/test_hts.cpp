@@ -110,6 +110,14 @@ TEST(Hts, SyllablesAreSteadyQuietAtTheEdgesAndRepeatable)
         render(engine, "ぎゅ", 133);  // something else in between
         EXPECT_EQ(render(engine, name, 70), s) << name;
     }
+    // A vowel alone starts where its consonant would.
+    for (const char* name : {"あ", "い", "う", "え", "お", "ん"}) {
+        synth_image im{};
+        ASSERT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, 70, &im), synth_ok);
+        EXPECT_EQ(im.consonant_start, im.vowel_start) << name;
+        EXPECT_LT(im.vowel_start, im.steady_end) << name;
+        hts_voice.free_image(&im);
+    }
     hts_voice.close(engine);
 }
 
