@@ -335,6 +335,10 @@ TEST(Program, EachCauseIsNamed)
     for (const row& c : rows) {
         if (c.mounts && !root)
             continue;
+#ifdef MORIVOX_SANITIZED
+        if (std::string(c.why) == "no /proc")
+            continue;  // the sanitizers' own start-up needs /proc
+#endif
         const std::string d = make_temp_dir();
         const run_result r = run_program(d, program, c.args, {}, c.in_child);
         ASSERT_NE(r.status, 125) << c.why << ": the test could not set the case up";
@@ -395,7 +399,8 @@ TEST(Program, NoSoundServerAndNothingInTheHomeFolder)
 
     const run_result r = run_program(d, "/usr/bin/strace", {"-f", "-qq", "-o", sockets + "/trace", "-e",
                                                            "trace=connect", program},
-                                     {"HOME=" + home, "PULSE_SERVER=unix:" + path, "XDG_RUNTIME_DIR=" + home});
+                                     {"HOME=" + home, "PULSE_SERVER=unix:" + path, "XDG_RUNTIME_DIR=" + home,
+                                      "ASAN_OPTIONS=detect_leaks=0"});  // no leak check under ptrace
     close(server);
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<uint8_t> trace = read_file(sockets + "/trace");
