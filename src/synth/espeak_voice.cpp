@@ -94,11 +94,13 @@ capture current;
 char reported[4096];
 size_t reported_len;
 
-// Where the phonemes of the last call began, in samples: the first sound,
-// the last sound (the vowel, or the nasal of ん), and the pause after it.
+// Where the phonemes of the last call began, in samples: the first sound
+// (the consonant, or the vowel alone), the one after it (the vowel, or the
+// glide before it: voicing, and so the beat, starts with the glide), and
+// the pause after the last.
 struct phoneme_marks {
     bool sounding;  // a sound began and no pause followed yet
-    size_t first_sound, last_sound, pause_after;
+    size_t first_sound, second_sound, pause_after;
     int sounds;
 };
 phoneme_marks marks;
@@ -119,10 +121,12 @@ void note_phonemes(const espeak_EVENT* ev)
             if (marks.sounding)
                 marks.pause_after = at;
             marks.sounding = false;
-        } else if (strcmp(ev->id.string, "_j") != 0) {  // palatalisation goes with its consonant
-            if (marks.sounds++ == 0)
+        } else {
+            if (marks.sounds == 0)
                 marks.first_sound = at;
-            marks.last_sound = at;
+            if (marks.sounds == 1)
+                marks.second_sound = at;
+            ++marks.sounds;
             marks.sounding = true;
         }
         const size_t n = strnlen(ev->id.string, sizeof ev->id.string);
@@ -400,10 +404,10 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
     memcpy(bytes + wav_header_size, current.samples, data_bytes);
     image->bytes = bytes;
     image->size = wav_header_size + data_bytes;
-    // eSpeak's vowels keep their level to their end.
+    // eSpeak's vowels decline evenly and stop: there is no fade to leave out.
     const size_t end = marks.sounding || marks.pause_after == 0 ? current.count : marks.pause_after;
     image->consonant_start = marks.first_sound < end ? marks.first_sound : 0;
-    image->vowel_start = marks.last_sound < end ? marks.last_sound : image->consonant_start;
+    image->vowel_start = marks.sounds > 1 && marks.second_sound < end ? marks.second_sound : image->consonant_start;
     image->steady_end = end;
     return synth_ok;
 }

@@ -23,6 +23,13 @@ constexpr double steady_f0 = 110.0;
 constexpr double silence_seconds = 0.050;
 // The vowel's middle state lasts at least this at speed 70, longer when slower.
 constexpr double held_seconds_at_70 = 0.300;
+// The parameters are smoothed across states: the level turns toward the
+// fade this long before the held state ends.
+constexpr double fade_lead_seconds = 0.015;
+
+// Onsets without voice. The voice lets h and f turn voiced before the
+// vowel's label, and the beat falls where voicing starts.
+constexpr const char* unvoiced_onsets[] = {"k", "ky", "s", "sh", "t", "ty", "ch", "ts", "h", "hy", "f", "p", "py"};
 constexpr int max_phonemes = 3;
 constexpr int label_room = 512;
 
@@ -193,6 +200,19 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
     HTS_PStream* lf0 = &e->pss.pstream[1];
     for (size_t t = 0; t < lf0->length; ++t)
         lf0->par[t][0] = std::log(steady_f0);
+    bool unvoiced_onset = false;
+    for (const char* u : unvoiced_onsets)
+        unvoiced_onset = unvoiced_onset || (count > 1 && !first_half && strcmp(phonemes[0], u) == 0);
+    if (unvoiced_onset && lf0->msd_flag != nullptr) {
+        for (size_t t = marks.consonant_start / s.fperiod; t < marks.vowel_start / s.fperiod; ++t) {
+            if (lf0->msd_flag[t]) {
+                marks.vowel_start = t * s.fperiod;
+                break;
+            }
+        }
+    }
+    const size_t fade_lead = frames_at_least(fade_lead_seconds, s) * s.fperiod;
+    marks.steady_end -= marks.steady_end - marks.vowel_start > 2 * fade_lead ? fade_lead : 0;
     if (HTS_Engine_generate_sample_sequence(e) != TRUE) {
         HTS_Engine_refresh(e);
         return synth_error_engine;
