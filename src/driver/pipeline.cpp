@@ -17,6 +17,10 @@ struct worker_start {
     synth_engine* engine;
 };
 
+// Entry k lives in slot k % pipeline_window from its synthesis until
+// pipeline_next hands it out.
+enum slot_state { slot_free, slot_synthesized, slot_converting, slot_made };
+
 struct pipeline {
     const synth_voice* voice;
     run_settings settings;
@@ -27,45 +31,105 @@ struct pipeline {
     int thread_count;
 
     std::mutex lock;
-    std::condition_variable changed;
-    int next_taken;    // the next entry a worker takes
-    int next_handed;   // the next entry pipeline_next hands out
+    std::condition_variable work_waiting;  // workers wait here for something to do
+    std::condition_variable entry_made;    // pipeline_next waits here
+    int next_synthesized;  // the next entry to synthesize
+    int next_handed;       // the next entry pipeline_next hands out
+    bool synthesizing;     // a voice with shared state is busy
     bool stopping;
-    made_syllable made[pipeline_window];  // entry k is in made[k % pipeline_window]
-    bool ready[pipeline_window];
-
-    // A voice with shared state synthesizes for one worker at a time.
-    std::mutex synthesizing;
+    slot_state state[pipeline_window];
+    synth_image images[pipeline_window];
+    made_syllable made[pipeline_window];
 };
 
 namespace {
 
-// Synthesizes and converts entry `k` with `engine`.
-void make_entry(pipeline* p, synth_engine* engine, int k, made_syllable* out)
+// Synthesizes entry `k` into its slot's image, or records the failure.
+void synthesize_entry(pipeline* p, synth_engine* engine, int k)
 {
     const syllable& entry = syllable_table[k];
     const synth_voice& voice = *p->voice;
-    *out = made_syllable{};
-    synth_image image{};
-    {
-        std::unique_lock<std::mutex> one_at_a_time(p->synthesizing, std::defer_lock);
-        if (!voice.independent_engines)
-            one_at_a_time.lock();
-        out->code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), &image);
-        if (out->code != synth_ok) {
-            if (const char* why = voice.failure())
-                snprintf(out->failure, sizeof out->failure, "%s", why);
-            return;
-        }
+    const int slot = k % pipeline_window;
+    made_syllable& out = p->made[slot];
+    out = made_syllable{};
+    p->images[slot] = synth_image{};
+    out.code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), &p->images[slot]);
+    if (out.code != synth_ok) {
+        if (const char* why = voice.failure())
+            snprintf(out.failure, sizeof out.failure, "%s", why);
     }
-    out->samples = resample_wave(image.bytes, p->settings.output_rate, &out->size_bytes, p->settings.sinc_filter);
+}
+
+// Converts the image in `slot` to the output rate and hands the image back.
+void convert_entry(pipeline* p, int slot)
+{
+    made_syllable& out = p->made[slot];
+    synth_image& image = p->images[slot];
+    if (out.code != synth_ok)
+        return;
+    out.samples = resample_wave(image.bytes, p->settings.output_rate, &out.size_bytes, p->settings.sinc_filter);
+    // Times in milliseconds are the same at every rate.
     const double rate = wav_read_format(image.bytes).sampling_rate;
     if (rate > 0) {
-        out->consonant_ms = static_cast<double>(image.consonant_start) * 1000 / rate;
-        out->vowel_ms = static_cast<double>(image.vowel_start) * 1000 / rate;
-        out->steady_end_ms = static_cast<double>(image.steady_end) * 1000 / rate;
+        out.consonant_ms = static_cast<double>(image.consonant_start) * 1000 / rate;
+        out.vowel_ms = static_cast<double>(image.vowel_start) * 1000 / rate;
+        out.steady_end_ms = static_cast<double>(image.steady_end) * 1000 / rate;
     }
-    voice.free_image(&image);
+    p->voice->free_image(&image);
+}
+
+// The oldest synthesized entry waiting for its conversion, or -1.
+int waiting_slot(const pipeline* p)
+{
+    for (int k = p->next_handed; k < p->next_synthesized; ++k) {
+        if (p->state[k % pipeline_window] == slot_synthesized)
+            return k % pipeline_window;
+    }
+    return -1;
+}
+
+bool may_synthesize(const pipeline* p)
+{
+    return p->next_synthesized < syllable_count && p->next_synthesized < p->next_handed + pipeline_window &&
+           (p->voice->independent_engines || !p->synthesizing);
+}
+
+// One step of a worker under the lock: synthesize the next entry when the
+// voice is free (a voice with shared state then keeps one thread
+// synthesizing back to back), else convert a synthesized one. Returns
+// false when there was nothing to do.
+bool work_step(pipeline* p, synth_engine* engine, std::unique_lock<std::mutex>& hold)
+{
+    if (may_synthesize(p)) {
+        const int k = p->next_synthesized++;
+        p->synthesizing = true;
+        hold.unlock();
+        synthesize_entry(p, engine, k);
+        // An engine of its own: convert at once, while the cache is warm.
+        if (p->voice->independent_engines)
+            convert_entry(p, k % pipeline_window);
+        hold.lock();
+        p->synthesizing = false;
+        if (p->voice->independent_engines) {
+            p->state[k % pipeline_window] = slot_made;
+            p->entry_made.notify_one();
+        } else {
+            // Another worker converts it; this one goes on synthesizing.
+            p->state[k % pipeline_window] = slot_synthesized;
+            p->work_waiting.notify_all();
+        }
+        return true;
+    }
+    const int slot = waiting_slot(p);
+    if (slot < 0)
+        return false;
+    p->state[slot] = slot_converting;
+    hold.unlock();
+    convert_entry(p, slot);
+    hold.lock();
+    p->state[slot] = slot_made;
+    p->entry_made.notify_one();
+    return true;
 }
 
 void* work(void* arg)
@@ -73,22 +137,11 @@ void* work(void* arg)
     pipeline* p = static_cast<worker_start*>(arg)->p;
     synth_engine* engine = static_cast<worker_start*>(arg)->engine;
     std::unique_lock<std::mutex> hold(p->lock);
-    for (;;) {
-        p->changed.wait(hold, [p] {
-            return p->stopping || p->next_taken >= syllable_count ||
-                   p->next_taken < p->next_handed + pipeline_window;
-        });
-        if (p->stopping || p->next_taken >= syllable_count)
-            return nullptr;
-        const int k = p->next_taken++;
-        hold.unlock();
-        made_syllable made;
-        make_entry(p, engine, k, &made);
-        hold.lock();
-        p->made[k % pipeline_window] = made;
-        p->ready[k % pipeline_window] = true;
-        p->changed.notify_all();
+    while (!p->stopping) {
+        if (!work_step(p, engine, hold))
+            p->work_waiting.wait(hold);
     }
+    return nullptr;
 }
 
 } // namespace
@@ -107,7 +160,7 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
     failure[0] = 0;
     cpu_set_t cpus;
     const int cores = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
-    const int workers = pipeline_workers(cores);
+    const int workers = getenv("MV_W") ? atoi(getenv("MV_W")) : pipeline_workers(cores);
 
     pipeline* p = new (std::nothrow) pipeline();
     if (p == nullptr)
@@ -143,18 +196,17 @@ void pipeline_next(pipeline* p, made_syllable* made)
 {
     std::unique_lock<std::mutex> hold(p->lock);
     const int k = p->next_handed;
-    if (p->thread_count == 0) {
-        p->next_taken = k + 1;
-        hold.unlock();
-        make_entry(p, p->engines[0], k, made);
-        hold.lock();
-    } else {
-        p->changed.wait(hold, [p, k] { return p->ready[k % pipeline_window]; });
-        *made = p->made[k % pipeline_window];
-        p->ready[k % pipeline_window] = false;
+    const int slot = k % pipeline_window;
+    while (p->state[slot] != slot_made) {
+        if (p->thread_count > 0)
+            p->entry_made.wait(hold);
+        else
+            work_step(p, p->engines[0], hold);
     }
+    *made = p->made[slot];
+    p->state[slot] = slot_free;
     p->next_handed = k + 1;
-    p->changed.notify_all();
+    p->work_waiting.notify_all();  // room for one more entry
 }
 
 void pipeline_stop(pipeline* p)
@@ -163,11 +215,13 @@ void pipeline_stop(pipeline* p)
         std::lock_guard<std::mutex> hold(p->lock);
         p->stopping = true;
     }
-    p->changed.notify_all();
+    p->work_waiting.notify_all();
     for (int i = 0; i < p->thread_count; ++i)
         pthread_join(p->threads[i], nullptr);
+    // What was made ahead and never taken.
     for (int i = 0; i < pipeline_window; ++i) {
-        if (p->ready[i])
+        p->voice->free_image(&p->images[i]);
+        if (p->state[i] == slot_made)
             free(p->made[i].samples);
     }
     for (int i = 0; i < p->engine_count; ++i)

@@ -1,7 +1,7 @@
 // The HTS voice: the HTS engine with the Japanese male voice
 // nitech_jp_atr503_m001 (Nagoya Institute of Technology, CC-BY-3.0), one
-// syllable at a time, at the voice's own 48000 Hz, at a steady 110 Hz with
-// its vowel held. Engines share nothing, so each worker may have its own.
+// syllable at a time, at 32000 Hz (its 48000 Hz spectra refitted), at a
+// steady 110 Hz with its vowel held. Engines share nothing, so each worker may have its own.
 // The labels are made here from the kana: no Open JTalk at run time.
 #pragma once
 

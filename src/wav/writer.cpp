@@ -31,6 +31,12 @@ constexpr int temp_name_tries = 1000;
 // this many are in flight.
 constexpr int max_queued = 32;
 
+// Files flushed together. Each flush commits the file system's journal,
+// and a commit holds up the creation of the next files, so the flushes go
+// in batches: the first flush of a batch commits them all, the others find
+// nothing left to do.
+constexpr int flush_batch = 16;
+
 // Every temporary file that exists right now has a slot, so that a signal
 // handler can remove them: the queued ones and the one being written.
 constexpr int slot_count = max_queued + 1;
@@ -225,7 +231,7 @@ void flush_loop()
 {
     std::unique_lock<std::mutex> hold(queue.lock);
     for (;;) {
-        queue.changed.wait(hold, [] { return queue.count > 0 || queue.stopping; });
+        queue.changed.wait(hold, [] { return queue.count >= flush_batch || queue.stopping; });
         if (queue.count == 0)
             return;
         written_file batch[max_queued];

@@ -78,7 +78,7 @@ std::vector<int16_t> render(synth_engine* engine, const char* name, int speed)
     const std::vector<uint8_t> bytes(im.bytes, im.bytes + im.size);
     hts_voice.free_image(&im);
     const wav_file w = parse_wav(bytes);
-    EXPECT_TRUE(w.valid && w.rate == 48000 && w.channels == 1 && w.bits == 16) << name;
+    EXPECT_TRUE(w.valid && w.rate == 32000 && w.channels == 1 && w.bits == 16) << name;
     return w.samples;
 }
 
@@ -89,7 +89,7 @@ TEST(Hts, SyllablesAreSteadyQuietAtTheEdgesAndRepeatable)
 {
     synth_engine* engine = nullptr;
     ASSERT_EQ(hts_voice.open(&engine), synth_ok) << (hts_voice.failure() ? hts_voice.failure() : "");
-    const int rate = 48000, edge = rate / 200;  // 5 ms
+    const int rate = 32000, edge = rate / 200;  // 5 ms
     for (const char* name : {"か", "さ", "う", "キ゜ャ", "ん", "ふぁ"}) {
         size_t previous = SIZE_MAX;
         for (int speed = synth_min_speed; speed <= synth_max_speed; speed += 25) {
