@@ -160,7 +160,7 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
     failure[0] = 0;
     cpu_set_t cpus;
     const int cores = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
-    const int workers = getenv("MV_W") ? atoi(getenv("MV_W")) : pipeline_workers(cores);
+    const int workers = pipeline_workers(cores);
 
     pipeline* p = new (std::nothrow) pipeline();
     if (p == nullptr)
