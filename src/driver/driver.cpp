@@ -36,6 +36,7 @@ void read_decimal(const char* text, int* value)
         return;
     *value = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
 }
+
 // A closed standard stream would let the next open() take its descriptor,
 // and a progress line would then land in a syllable file. Point it at
 // /dev/null instead and remember that it was closed.

@@ -20,17 +20,21 @@ namespace {
 const std::string program = MORIVOX_BIN;
 const std::string speed_refused = "ERR:103\nthe speed is outside 50 to 300\n";
 
+// In the child: the process may use one core only, so it has one worker.
+void on_one_core()
+{
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(0, &one);
+    sched_setaffinity(0, sizeof one, &one);
+}
+
 TEST(Program, DefaultRunMakes142FilesAlikeOnAnyNumberOfCores)
 {
     const std::string a = make_temp_dir(), b = make_temp_dir();
     // The second run on one core: one worker instead of one per core.
     const run_result ra = run_program(a, program, {});
-    const run_result rb = run_program(b, program, {}, {}, [] {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(0, &one);
-        sched_setaffinity(0, sizeof one, &one);
-    });
+    const run_result rb = run_program(b, program, {}, {}, on_one_core);
     ASSERT_EQ(ra.status, 0) << ra.err;
     ASSERT_EQ(rb.status, 0) << rb.err;
     EXPECT_EQ(ra.err, "");
@@ -64,12 +68,7 @@ TEST(Program, HtsVoiceMakesAllFilesAlikeOnAnyNumberOfCores)
 {
     const std::string a = make_temp_dir(), b = make_temp_dir();
     const run_result ra = run_program(a, program, {"-voice", "hts"});
-    const run_result rb = run_program(b, program, {"-voice", "hts"}, {}, [] {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(0, &one);
-        sched_setaffinity(0, sizeof one, &one);
-    });
+    const run_result rb = run_program(b, program, {"-voice", "hts"}, {}, on_one_core);
     ASSERT_EQ(ra.status, 0) << ra.err;
     ASSERT_EQ(rb.status, 0) << rb.err;
     EXPECT_EQ(ra.out, rb.out);
