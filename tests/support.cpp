@@ -206,13 +206,6 @@ std::string file_name_of(const char* name)
     return std::string(name) + ".wav";
 }
 
-size_t position_of(const char* name)
-{
-    const syllable* s = find_syllable(name);
-    if (s == nullptr)
-        abort();
-    return static_cast<size_t>(s - syllable_table);
-}
 
 double pitch_at(const std::vector<int16_t>& s, size_t centre, int rate)
 {

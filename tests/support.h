@@ -45,10 +45,9 @@ std::vector<std::string> split_lines(const std::string& text);
 // The file names of the syllable table, in table order, as UTF-8.
 std::vector<std::string> expected_file_names();
 
-// The file name of the entry named `name` (UTF-8), and its place in the
-// table from 0; abort when the table has no such entry.
+// The file name of the entry named `name` (UTF-8); abort when the table
+// has no such entry.
 std::string file_name_of(const char* name);
-size_t position_of(const char* name);
 
 // The pitch in Hz around sample `centre` (1024 samples from centre - 512),
 // by autocorrelation over 60 to 400 Hz, its peak placed between samples.
