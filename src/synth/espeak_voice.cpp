@@ -319,13 +319,10 @@ int synth_words_per_minute(int speed)
     return compressed_from_wpm + (speed - compressed_from_speed);
 }
 
-} // namespace
-
-synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
+// The mnemonics of `count` morae into out[0..out_size-1], NUL-terminated.
+synth_error morae_to_phonemes(const mora* morae, int count, char* out, size_t out_size)
 {
-    mora morae[max_morae];
-    int count = 0;
-    if (out == nullptr || out_size == 0 || kana_to_morae(text, morae, max_morae, &count) != synth_ok)
+    if (out == nullptr || out_size == 0)
         return synth_error_bad_text;
     size_t len = 0;
     out[0] = 0;
@@ -341,6 +338,17 @@ synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
         len += static_cast<size_t>(n);
     }
     return synth_ok;
+}
+
+} // namespace
+
+synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
+{
+    mora morae[max_morae];
+    int count = 0;
+    if (kana_to_morae(text, morae, max_morae, &count) != synth_ok)
+        return synth_error_bad_text;
+    return morae_to_phonemes(morae, count, out, out_size);
 }
 
 namespace {
@@ -365,18 +373,16 @@ void espeak_close(synth_engine*)
 synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_image* image)
 {
     *image = synth_image{};
-    if (text == nullptr || text[0] == 0)
-        return synth_error_empty_text;
-    if (strnlen(text, synth_max_text_bytes + 1) > synth_max_text_bytes)
-        return synth_error_text_too_long;
+    mora morae[max_morae];
+    int count = 0;
+    if (const synth_error read = read_request(text, speed, morae, &count); read != synth_ok)
+        return read;
     static char phonemes[phoneme_room + 4];
     memcpy(phonemes, "[[", 2);
-    if (espeak_phonemes(text, phonemes + 2, phoneme_room) != synth_ok)
+    if (morae_to_phonemes(morae, count, phonemes + 2, phoneme_room) != synth_ok)
         return synth_error_bad_text;
     const size_t len = strlen(phonemes + 2);
     memcpy(phonemes + 2 + len, "]]", 3);
-    if (speed < synth_min_speed || speed > synth_max_speed)
-        return synth_error_bad_speed;
     if (const synth_error started = start_engine(); started != synth_ok)
         return started;
 

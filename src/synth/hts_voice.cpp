@@ -362,16 +362,10 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
 synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, synth_image* image)
 {
     *image = synth_image{};
-    if (text == nullptr || text[0] == 0)
-        return synth_error_empty_text;
-    if (strnlen(text, synth_max_text_bytes + 1) > synth_max_text_bytes)
-        return synth_error_text_too_long;
     mora morae[max_morae];
     int count = 0;
-    if (kana_to_morae(text, morae, max_morae, &count) != synth_ok)
-        return synth_error_bad_text;
-    if (speed < synth_min_speed || speed > synth_max_speed)
-        return synth_error_bad_speed;
+    if (const synth_error read = read_request(text, speed, morae, &count); read != synth_ok)
+        return read;
     // The labels describe a one-mora word.
     if (count != 1)
         return synth_error_bad_text;

@@ -227,3 +227,17 @@ synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count)
     }
     return synth_ok;
 }
+
+synth_error read_request(const char* text, int speed, mora* out, int* count)
+{
+    *count = 0;
+    if (text == nullptr || text[0] == 0)
+        return synth_error_empty_text;
+    if (strnlen(text, synth_max_text_bytes + 1) > synth_max_text_bytes)
+        return synth_error_text_too_long;
+    if (kana_to_morae(text, out, max_morae, count) != synth_ok)
+        return synth_error_bad_text;
+    if (speed < synth_min_speed || speed > synth_max_speed)
+        return synth_error_bad_speed;
+    return synth_ok;
+}
