@@ -58,18 +58,14 @@ synth_error fake_synthesize(synth_engine*, const char* text, int speed, synth_im
 
     const char* count = getenv("MORIVOX_FAKE_SAMPLES");
     const int fake_samples = count ? atoi(count) : default_samples;
-    const size_t data_bytes = static_cast<size_t>(fake_samples) * 2;
-    auto* bytes = static_cast<uint8_t*>(malloc(wav_header_size + data_bytes));
-    if (bytes == nullptr)
+    if (synth_new_image(static_cast<size_t>(fake_samples), fake_rate, image) != synth_ok)
         return synth_error_no_memory;
-    wav_build_header(bytes, static_cast<uint32_t>(data_bytes), 16, 1, fake_rate);
+    uint8_t* bytes = image->bytes;
     for (int i = 0; i < fake_samples; ++i) {
         const int v = static_cast<int>(lround(20000.0 * sin(step * i)));
         bytes[wav_header_size + 2 * i] = static_cast<uint8_t>(v & 0xFF);
         bytes[wav_header_size + 2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
     }
-    image->bytes = bytes;
-    image->size = wav_header_size + data_bytes;
     // A tenth of silence, a fifth of consonant, a vowel steady to nine tenths.
     image->consonant_start = static_cast<size_t>(fake_samples) / 10;
     image->vowel_start = static_cast<size_t>(fake_samples) * 3 / 10;
@@ -77,18 +73,12 @@ synth_error fake_synthesize(synth_engine*, const char* text, int speed, synth_im
     return synth_ok;
 }
 
-void fake_free_image(synth_image* image)
-{
-    free(image->bytes);
-    *image = synth_image{};
-}
-
 const char* fake_failure()
 {
     return nullptr;
 }
 
-const synth_voice fake_voice = {"fake", false, fake_open, fake_close, fake_synthesize, fake_free_image,
+const synth_voice fake_voice = {"fake", false, fake_open, fake_close, fake_synthesize, synth_release_image,
                                 fake_failure};
 const synth_voice* const fake_voices[] = {&fake_voice, nullptr};
 

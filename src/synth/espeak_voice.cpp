@@ -70,8 +70,6 @@ const char* espeak_onset(const mora& m)
 }
 
 // The images: eSpeak's own samples, 16-bit mono in host order.
-constexpr int image_bits = 16;
-constexpr int image_channels = 1;
 static_assert(std::endian::native == std::endian::little, "images are little-endian");
 
 // Where the rate moves to eSpeak's compressed scale (see synth_words_per_minute).
@@ -401,27 +399,15 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
     if (err != EE_OK || current.count == 0)
         return synth_error_engine;
 
-    const size_t data_bytes = current.count * sizeof(int16_t);
-    auto* bytes = static_cast<uint8_t*>(malloc(wav_header_size + data_bytes));
-    if (bytes == nullptr)
+    if (synth_new_image(current.count, espeak_sampling_rate, image) != synth_ok)
         return synth_error_no_memory;
-    wav_build_header(bytes, static_cast<uint32_t>(data_bytes), image_bits, image_channels,
-                     espeak_sampling_rate);
-    memcpy(bytes + wav_header_size, current.samples, data_bytes);
-    image->bytes = bytes;
-    image->size = wav_header_size + data_bytes;
+    memcpy(image->bytes + wav_header_size, current.samples, current.count * sizeof(int16_t));
     // eSpeak's vowels decline evenly and stop: there is no fade to leave out.
     const size_t end = marks.sounding || marks.pause_after == 0 ? current.count : marks.pause_after;
     image->consonant_start = marks.first_sound < end ? marks.first_sound : 0;
     image->vowel_start = marks.sounds > 1 && marks.second_sound < end ? marks.second_sound : image->consonant_start;
     image->steady_end = end;
     return synth_ok;
-}
-
-void espeak_free_image(synth_image* image)
-{
-    free(image->bytes);
-    *image = synth_image{};
 }
 
 const char* espeak_failure()
@@ -445,7 +431,7 @@ extern "C" __attribute__((visibility("default"))) audio_object* create_audio_dev
 }
 
 const synth_voice espeak_voice = {
-    "espeak", false, espeak_open, espeak_close, espeak_synthesize, espeak_free_image, espeak_failure,
+    "espeak", false, espeak_open, espeak_close, espeak_synthesize, synth_release_image, espeak_failure,
 };
 
 const char* espeak_reported_phonemes()

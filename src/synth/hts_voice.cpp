@@ -339,23 +339,21 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
     }
 
     const size_t n = HTS_Engine_get_nsamples(e);
-    const size_t data_bytes = n * sizeof(int16_t);
-    auto* bytes = static_cast<uint8_t*>(malloc(wav_header_size + data_bytes));
-    if (bytes == nullptr) {
+    synth_image made{};
+    if (synth_new_image(n, s.rate, &made) != synth_ok) {
         HTS_Engine_refresh(e);
         return synth_error_no_memory;
     }
-    wav_build_header(bytes, static_cast<uint32_t>(data_bytes), 16, 1, s.rate);
     for (size_t i = 0; i < n; ++i) {
         double x = e->gss.gspeech[i];
         x = x > 32767.0 ? 32767.0 : x < -32768.0 ? -32768.0 : x;
         const auto v = static_cast<int16_t>(std::lround(x));
-        memcpy(bytes + wav_header_size + 2 * i, &v, sizeof v);  // little-endian host
+        memcpy(made.bytes + wav_header_size + 2 * i, &v, sizeof v);  // little-endian host
     }
     HTS_Engine_refresh(e);
     *image = marks;
-    image->bytes = bytes;
-    image->size = wav_header_size + data_bytes;
+    image->bytes = made.bytes;
+    image->size = made.size;
     return synth_ok;
 }
 
@@ -377,12 +375,6 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, sy
     return render(*state_of(engine), phonemes, phoneme_count, first_half, speed, image);
 }
 
-void hts_free_image(synth_image* image)
-{
-    free(image->bytes);
-    *image = synth_image{};
-}
-
 const char* hts_failure()
 {
     return failure[0] != 0 ? failure : nullptr;
@@ -391,7 +383,7 @@ const char* hts_failure()
 } // namespace
 
 const synth_voice hts_voice = {
-    "hts", true, hts_open, hts_close, hts_synthesize, hts_free_image, hts_failure,
+    "hts", true, hts_open, hts_close, hts_synthesize, synth_release_image, hts_failure,
 };
 
 synth_error hts_phonemes(const mora& m, const char* out[3], int* count, bool* first_half)

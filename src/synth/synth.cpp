@@ -3,6 +3,10 @@
 
 #include "synth/synth.h"
 
+#include "wav/wav.h"
+
+#include <cstdlib>
+
 #include <cstring>
 
 static_assert(synth_min_speed == 50 && synth_max_speed == 300 && synth_max_text_bytes == 128,
@@ -43,4 +47,23 @@ const synth_voice* synth_find_voice(const synth_voice* const* voices, const char
             return *voices;
     }
     return nullptr;
+}
+
+synth_error synth_new_image(size_t samples, int rate, synth_image* image)
+{
+    *image = synth_image{};
+    const size_t data_bytes = samples * sizeof(int16_t);
+    auto* bytes = static_cast<uint8_t*>(malloc(wav_header_size + data_bytes));
+    if (bytes == nullptr)
+        return synth_error_no_memory;
+    wav_build_header(bytes, static_cast<uint32_t>(data_bytes), 16, 1, rate);
+    image->bytes = bytes;
+    image->size = wav_header_size + data_bytes;
+    return synth_ok;
+}
+
+void synth_release_image(synth_image* image)
+{
+    free(image->bytes);
+    *image = synth_image{};
 }

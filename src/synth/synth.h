@@ -82,6 +82,15 @@ struct synth_voice {
     const char* (*failure)();
 };
 
+// For the voices: makes *image an image of `samples` 16-bit mono samples at
+// `rate`, header filled, samples from byte 44 left for the voice to write.
+// Returns synth_ok, or synth_error_no_memory (and *image empty).
+synth_error synth_new_image(size_t samples, int rate, synth_image* image);
+
+// Releases what synth_new_image made and leaves *image empty; an empty image
+// is ignored. Every voice hands images back with this.
+void synth_release_image(synth_image* image);
+
 // The voices this build has, the default first, then a null stop mark.
 extern const synth_voice* const synth_voices[];
 
