@@ -15,20 +15,11 @@ constexpr double lead_ms = 10;
 // move from the consonant to the vowel over about this time.
 constexpr double transition_ms = 30;
 
-// Onsets that can blend into a preceding note: nasals, liquids, glides, and
-// none (a vowel, or ん).
 bool blends(const syllable& entry)
 {
-    static const char* const blending[] = {"", "n", "ny", "m", "my", "r", "ry", "y", "w", "ng", "ngy"};
     mora m[max_morae];
     int count = 0;
-    if (kana_to_morae(entry.sjis, m, max_morae, &count) != synth_ok || count < 1)
-        return false;
-    for (const char* onset : blending) {
-        if (strcmp(m[0].onset, onset) == 0)
-            return true;
-    }
-    return false;
+    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && onset_blends(m[0]);
 }
 
 } // namespace

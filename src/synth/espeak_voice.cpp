@@ -3,6 +3,7 @@
 #include "synth/espeak_voice.h"
 
 #include "synth/kana.h"
+#include "synth/shaping.h"
 #include "wav/wav.h"
 
 #include <espeak-ng/espeak_ng.h>
@@ -399,15 +400,21 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
     if (err != EE_OK || current.count == 0)
         return synth_error_engine;
 
-    if (synth_new_image(current.count, espeak_sampling_rate, image) != synth_ok)
-        return synth_error_no_memory;
-    memcpy(image->bytes + wav_header_size, current.samples, current.count * sizeof(int16_t));
     // eSpeak's vowels decline evenly and stop: there is no fade to leave out.
     const size_t end = marks.sounding || marks.pause_after == 0 ? current.count : marks.pause_after;
-    image->consonant_start = marks.first_sound < end ? marks.first_sound : 0;
-    image->vowel_start = marks.sounds > 1 && marks.second_sound < end ? marks.second_sound : image->consonant_start;
-    image->steady_end = end;
-    return synth_ok;
+    shaping_marks at;
+    at.consonant_start = marks.first_sound < end ? marks.first_sound : 0;
+    at.vowel_start = marks.sounds > 1 && marks.second_sound < end ? marks.second_sound : at.consonant_start;
+    at.steady_end = end;
+    auto* x = static_cast<double*>(malloc(sizeof(double) * current.count));
+    if (x == nullptr)
+        return synth_error_no_memory;
+    for (size_t i = 0; i < current.count; ++i)
+        x[i] = current.samples[i];
+    const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const synth_error shaped = shape_syllable(x, current.count, espeak_sampling_rate, steady_f0, at, fade_in, image);
+    free(x);
+    return shaped;
 }
 
 const char* espeak_failure()

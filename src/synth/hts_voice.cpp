@@ -3,7 +3,7 @@
 
 #include "synth/hts_voice.h"
 
-#include "wav/wav.h"
+#include "synth/shaping.h"
 
 #include <HTS_engine.h>
 
@@ -290,7 +290,7 @@ void set_durations(hts_state& s, int lines, bool first_half, int speed, synth_im
 
 // Renders the phonemes into a WAV image.
 synth_error render(hts_state& s, const char* const* phonemes, int count, bool first_half, int speed,
-                   synth_image* image)
+                   double fade_in, synth_image* image)
 {
     char lines[max_phonemes + 2][label_room];
     char* line_ptrs[max_phonemes + 2];
@@ -338,23 +338,10 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
         return synth_error_engine;
     }
 
-    const size_t n = HTS_Engine_get_nsamples(e);
-    synth_image made{};
-    if (synth_new_image(n, s.rate, &made) != synth_ok) {
-        HTS_Engine_refresh(e);
-        return synth_error_no_memory;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        double x = e->gss.gspeech[i];
-        x = x > 32767.0 ? 32767.0 : x < -32768.0 ? -32768.0 : x;
-        const auto v = static_cast<int16_t>(std::lround(x));
-        memcpy(made.bytes + wav_header_size + 2 * i, &v, sizeof v);  // little-endian host
-    }
+    const shaping_marks at = {marks.consonant_start, marks.vowel_start, marks.steady_end};
+    const synth_error shaped = shape_syllable(e->gss.gspeech, HTS_Engine_get_nsamples(e), s.rate, steady_f0, at, fade_in, image);
     HTS_Engine_refresh(e);
-    *image = marks;
-    image->bytes = made.bytes;
-    image->size = made.size;
-    return synth_ok;
+    return shaped;
 }
 
 synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, synth_image* image)
@@ -372,7 +359,8 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, sy
     bool first_half = false;
     if (hts_phonemes(morae[0], phonemes, &phoneme_count, &first_half) != synth_ok)
         return synth_error_bad_text;
-    return render(*state_of(engine), phonemes, phoneme_count, first_half, speed, image);
+    const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    return render(*state_of(engine), phonemes, phoneme_count, first_half, speed, fade_in, image);
 }
 
 const char* hts_failure()

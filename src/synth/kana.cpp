@@ -37,7 +37,7 @@ enum kana_kind : uint8_t {
 
 struct kana {
     kana_kind kind;
-    const char* onset;  // eSpeak consonant mnemonic, "" for none
+    const char* onset;  // romanised, as in mora; "" for none
     char vowel;         // a, i, u, e, o; for a small kana the vowel it adds
     unsigned smalls;    // small kana allowed after this one
     unsigned self;      // for a small kana: its own bit
@@ -226,6 +226,16 @@ synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count)
         out[(*count)++] = {onset, vowel};
     }
     return synth_ok;
+}
+
+bool onset_blends(const mora& m)
+{
+    static const char* const blending[] = {"", "n", "ny", "m", "my", "r", "ry", "y", "w", "ng", "ngy"};
+    for (const char* onset : blending) {
+        if (strcmp(m.onset, onset) == 0)
+            return true;
+    }
+    return false;
 }
 
 synth_error read_request(const char* text, int speed, mora* out, int* count)

@@ -15,6 +15,11 @@ struct mora {
     char vowel;
 };
 
+// Whether a mora starts with a sound that can blend into what comes before:
+// a nasal, a liquid, a glide, or no consonant at all (a vowel, or ん).
+// The others, stops and fricatives, start with an attack of their own.
+bool onset_blends(const mora& m);
+
 // Longest reading of a text of synth_max_text_bytes: every kana a mora.
 inline constexpr int max_morae = synth_max_text_bytes / 2;
 

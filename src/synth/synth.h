@@ -66,11 +66,13 @@ struct synth_voice {
     synth_error (*open)(synth_engine** engine);
     void (*close)(synth_engine* engine);
 
-    // Synthesizes the NUL-terminated Shift-JIS `text`, a sequence of kana
-    // syllables (hiragana or katakana; a base kana, optionally the mark
-    // 0x814B after a k-row kana, optionally one small kana), at `speed`,
-    // into *image. The same text and speed give the same bytes whatever
-    // came before. On failure *image is left empty.
+    // Synthesizes the NUL-terminated Shift-JIS `text` at `speed` into
+    // *image. The text is kana syllables (hiragana or katakana; a base
+    // kana, optionally the mark 0x814B after a k-row kana, optionally one
+    // small kana): a sequence of them for eSpeak, exactly one for the HTS
+    // voice, whose labels describe a one-mora word (more is
+    // synth_error_bad_text). The same text and speed give the same bytes
+    // whatever came before. On failure *image is left empty.
     synth_error (*synthesize)(synth_engine* engine, const char* text, int speed, synth_image* image);
 
     // Hands an image back; an empty one is ignored. Leaves *image empty.

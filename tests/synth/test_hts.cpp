@@ -71,15 +71,20 @@ TEST(Hts, LabelsOfKa)
                                      "/J:xx_xx/K:1+1-1");
 }
 
-std::vector<int16_t> render(synth_engine* engine, const char* name, int speed)
+struct rendered {
+    std::vector<int16_t> samples;
+    size_t vowel_start, steady_end;  // as the image says
+};
+
+rendered render(synth_engine* engine, const char* name, int speed)
 {
     synth_image im{};
     EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, &im), synth_ok) << name;
-    const std::vector<uint8_t> bytes(im.bytes, im.bytes + im.size);
+    const wav_file w = parse_wav(std::vector<uint8_t>(im.bytes, im.bytes + im.size));
+    const rendered r = {w.samples, im.vowel_start, im.steady_end};
     hts_voice.free_image(&im);
-    const wav_file w = parse_wav(bytes);
     EXPECT_TRUE(w.valid && w.rate == 32000 && w.channels == 1 && w.bits == 16) << name;
-    return w.samples;
+    return r;
 }
 
 // The engine itself: lengths follow the speed, the held vowel is long and
@@ -93,22 +98,22 @@ TEST(Hts, SyllablesAreSteadyQuietAtTheEdgesAndRepeatable)
     for (const char* name : {"か", "さ", "う", "キ゜ャ", "ん", "ふぁ"}) {
         size_t previous = SIZE_MAX;
         for (int speed = synth_min_speed; speed <= synth_max_speed; speed += 25) {
-            const std::vector<int16_t> s = render(engine, name, speed);
-            EXPECT_LT(s.size(), previous) << name << " at speed " << speed;
-            previous = s.size();
+            const rendered r = render(engine, name, speed);
+            EXPECT_LT(r.steady_end, previous) << name << " at speed " << speed;
+            previous = r.steady_end;
         }
-        const std::vector<int16_t> s = render(engine, name, 70);
+        const rendered r = render(engine, name, 70);
+        const std::vector<int16_t>& s = r.samples;
         for (size_t i = 0; i < static_cast<size_t>(edge); ++i) {
             ASSERT_LT(std::abs(s[i]), 328) << name << ": below -40 dBFS at the start";
             ASSERT_LT(std::abs(s[s.size() - 1 - i]), 328) << name << ": below -40 dBFS at the end";
         }
-        // 50 ms of silence, then the syllable; the vowel's held 300 ms end
-        // within its last 100 ms or so: the middle of that stretch is steady.
-        const size_t held_end = s.size() - rate * 15 / 100, held_start = held_end - rate * 25 / 100;
-        for (size_t c = held_start; c < held_end; c += rate / 20)
+        // The held vowel, from 50 ms after its start to its steady end.
+        ASSERT_GT(r.steady_end, r.vowel_start + rate * 30 / 100) << name << ": held 300 ms";
+        for (size_t c = r.vowel_start + rate / 20; c + rate / 50 < r.steady_end; c += rate / 20)
             EXPECT_NEAR(1200 * std::log2(pitch_at(s, c, rate) / 110.0), 0.0, 10.0) << name << " at " << c;
         render(engine, "ぎゅ", 133);  // something else in between
-        EXPECT_EQ(render(engine, name, 70), s) << name;
+        EXPECT_EQ(render(engine, name, 70).samples, s) << name;
     }
     // A vowel alone starts where its consonant would.
     for (const char* name : {"あ", "い", "う", "え", "お", "ん"}) {

@@ -1,0 +1,253 @@
+#include "synth/shaping.h"
+
+#include "wav/wav.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+// The held vowel starts this long after voicing: the formants move from the
+// consonant to the vowel over about this time.
+constexpr double transition_seconds = 0.030;
+// Fewer held samples than this are measured from the vowel's start instead.
+constexpr double min_held_seconds = 0.020;
+// Levels are looked at in hops of 5 ms; the held level is smoothed over 9
+// of them (45 ms: four periods at 110 Hz, so the pitch does not show).
+constexpr double hop_seconds = 0.005;
+constexpr int smooth_hops = 5;
+// The held level is evened out by at most this factor either way.
+constexpr double max_correction = 2.0;
+// Below this, relative to the held level, is silence (-40 dB).
+constexpr double audible = 0.01;
+
+size_t seconds_to_samples(double seconds, int rate)
+{
+    return static_cast<size_t>(std::lround(seconds * rate));
+}
+
+// Takes away the mean of the pitch period around every sample. The mean of
+// one period is the local DC of a voiced sound and holds none of its
+// harmonics, so they pass untouched; for noise it is a gentle high-pass
+// below f0. `sum` is scratch for n + 1 doubles.
+void remove_dc(double* x, size_t n, double period, double* sum)
+{
+    sum[0] = 0;
+    for (size_t i = 0; i < n; ++i)
+        sum[i + 1] = sum[i] + x[i];
+    // The running sum between samples, linear: sum up to position t.
+    const auto sum_to = [&](double t) {
+        if (t <= 0)
+            return 0.0;
+        if (t >= static_cast<double>(n))
+            return sum[n];
+        const size_t k = static_cast<size_t>(t);
+        return sum[k] + (sum[k + 1] - sum[k]) * (t - static_cast<double>(k));
+    };
+    for (size_t i = 0; i < n; ++i) {
+        const double centre = static_cast<double>(i) + 0.5;
+        x[i] -= (sum_to(centre + period / 2) - sum_to(centre - period / 2)) / period;
+    }
+}
+
+double mean_square(const double* x, size_t from, size_t to)
+{
+    double sum = 0;
+    for (size_t i = from; i < to; ++i)
+        sum += x[i] * x[i];
+    return to > from ? sum / static_cast<double>(to - from) : 0.0;
+}
+
+// The gain at every sample, linear between the centres of the hops.
+void spread_gains(const double* per_hop, size_t hops, size_t hop, double* gain, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const double at = (static_cast<double>(i) + 0.5) / static_cast<double>(hop) - 0.5;
+        if (at <= 0) {
+            gain[i] = per_hop[0];
+            continue;
+        }
+        const size_t k = static_cast<size_t>(at);
+        if (k + 1 >= hops) {
+            gain[i] = per_hop[hops - 1];
+            continue;
+        }
+        const double t = at - static_cast<double>(k);
+        gain[i] = per_hop[k] + (per_hop[k + 1] - per_hop[k]) * t;
+    }
+}
+
+// Per hop: the gain that holds the held part [h0, h1) at shaping_held_rms,
+// its level smoothed over smooth_hops hops inside the held part; outside,
+// the gain at the nearer end of it.
+void held_gains(const double* x, size_t n, size_t hop, size_t h0, size_t h1, double base, double* per_hop,
+                size_t hops)
+{
+    const size_t first = (h0 + hop - 1) / hop, last = h1 / hop;  // hops wholly held: [first, last)
+    if (first >= last) {
+        for (size_t k = 0; k < hops; ++k)
+            per_hop[k] = base;
+        return;
+    }
+    for (size_t k = first; k < last; ++k) {
+        const size_t from = k >= first + smooth_hops / 2 ? k - smooth_hops / 2 : first;
+        const size_t to = k + smooth_hops / 2 + 1 < last ? k + smooth_hops / 2 + 1 : last;
+        const double ms = mean_square(x, from * hop, to * hop < n ? to * hop : n);
+        double g = ms > 0 ? shaping_held_rms / std::sqrt(ms) : base;
+        g = g > base * max_correction ? base * max_correction : g < base / max_correction ? base / max_correction : g;
+        per_hop[k] = g;
+    }
+    for (size_t k = 0; k < first; ++k)
+        per_hop[k] = per_hop[first];
+    for (size_t k = last; k < hops; ++k)
+        per_hop[k] = per_hop[last - 1];
+}
+
+// Per hop of the gained samples: at most 1, and low enough that every
+// window of `window` hops' length (two pitch periods or so, so that the
+// pulses of the voice do not count as level) before `h0` stays within
+// shaping_overshoot_db of the held level, and that no sample passes
+// shaping_peak. Each hop then takes the least of its neighbours, so that
+// the gains spread between hop centres never exceed what any hop needs.
+void limit_gains(const double* z, size_t n, size_t hop, size_t window, size_t h0, double* per_hop, size_t hops)
+{
+    const double ceiling = shaping_held_rms * std::pow(10.0, shaping_overshoot_db / 20.0);
+    double* need = per_hop + hops;  // scratch: hops more entries
+    for (size_t k = 0; k < hops; ++k) {
+        const size_t from = k * hop, to = (k + 1) * hop < n ? (k + 1) * hop : n;
+        double peak = 0;
+        for (size_t i = from; i < to; ++i)
+            peak = std::fabs(z[i]) > peak ? std::fabs(z[i]) : peak;
+        need[k] = peak > shaping_peak ? shaping_peak / peak : 1.0;
+    }
+    // Every window that ends before the held part, at every sample: the
+    // running sum of squares gives each in one step.
+    const size_t span = window * hop;
+    double energy = 0;
+    for (size_t i = 0; i < n && i < h0; ++i) {
+        energy += z[i] * z[i];
+        if (i >= span)
+            energy -= z[i - span] * z[i - span];
+        if (i + 1 < span)
+            continue;
+        const double rms = std::sqrt(std::fmax(energy, 0.0) / static_cast<double>(span));
+        for (size_t j = (i + 1 - span) / hop; j <= i / hop && rms > ceiling; ++j)
+            need[j] = std::fmin(need[j], ceiling / rms);
+    }
+    for (size_t k = 0; k < hops; ++k) {
+        double r = need[k];
+        if (k > 0 && need[k - 1] < r)
+            r = need[k - 1];
+        if (k + 1 < hops && need[k + 1] < r)
+            r = need[k + 1];
+        per_hop[k] = r;
+    }
+}
+
+size_t clamp_mark(long long mark, size_t length)
+{
+    return mark < 0 ? 0 : static_cast<size_t>(mark) > length ? length : static_cast<size_t>(mark);
+}
+
+} // namespace
+
+synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const shaping_marks& marks,
+                           double fade_in, synth_image* image)
+{
+    *image = synth_image{};
+    if (count == 0)
+        return synth_error_engine;
+    const size_t hop = seconds_to_samples(hop_seconds, rate);
+    const size_t hops = (count + hop - 1) / hop;
+    double* const x = samples;
+    auto* gain = static_cast<double*>(malloc(sizeof(double) * (count + 1)));
+    auto* per_hop = static_cast<double*>(malloc(sizeof(double) * 2 * hops));
+    if (gain == nullptr || per_hop == nullptr) {
+        free(gain);
+        free(per_hop);
+        return synth_error_no_memory;
+    }
+    remove_dc(x, count, rate / f0, gain);
+
+    // The held part: from the end of the transition into the vowel to the
+    // end of its steady part; a short vowel is taken whole.
+    size_t h1 = marks.steady_end < count ? marks.steady_end : count;
+    size_t h0 = marks.vowel_start + seconds_to_samples(transition_seconds, rate);
+    if (h0 + seconds_to_samples(min_held_seconds, rate) > h1)
+        h0 = marks.vowel_start;
+    if (h0 >= h1) {
+        h0 = 0;
+        h1 = count;
+    }
+    const double held = std::sqrt(mean_square(x, h0, h1));
+    const double base = held > 0 ? shaping_held_rms / held : 1.0;
+
+    held_gains(x, count, hop, h0, h1, base, per_hop, hops);
+    spread_gains(per_hop, hops, hop, gain, count);
+    for (size_t i = 0; i < count; ++i)
+        x[i] *= gain[i];
+    const double periods = 2.0 * rate / f0 / static_cast<double>(hop);
+    const size_t window = periods > 2.0 ? static_cast<size_t>(std::lround(periods)) : 2;
+    limit_gains(x, count, hop, window, h0, per_hop, hops);
+    spread_gains(per_hop, hops, hop, gain, count);
+    for (size_t i = 0; i < count; ++i)
+        x[i] *= gain[i];
+    // A gain that moves leaves a little DC of its own.
+    remove_dc(x, count, rate / f0, gain);
+    free(gain);
+    free(per_hop);
+
+    // Where the sound is: from the first to the last sample above silence.
+    const double quiet = shaping_held_rms * audible;
+    size_t a = 0, b = count;
+    while (a < count && std::fabs(x[a]) <= quiet)
+        ++a;
+    while (b > a && std::fabs(x[b - 1]) <= quiet)
+        --b;
+    if (a == b) {  // nothing audible: keep it whole
+        a = 0;
+        b = count;
+    }
+    const size_t fade = seconds_to_samples(fade_in, rate);
+    // A short vowel keeps three quarters of itself.
+    size_t release = seconds_to_samples(shaping_release_seconds, rate);
+    const size_t vowel_from = marks.vowel_start > a ? marks.vowel_start : a;
+    if (b > vowel_from && release > (b - vowel_from) / 4)
+        release = (b - vowel_from) / 4;
+    if (release < seconds_to_samples(shaping_min_release_seconds, rate))
+        release = seconds_to_samples(shaping_min_release_seconds, rate);
+    for (size_t i = 0; i < fade && a + i < b; ++i)
+        x[a + i] *= 0.5 - 0.5 * std::cos(pi * (static_cast<double>(i) + 0.5) / static_cast<double>(fade));
+    const size_t release_from = b - a > release ? b - release : a;
+    for (size_t i = release_from; i < b; ++i)
+        x[i] *= 0.5 + 0.5 * std::cos(pi * (static_cast<double>(i - release_from) + 0.5) / static_cast<double>(release));
+
+    const size_t lead = seconds_to_samples(shaping_lead_seconds, rate);
+    const size_t tail = seconds_to_samples(shaping_tail_seconds, rate);
+    const size_t length = lead + (b - a) + tail;
+    synth_image made{};
+    if (synth_new_image(length, rate, &made) != synth_ok)
+        return synth_error_no_memory;
+    uint8_t* out = made.bytes + wav_header_size;
+    for (size_t i = 0; i < length; ++i) {
+        double v = i >= lead && i < lead + (b - a) ? x[a + i - lead] : 0.0;
+        v = v > 32767.0 ? 32767.0 : v < -32768.0 ? -32768.0 : v;
+        const auto s = static_cast<uint16_t>(static_cast<int16_t>(std::lround(v)));
+        out[2 * i] = static_cast<uint8_t>(s & 0xFF);  // little-endian
+        out[2 * i + 1] = static_cast<uint8_t>(s >> 8);
+    }
+
+    const long long shift = static_cast<long long>(lead) - static_cast<long long>(a);
+    *image = made;
+    image->consonant_start = clamp_mark(static_cast<long long>(marks.consonant_start) + shift, length);
+    image->vowel_start = clamp_mark(static_cast<long long>(marks.vowel_start) + shift, length);
+    const size_t release_start = lead + (release_from - a);
+    const size_t steady_end = clamp_mark(static_cast<long long>(marks.steady_end) + shift, length);
+    image->steady_end = steady_end < release_start ? steady_end : release_start;
+    if (image->steady_end < image->vowel_start)
+        image->steady_end = image->vowel_start;
+    return synth_ok;
+}

@@ -1,0 +1,55 @@
+// Shaping one syllable for sampling. Both voices pass their rendering
+// through here, and the image they hand out is what comes back.
+//
+// On the voice's samples (doubles at the voice's own rate), in order:
+//  1. the DC offset goes, so loops and crossfades do not thump: the mean
+//     over one period of the voice's steady pitch `f0` is taken away around
+//     every sample, which leaves the harmonics of f0 untouched;
+//  2. the held vowel is set to shaping_held_rms and kept there: its level
+//     is evened out over the held part (changes slower than about 20 Hz);
+//  3. nothing before the held vowel is more than shaping_overshoot_db above
+//     it, and no sample is above shaping_peak;
+//  4. the sound fades in where it starts (over `fade_in` seconds) and out
+//     where it ends (the release), so no edge clicks;
+//  5. exactly shaping_lead_seconds of silence come before the sound and
+//     shaping_tail_seconds after it;
+//  6. the samples are rounded to 16 bits.
+// The same samples and marks always give the same bytes.
+#pragma once
+
+#include "synth/synth.h"
+
+#include <cstddef>
+
+// The held vowel's RMS in the image, 15 dB below a full-scale square wave:
+// the resampler's output gain (-1 dB) puts it at -16 dBFS in the files,
+// where the peaks of the most peaky vowels come to about -3 dBFS.
+inline constexpr double shaping_held_rms = 5827.0;
+// What the part before the held vowel may reach above it, over 10 ms.
+inline constexpr double shaping_overshoot_db = 1.0;
+// The highest sample, 0.5 dB below full scale (1.5 dB in the files).
+inline constexpr double shaping_peak = 30935.0;
+inline constexpr double shaping_lead_seconds = 0.050;
+inline constexpr double shaping_tail_seconds = 0.050;
+// The release: 30 ms, or a quarter of a short vowel but never under 5 ms.
+inline constexpr double shaping_release_seconds = 0.030;
+inline constexpr double shaping_min_release_seconds = 0.005;
+// Fade-ins: short enough that a stop or a fricative keeps its attack, long
+// enough that a vowel or a nasal does not start with a click.
+inline constexpr double shaping_fade_in_obstruent = 0.001;
+inline constexpr double shaping_fade_in_sonorant = 0.005;
+
+// Where the syllable's parts lie in the voice's samples, as the voice knows.
+struct shaping_marks {
+    size_t consonant_start;  // the first phoneme (the vowel, when it has no consonant)
+    size_t vowel_start;      // voicing starts after the consonant: the beat
+    size_t steady_end;       // the vowel's steady part ends, before any fade-out
+};
+
+// Shapes samples[0..count-1] (at `rate`, pitch `f0` in Hz) into *image, whose marks are moved
+// to where the parts lie in it; steady_end then also ends before the
+// release. Works in place: `samples` is left changed. Returns synth_ok,
+// synth_error_engine for no samples, or synth_error_no_memory (*image empty
+// on failure).
+synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const shaping_marks& marks,
+                           double fade_in, synth_image* image);
