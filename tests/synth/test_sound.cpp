@@ -1,0 +1,135 @@
+// What a voicebank maker hears, measured on every syllable of both voices:
+// clean edges, no DC, one level, and a Japanese u where the voice has one.
+
+#include "synth/espeak_voice.h"
+#include "synth/hts_voice.h"
+#include "synth/shaping.h"
+
+#include "driver/syllables.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+struct measured {
+    double held_db;    // held vowel's RMS against shaping_held_rms
+    double dc;         // its Hann-weighted mean, LSB
+    double start_db;   // first 1 ms of sound against the held RMS
+    double end_db;     // last 5 ms of sound against the held RMS
+    double f2;         // the strongest harmonic between 900 and 2600 Hz
+};
+
+double rms(const std::vector<int16_t>& s, size_t from, size_t to)
+{
+    double e = 0;
+    for (size_t i = from; i < to; ++i)
+        e += double(s[i]) * s[i];
+    return to > from ? std::sqrt(e / (to - from)) : 0;
+}
+
+double db(double a, double b)
+{
+    return 20 * std::log10(std::fmax(a, 1e-9) / b);
+}
+
+// Amplitude of the harmonic at `hz` over s[from, to), Hann-windowed.
+double harmonic(const std::vector<int16_t>& s, size_t from, size_t to, double hz, int rate)
+{
+    double re = 0, im = 0;
+    const double n = double(to - from);
+    for (size_t i = from; i < to; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * pi * (i - from) / n);
+        re += w * s[i] * std::cos(2 * pi * hz * i / rate);
+        im += w * s[i] * std::sin(2 * pi * hz * i / rate);
+    }
+    return std::hypot(re, im);
+}
+
+measured measure(const synth_image& im)
+{
+    const wav_file w = parse_wav(std::vector<uint8_t>(im.bytes, im.bytes + im.size));
+    const std::vector<int16_t>& s = w.samples;
+    const int rate = static_cast<int>(w.rate);
+    const size_t h0 = im.vowel_start + rate * 3 / 100, h1 = im.steady_end;
+    measured m{};
+    const double held = rms(s, h0, h1);
+    m.held_db = db(held, shaping_held_rms);
+    double sum = 0, weights = 0;
+    for (size_t i = h0; i < h1; ++i) {
+        const double wt = 0.5 - 0.5 * std::cos(2 * pi * (i - h0) / double(h1 - h0));
+        sum += wt * s[i];
+        weights += wt;
+    }
+    m.dc = sum / weights;
+    size_t a = 0, b = s.size();
+    while (a < b && s[a] == 0)
+        ++a;
+    while (b > a && s[b - 1] == 0)
+        --b;
+    m.start_db = db(rms(s, a, a + rate / 1000), held);
+    m.end_db = db(rms(s, b - rate / 200, b), held);
+    double best = 0;
+    for (double hz = 110; hz <= 2600; hz += 110) {
+        const double amp = hz >= 900 ? harmonic(s, h0, h1, hz, rate) : 0;
+        if (amp > best) {
+            best = amp;
+            m.f2 = hz;
+        }
+    }
+    return m;
+}
+
+bool ends_in_u(const syllable& entry)
+{
+    mora m[max_morae];
+    int count = 0;
+    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count == 1 && m[0].vowel == 'u';
+}
+
+bool starts_soft(const syllable& entry)
+{
+    mora m[max_morae];
+    int count = 0;
+    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && onset_blends(m[0]);
+}
+
+TEST(Sound, EveryFileIsCleanAndEvenInBothVoices)
+{
+    const struct {
+        const synth_voice* voice;
+        bool japanese_u;  // its held u is unrounded, F2 1100 to 1700 Hz
+    } voices[] = {{&espeak_voice, false}, {&hts_voice, true}};
+    for (const auto& v : voices) {
+        synth_engine* engine = nullptr;
+        ASSERT_EQ(v.voice->open(&engine), synth_ok) << v.voice->name;
+        double lowest = 1e9, highest = -1e9;
+        for (const syllable* e = syllable_table; e->sjis != nullptr; ++e) {
+            synth_image im{};
+            ASSERT_EQ(v.voice->synthesize(engine, e->sjis, syllable_speed(*e, 70), &im), synth_ok) << e->name;
+            const measured m = measure(im);
+            v.voice->free_image(&im);
+            const std::string where = std::string(v.voice->name) + " " + e->name;
+            lowest = std::fmin(lowest, m.held_db);
+            highest = std::fmax(highest, m.held_db);
+            EXPECT_LT(std::fabs(m.dc), 10.0) << where << ": DC in the held vowel";
+            EXPECT_LT(m.end_db, -20.0) << where << ": the sound stops at full level";
+            if (starts_soft(*e)) {
+                EXPECT_LT(m.start_db, -15.0) << where << ": the vowel or nasal starts with a click";
+            }
+            if (v.japanese_u && ends_in_u(*e)) {
+                EXPECT_TRUE(m.f2 >= 1000 && m.f2 <= 1800) << where << ": u's F2 region peaks at " << m.f2 << " Hz";
+            }
+        }
+        EXPECT_LT(highest, 1.5) << v.voice->name << ": held vowels above the target";
+        EXPECT_GT(lowest, -1.5) << v.voice->name << ": held vowels below the target";
+        v.voice->close(engine);
+    }
+}
+
+} // namespace
