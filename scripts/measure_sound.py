@@ -260,9 +260,9 @@ def measure(name, w, frames, line, f0_target):
         ok = [abs(f[2] - m1) <= 0.05 * m1 and abs(f[3] - m2) <= 0.05 * m2 for f in held]
         best = 0
         for i in range(len(held)):
-            j = i
-            while j < len(held) and ok[j] and max(flv[i:j + 1]) - min(flv[i:j + 1]) <= 2:
-                j += 1
+            j, lo, hi = i, 1e9, -1e9
+            while j < len(held) and ok[j] and max(hi, flv[j]) - min(lo, flv[j]) <= 2:
+                lo, hi, j = min(lo, flv[j]), max(hi, flv[j]), j + 1
             best = max(best, j - i)
         row["steady"] = best * 5.0
         if name[:-4] == "ん" or GLIDES & set(name):
@@ -324,7 +324,7 @@ def summarize(title, rows, estimated, f0_target):
     line("end level, last 5 ms (re held)", "end", max, "dB")
     line("start level, first 5 ms", "start", max, "dB")
     if any("click" in r for r in rows):
-        line("onset click >17 kHz (re held)", "click", max, "dB")
+        line("onset click >17 kHz (re 10 ms on)", "click", max, "dB")
         clicks = [name(r) for r in rows if r.get("click", -99) >= CLICK_DB]
         print(f"  {'files with a click (>= %g dB)' % CLICK_DB:<34} {len(clicks)}: {' '.join(clicks)}")
     line("DC of held vowel", "dc", absmax, "LSB")
@@ -344,7 +344,7 @@ def summarize(title, rows, estimated, f0_target):
         print(f"  {'  files with overshoot > %d dB' % limit:<34} "
               f"{sum(1 for r in rows if (r.get('overshoot') or -99) > limit)}")
     line("drift, last - first quarter", "drift", absmax, "dB")
-    line("level range, 20 ms frames", "range", max, "dB")
+    line("level range over held", "range", max, "dB")
     line("steady length", "steady", min, "ms")
     glides = [r for r in rows if GLIDES & set(r["file"])]
     line("glides: F2 settle from onset", "settle", max, "ms", glides)
@@ -359,7 +359,7 @@ def summarize(title, rows, estimated, f0_target):
     line("F0 of held vowel", "F0", absmax, "Hz")
     line(f"F0 max deviation from {f0_target:g} Hz", "f0_dev", max, "cents")
     line("F0 at voicing onset (first 4 fr.)", "f0_on", absmax, "cents")
-    line("dip, 10 ms level", "dip", max, "dB")
+    line("dip in the level", "dip", max, "dB")
     for r in rows:
         if name(r) == "りゅ":
             print(f"  {'りゅ dip':<34} {r['dip']:.1f} dB")
