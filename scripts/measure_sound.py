@@ -100,9 +100,10 @@ def read_oto(folder):
         text = raw.decode("cp932")
     oto = {}
     for line in text.splitlines():
-        if "=" in line:
-            name, rest = line.split("=", 1)
-            oto.setdefault(name, tuple(float(v) for v in rest.split(",")[-5:]))
+        name, _, rest = line.partition("=")
+        values = rest.split(",")[1:]
+        if len(values) == 5:
+            oto.setdefault(name, tuple(float(v) for v in values))
     return oto
 
 
@@ -235,7 +236,7 @@ def measure(name, w, frames, line, f0_target):
     row["drift"] = db(w.rms(h1 - q, h1)) - db(w.rms(h0, h0 + q))
     lv = w.level[th0 + 10:th1 - 9:10]
     row["range"] = max(lv) - min(lv)
-    # Onset, and the 10 ms level curve from it for the dip.
+    # The dip, on the level curve from the onset.
     on_ms = next(i for i in range(t0, t1 + 1) if w.level[i] >= ref - FLOOR_DB)
     onset = samples(on_ms, r)
     row["onset"] = float(on_ms)
