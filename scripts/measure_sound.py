@@ -63,6 +63,7 @@ VOWELS = set("あいうえおをん")
 UNVOICED = set("かきくけこさしすせそたちつてとはひふへほぱぴぷぺぽ")
 U_ENDS = set("うくぐすずつぬふぶぷむゆるクゅュぅ")
 GLIDES = set("ゃゅょャュョ")
+USAGE = "\n\n".join(__doc__.split("\n\n")[:3])
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -422,19 +423,20 @@ def main(argv):
         elif not a.startswith("-") and folder is None:
             folder, i = a, i + 1
         else:
-            sys.exit(__doc__.split("\n\n")[0])
+            sys.exit(USAGE)
     if run:
-        binary = os.path.abspath(run[0])
+        command = [run[0], "-oto"] + run[1:]
         with tempfile.TemporaryDirectory() as tmp:
-            made = subprocess.run([binary, "-oto"] + run[1:], cwd=tmp, capture_output=True)
+            made = subprocess.run([os.path.abspath(run[0])] + command[1:], cwd=tmp,
+                                  capture_output=True)
             if made.returncode != 0:
-                sys.exit(f"{' '.join(run)} -oto failed ({made.returncode}):\n"
+                sys.exit(f"{' '.join(command)} failed ({made.returncode}):\n"
                          + made.stderr.decode(errors="replace"))
-            measure_folder(tmp, f0, csv_path, " ".join([os.path.basename(binary), "-oto"] + run[1:]))
+            measure_folder(tmp, f0, csv_path, " ".join(command))
     elif folder:
         measure_folder(folder, f0, csv_path, folder)
     else:
-        sys.exit(__doc__.split("\n\n")[0])
+        sys.exit(USAGE)
 
 
 if __name__ == "__main__":
