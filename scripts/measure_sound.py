@@ -307,6 +307,8 @@ COLUMNS = ["file", "held_start", "held_end", "onset", "rms", "dc", "end", "start
 
 def summarize(title, rows, estimated, f0_target):
     rows = [r for r in rows if "rms" in r]
+    if not rows:
+        sys.exit(f"{title}: nothing to measure")
     tag = " (estimated: no oto.ini)" if estimated else ""
     print(f"== {title}: {len(rows)} files measured, held vowel from "
           f"{'the sound' if estimated else 'oto.ini'}{tag}")
