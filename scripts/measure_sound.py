@@ -54,7 +54,7 @@ every 1 ms (a plain 10 ms window ripples by about 1 dB at 110 Hz).
   preutterance >= overlap; every point inside the file; the cutoff end
   after offset+consonant.
 """
-import array, csv, functools, math, operator, os, statistics, subprocess, sys, tempfile, wave
+import array, csv, functools, itertools, math, operator, os, statistics, subprocess, sys, tempfile, wave
 
 CLICK_DB = 10.0            # a burst 10 dB over the sound's own top band
 CLICK_HZ = 17000.0         # above the voices' content; resampler images only
@@ -143,15 +143,25 @@ class Wav:
     level centred at i ms."""
     def __init__(self, rate, x):
         self.rate, self.x, self.n = rate, x, len(x)
-        sq = [v * v for v in x]
+        # A Hann window of N samples from a weighs sample m by
+        # 0.5 - 0.5 cos(k (m - a + 0.5)), k = 2 pi / N, which is
+        # 0.5 - 0.5 (cos(k m) cos(p) + sin(k m) sin(p)), p = k (a - 0.5):
+        # so running sums of x^2, x^2 cos(k m) and x^2 sin(k m) give any
+        # window's weighted sum at once, instead of N products each.
         width = samples(20, rate)
-        win = hann(width)
-        norm = sum(win)
+        k = 2 * math.pi / width
+        sq = [v * v for v in x]
+        total = list(itertools.accumulate(sq, initial=0))
+        cos_sum = list(itertools.accumulate((q * math.cos(k * m) for m, q in enumerate(sq)), initial=0))
+        sin_sum = list(itertools.accumulate((q * math.sin(k * m) for m, q in enumerate(sq)), initial=0))
         self.level = []
         for i in range(int(ms(self.n, rate)) + 1):
             a = samples(i, rate) - width // 2
             lo, hi = max(a, 0), min(a + width, self.n)
-            self.level.append(db(math.sqrt(sum(map(operator.mul, win[lo - a:hi - a], sq[lo:hi])) / norm)))
+            p = k * (a - 0.5)
+            weighted = 0.5 * (total[hi] - total[lo]) - 0.5 * (
+                math.cos(p) * (cos_sum[hi] - cos_sum[lo]) + math.sin(p) * (sin_sum[hi] - sin_sum[lo]))
+            self.level.append(db(math.sqrt(max(weighted, 0.0) / (width / 2))))
 
     def rms(self, a, b):
         seg = self.x[max(a, 0):min(b, self.n)]
