@@ -16,8 +16,9 @@ Definitions. Times in ms, levels in dB; RMS is of the samples as they are
 to the last non-zero sample. "Level curve": the RMS of a 20 ms Hann window
 every 1 ms (a plain 10 ms window ripples by about 1 dB at 110 Hz).
 "Onset": the first point of the level curve within 30 dB of the held RMS
-(past a quiet lead-in). Praat: a 5 ms grid; pitch by autocorrelation from
-75 Hz (no frame in a file's first ~20 ms); formants by Burg, 5 below 5 kHz.
+(past a quiet lead-in). Praat: 5 ms frames; pitch by autocorrelation from
+75 Hz to 300 Hz or 2.5 --f0 (no frame in a file's first or last ~20 ms);
+formants by Burg, 5 below 5 kHz.
 - held vowel: oto.ini's stretch region, offset+consonant to the cutoff end
   (cutoff < 0: offset+|cutoff|; else file end - cutoff). Without oto.ini
   ("estimated"): the longest run of voiced frames, from 25 % into it to its
@@ -25,7 +26,7 @@ every 1 ms (a plain 10 ms window ripples by about 1 dB at 110 Hz).
 - end / start: RMS of the last / first 5 ms of sound, in dB re held RMS.
 - click: power above 17 kHz of a 10 ms Hann window centred on the first
   sound sample (zeros before it) re the same 10 ms later: the step into the
-  sound against the sound's own top band. A click: CLICK_DB or more.
+  sound against the sound's own top band. A click: 10 dB or more.
 - dc: the held vowel's Hann-weighted mean in LSB (a plain mean over a part
   period is off by up to A/(pi * periods)).
 - rms: held RMS in dBFS; spread = max - min over the run. peak: largest
