@@ -26,7 +26,7 @@
 // where the peaks of the most peaky vowels come to about -3 dBFS.
 inline constexpr double shaping_held_rms = 5827.0;
 // What the part before the held vowel may reach above it, over 10 ms.
-inline constexpr double shaping_overshoot_db = 1.0;
+inline constexpr double shaping_overshoot_db = 0.0;
 // The highest sample, 0.5 dB below full scale (1.5 dB in the files).
 inline constexpr double shaping_peak = 30935.0;
 inline constexpr double shaping_lead_seconds = 0.050;
