@@ -1,5 +1,6 @@
 // The HTS voice. Our own labels, durations, pitch and voicing go between
-// the engine's three steps: state sequence, parameter sequence, samples.
+// the engine's steps, state sequence and parameter sequence; our vocoder
+// (vocoder/vocoder.h) makes the samples, as the engine's would.
 
 #include "synth/hts_voice.h"
 

@@ -126,6 +126,7 @@ TEST_P(AgainstEngine, SameDoublesAsTheEnginesVocoder)
         for (size_t i = 0; i < samples; ++i)
             peak = std::fmax(peak, std::fabs(e.gss.gspeech[i]));
         EXPECT_GT(peak, 1000.0) << "next to silence";
+        HTS_Engine_refresh(&e);
         HTS_Engine_clear(&e);
     }
 }
