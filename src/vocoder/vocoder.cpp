@@ -146,6 +146,8 @@ void mlsa_plain(mlsa_state& f, const double* x, int n, double* out)
     }
 }
 
+static_assert(vocoder_max_order == 63 && vocoder_max_lpf_taps == 255, "the refusals name these limits");
+
 const char* vocoder_refusal(const vocoder_settings& settings, int order, int lpf_taps)
 {
     if (settings.rate <= 0 || settings.frame_period <= 0)
@@ -165,7 +167,6 @@ const char* vocoder_refusal(const vocoder_settings& settings, int order, int lpf
 
 int vocoder_synthesize(const vocoder_settings& settings, const vocoder_frames& frames, double* out)
 {
-    static_assert(vocoder_max_order == 63 && vocoder_max_lpf_taps == 255, "the refusals name these limits");
     if (vocoder_refusal(settings, frames.order, frames.lpf_taps) != nullptr ||
         frames.count > SIZE_MAX / static_cast<size_t>(settings.frame_period))
         return -1;
