@@ -54,6 +54,7 @@ def ns(b):
 
 stages = google_benchmark("bench_stages")
 alternatives = google_benchmark("bench_alternatives")
+vocoder = google_benchmark("bench_vocoder")
 
 cpu = "unknown"
 with open("/proc/cpuinfo") as f:
@@ -83,6 +84,18 @@ for level, label in enumerate(["baseline", "AVX2", "AVX-512"]):
         print(f"{label:12} {'not on this processor':>21}")
         continue
     print(f"{label:12} {ns(spline):10.2f} {ns(filt):10.2f}")
+
+print()
+print("the HTS voice's vocoder at 32000 Hz, か さ が ん や (ns per output sample)")
+engine_ns = ns(vocoder["engine_vocoder"])
+print(f'{"engine":12} {engine_ns:10.1f}')
+for level, label in enumerate(["plain", "AVX2", "AVX-512"]):
+    b = vocoder.get(f"our_vocoder/{level}", {})
+    if "s_per_sample" not in b:
+        print(f"{label:12} {'not on this processor':>21}")
+        continue
+    goal = " (goal <= 250)" if label == "AVX2" else ""
+    print(f"{label:12} {ns(b):10.1f}  {engine_ns / ns(b):.2f} x faster than the engine's{goal}")
 
 default_s = timed([program], 15)
 sinc_s = timed([program, "-sinc"], 15)

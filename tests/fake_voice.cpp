@@ -7,11 +7,16 @@
 // the order the syntheses happen, which the workers may change). Images hold 1000 samples
 // (MORIVOX_FAKE_SAMPLES to change) at 22050 Hz of a tone that depends on the
 // text, so files differ per syllable.
+//
+// The voice "engines" is the same with an engine per worker, opened by the
+// workers; MORIVOX_FAKE_OPEN_FAIL=k makes the k-th open fail with
+// MORIVOX_FAKE_ERR and words of its own.
 
 #include "driver/driver.h"
 #include "driver/syllables.h"
 #include "wav/wav.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +33,29 @@ synth_error fake_open(synth_engine** engine)
 {
     *engine = reinterpret_cast<synth_engine*>(&the_engine);
     return synth_ok;
+}
+
+std::atomic<int> opens;
+thread_local char open_failure[64];
+
+synth_error engines_open(synth_engine** engine)
+{
+    *engine = nullptr;
+    open_failure[0] = 0;
+    const int k = ++opens;
+    const char* fail_at = getenv("MORIVOX_FAKE_OPEN_FAIL");
+    if (fail_at != nullptr && atoi(fail_at) == k) {
+        snprintf(open_failure, sizeof open_failure, "engine %d would not open", k);
+        const char* err = getenv("MORIVOX_FAKE_ERR");
+        return static_cast<synth_error>(err ? atoi(err) : 777);
+    }
+    *engine = reinterpret_cast<synth_engine*>(&the_engine);
+    return synth_ok;
+}
+
+const char* engines_failure()
+{
+    return open_failure[0] != 0 ? open_failure : nullptr;
 }
 
 void fake_close(synth_engine*) {}
@@ -80,7 +108,9 @@ const char* fake_failure()
 
 const synth_voice fake_voice = {"fake", false, fake_open, fake_close, fake_synthesize, synth_release_image,
                                 fake_failure};
-const synth_voice* const fake_voices[] = {&fake_voice, nullptr};
+const synth_voice engines_voice = {"engines", true, engines_open, fake_close, fake_synthesize, synth_release_image,
+                                   engines_failure};
+const synth_voice* const fake_voices[] = {&fake_voice, &engines_voice, nullptr};
 
 } // namespace
 

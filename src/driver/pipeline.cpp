@@ -14,7 +14,8 @@
 
 struct worker_start {
     pipeline* p;
-    synth_engine* engine;
+    int index;
+    synth_engine* engine;  // the shared engine, or null: the worker opens its own
 };
 
 // Entry k lives in slot k % pipeline_window from its synthesis until
@@ -24,8 +25,7 @@ enum slot_state { slot_free, slot_synthesized, slot_converting, slot_made };
 struct pipeline {
     const synth_voice* voice;
     run_settings settings;
-    synth_engine* engines[pipeline_max_workers];
-    int engine_count;
+    synth_engine* engines[pipeline_max_workers];  // one per worker, or the shared one first; null when not open
     pthread_t threads[pipeline_max_workers];
     worker_start starts[pipeline_max_workers];
     int thread_count;
@@ -33,6 +33,10 @@ struct pipeline {
     std::mutex lock;
     std::condition_variable work_waiting;  // workers wait here for something to do
     std::condition_variable entry_made;    // pipeline_next waits here
+    std::condition_variable opened;        // pipeline_start waits here for the workers' engines
+    int opening;                           // workers still opening their engine
+    synth_error open_error;                // the first engine that could not open, and why
+    char open_failure[512];
     int next_synthesized;  // the next entry to synthesize
     int next_handed;       // the next entry pipeline_next hands out
     bool synthesizing;     // a voice with shared state is busy
@@ -132,10 +136,33 @@ bool work_step(pipeline* p, synth_engine* engine, std::unique_lock<std::mutex>& 
     return true;
 }
 
+// A worker of a voice with independent engines opens its own, so that the
+// engines open side by side. A worker whose engine cannot open reports why
+// (the voice's words are per thread) and ends.
+synth_engine* open_own_engine(pipeline* p, int index)
+{
+    synth_engine* engine = nullptr;
+    const synth_error code = p->voice->open(&engine);
+    const char* why = code != synth_ok ? p->voice->failure() : nullptr;
+    std::lock_guard<std::mutex> hold(p->lock);
+    if (code == synth_ok) {
+        p->engines[index] = engine;
+    } else if (p->open_error == synth_ok) {
+        p->open_error = code;
+        snprintf(p->open_failure, sizeof p->open_failure, "%s", why != nullptr ? why : "");
+    }
+    --p->opening;
+    p->opened.notify_all();
+    return code == synth_ok ? engine : nullptr;
+}
+
 void* work(void* arg)
 {
-    pipeline* p = static_cast<worker_start*>(arg)->p;
-    synth_engine* engine = static_cast<worker_start*>(arg)->engine;
+    worker_start* start = static_cast<worker_start*>(arg);
+    pipeline* p = start->p;
+    synth_engine* engine = start->engine != nullptr ? start->engine : open_own_engine(p, start->index);
+    if (engine == nullptr)
+        return nullptr;
     std::unique_lock<std::mutex> hold(p->lock);
     while (!p->stopping) {
         if (!work_step(p, engine, hold))
@@ -167,26 +194,52 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
         return synth_error_no_memory;
     p->voice = &voice;
     p->settings = settings;
-    const int engines = voice.independent_engines ? workers : 1;
-    for (int i = 0; i < engines; ++i) {
-        const synth_error opened = voice.open(&p->engines[i]);
+    const bool own_engines = voice.independent_engines;
+    if (!own_engines) {
+        const synth_error opened = voice.open(&p->engines[0]);
         if (opened != synth_ok) {
             if (const char* why = voice.failure())
                 snprintf(failure, failure_size, "%s", why);
-            for (int j = 0; j < i; ++j)
-                voice.close(p->engines[j]);
             delete p;
             return opened;
         }
-        p->engine_count = i + 1;
     }
     // Threads that cannot be had are done without: pipeline_next then makes
     // the entries itself.
     for (int i = 0; i < workers; ++i) {
-        p->starts[i] = {p, p->engines[voice.independent_engines ? i : 0]};
-        if (pthread_create(&p->threads[i], nullptr, work, &p->starts[i]) != 0)
+        p->starts[i] = {p, i, own_engines ? nullptr : p->engines[0]};
+        {
+            std::lock_guard<std::mutex> hold(p->lock);
+            p->opening += own_engines;
+        }
+        if (pthread_create(&p->threads[i], nullptr, work, &p->starts[i]) != 0) {
+            std::lock_guard<std::mutex> hold(p->lock);
+            p->opening -= own_engines;
             break;
+        }
         p->thread_count = i + 1;
+    }
+    if (own_engines && p->thread_count == 0) {
+        const synth_error opened = voice.open(&p->engines[0]);
+        if (opened != synth_ok) {
+            if (const char* why = voice.failure())
+                snprintf(failure, failure_size, "%s", why);
+            delete p;
+            return opened;
+        }
+    }
+    // Every engine open, or the first that could not open and why.
+    synth_error open_error = synth_ok;
+    {
+        std::unique_lock<std::mutex> hold(p->lock);
+        p->opened.wait(hold, [p] { return p->opening == 0; });
+        open_error = p->open_error;
+        if (open_error != synth_ok)
+            snprintf(failure, failure_size, "%s", p->open_failure);
+    }
+    if (open_error != synth_ok) {
+        pipeline_stop(p);
+        return open_error;
     }
     *out = p;
     return synth_ok;
@@ -224,7 +277,9 @@ void pipeline_stop(pipeline* p)
         if (p->state[i] == slot_made)
             free(p->made[i].samples);
     }
-    for (int i = 0; i < p->engine_count; ++i)
-        p->voice->close(p->engines[i]);
+    for (synth_engine* engine : p->engines) {
+        if (engine != nullptr)
+            p->voice->close(engine);
+    }
     delete p;
 }

@@ -3,9 +3,10 @@
 //
 // Worker threads, as many as the processor cores the process may use (never
 // more than the entries), synthesize and convert the entries. A voice whose
-// engines are independent gets one engine per worker; any other voice has
-// one engine, used by one worker at a time, while the conversions still run
-// in parallel. At most pipeline_window entries are in flight, so memory
+// engines are independent gets one engine per worker, which each worker
+// opens as it starts, side by side with the others; any other voice has
+// one engine, opened first and used by one worker at a time, while the
+// conversions still run in parallel. At most pipeline_window entries are in flight, so memory
 // stays bounded. Without any worker thread the caller's thread does the work.
 #pragma once
 
@@ -30,8 +31,10 @@ struct made_syllable {
 
 struct pipeline;
 
-// Opens the engines and starts the workers. Returns synth_ok, or the
-// voice's error (with *failure filled) when an engine cannot be opened.
+// Starts the workers and returns when every engine is open. Returns
+// synth_ok, or the voice's error (with *failure filled: the first engine
+// that could not open, and why) after stopping the workers and closing the
+// engines that did open.
 synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, pipeline** out,
                            char* failure, size_t failure_size);
 

@@ -1,9 +1,11 @@
 // The HTS voice. Our own labels, durations, pitch and voicing go between
-// the engine's three steps: state sequence, parameter sequence, samples.
+// the engine's steps, state sequence and parameter sequence; our vocoder
+// (vocoder/vocoder.h) makes the samples, as the engine's would.
 
 #include "synth/hts_voice.h"
 
 #include "synth/shaping.h"
+#include "vocoder/vocoder.h"
 
 #include <HTS_engine.h>
 
@@ -120,6 +122,7 @@ struct hts_state {
     double cepstrum_map[max_order * max_order];
     double filter_map[max_order * max_order];
     double gain;     // added to c0: less power per hertz at fewer samples per second
+    vocoder_settings vocoder;
 };
 
 // Refits one frame's mel-cepstrum to the engine's rate.
@@ -212,6 +215,14 @@ synth_error hts_open(synth_engine** out)
     HTS_Engine_set_sampling_frequency(e, static_cast<size_t>(engine_rate));
     HTS_Engine_set_fperiod(e, s->fperiod);
     HTS_Engine_set_alpha(e, engine_alpha);
+    s->vocoder = {engine_rate, static_cast<int>(s->fperiod), engine_alpha, HTS_Engine_get_beta(e),
+                  static_cast<int>(e->condition.stage), e->condition.volume};
+    const int lpf_taps = HTS_Engine_get_nstream(e) == 3 ? static_cast<int>(e->ms.stream[0][2].vector_length) : 0;
+    if (const char* refusal = vocoder_refusal(s->vocoder, s->order1 - 1, lpf_taps)) {
+        HTS_Engine_clear(e);
+        free(s);
+        return fail(synth_error_engine, "%s: the vocoder does not take %s", hts_voice_path, refusal);
+    }
     *out = reinterpret_cast<synth_engine*>(s);
     return synth_ok;
 }
@@ -333,13 +344,34 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
     }
     const size_t fade_lead = frames_at_least(fade_lead_seconds, s) * s.fperiod;
     marks.steady_end -= marks.steady_end - marks.vowel_start > 2 * fade_lead ? fade_lead : 0;
-    if (HTS_Engine_generate_sample_sequence(e) != TRUE) {
+    // Our vocoder makes the samples from the engine's parameters; the
+    // log-F0 rows hold the voiced frames only.
+    const size_t frames = pss->total_frame;
+    const size_t n = frames * s.fperiod;
+    void* block = malloc(sizeof(double) * (n + frames) + sizeof(const double*) * 2 * frames);
+    if (block == nullptr) {
+        HTS_Engine_refresh(e);
+        return synth_error_no_memory;
+    }
+    double* speech = static_cast<double*>(block);
+    double* lf0_frames = speech + n;
+    const double** mcep_rows = reinterpret_cast<const double**>(lf0_frames + frames);
+    const double** lpf_rows = mcep_rows + frames;
+    for (size_t t = 0, voiced = 0; t < frames; ++t) {
+        mcep_rows[t] = pss->pstream[0].par[t];
+        lpf_rows[t] = pss->pstream[2].par[t];
+        lf0_frames[t] = lf0->msd_flag[t] ? lf0->par[voiced++][0] : vocoder_unvoiced;
+    }
+    const vocoder_frames params = {frames, s.order1 - 1, mcep_rows, lf0_frames,
+                                   static_cast<int>(pss->pstream[2].vector_length), lpf_rows};
+    if (vocoder_synthesize(s.vocoder, params, speech) != 0) {
+        free(block);
         HTS_Engine_refresh(e);
         return synth_error_engine;
     }
-
     const shaping_marks at = {marks.consonant_start, marks.vowel_start, marks.steady_end};
-    const synth_error shaped = shape_syllable(e->gss.gspeech, HTS_Engine_get_nsamples(e), s.rate, steady_f0, at, fade_in, image);
+    const synth_error shaped = shape_syllable(speech, n, s.rate, steady_f0, at, fade_in, image);
+    free(block);
     HTS_Engine_refresh(e);
     return shaped;
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -120,6 +122,30 @@ TEST_F(FakeRun, SynthesizerFailureStopsAtOnce)
             EXPECT_TRUE(parse_wav(read_file(sub + "/" + name)).valid) << name << " intact";
         remove_tree(sub);
     }
+}
+
+// Engines that the workers open side by side: one that cannot open (the
+// first or a later one, while the others may already be working) gives the
+// voice's code and words once, writes nothing, and leaves no worker behind.
+TEST_F(FakeRun, AnEngineThatCannotOpenIsReportedOnce)
+{
+    cpu_set_t cpus;
+    ASSERT_EQ(sched_getaffinity(0, sizeof cpus, &cpus), 0);
+    const int workers = CPU_COUNT(&cpus);
+    for (int k = 1; k <= 2 && k <= workers; ++k) {
+        const std::string sub = make_temp_dir();
+        const run_result r = run_program(sub, fake, {"-voice", "engines"},
+                                         {"MORIVOX_FAKE_OPEN_FAIL=" + std::to_string(k), "MORIVOX_FAKE_ERR=105"});
+        EXPECT_EQ(r.status, 255) << "open " << k;
+        EXPECT_EQ(r.err, "ERR:105\n" + std::string(synth_error_message(105)) + ": engine " + std::to_string(k) +
+                             " would not open\n")
+            << "open " << k;
+        EXPECT_TRUE(list_dir(sub).empty()) << "open " << k;
+        remove_tree(sub);
+    }
+    const run_result r = run_program(dir, fake, {"-voice", "engines"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(list_dir(dir), first_names(syllable_count));
 }
 
 TEST_F(FakeRun, OutputRateOutOfRangeIsRefusedBeforeAnything)
