@@ -35,7 +35,8 @@ constexpr int steady_f0 = 110;
 // eSpeak's clause buffers overflow (and crash it) somewhere past 100
 // syllables given as one phoneme word: synth_max_text_bytes keeps well below.
 // Room for the phonemes of the longest text: at most three characters per
-// byte (the two bytes of ji give "d_z\'i"; marks and small kana only shorten).
+// byte (the two bytes of ji give "d_z\'i"; marks and small kana only
+// shorten), and the last vowel's length mark.
 constexpr size_t phoneme_room = synth_max_text_bytes * 3 + 8;
 
 // eSpeak's phoneme for each onset of a mora.
@@ -329,8 +330,12 @@ synth_error morae_to_phonemes(const mora* morae, int count, char* out, size_t ou
         if (onset == nullptr)
             return synth_error_bad_text;
         // Every vowel stressed, so that eSpeak gives each its full length.
+        // The last one, the held vowel, is marked long: that lengthens the
+        // vowel alone, not its onset. (Only the last: eSpeak takes at most
+        // 200 phoneme codes in one word, and the longest text gives 193.)
         const char vowel[3] = {'\'', morae[i].vowel, 0};
-        const int n = snprintf(out + len, out_size - len, "%s%s", onset, morae[i].vowel ? vowel : "");
+        const int n = snprintf(out + len, out_size - len, "%s%s%s", onset, morae[i].vowel ? vowel : "",
+                               i == count - 1 ? ":" : "");
         if (n < 0 || static_cast<size_t>(n) >= out_size - len)
             return synth_error_bad_text;
         len += static_cast<size_t>(n);

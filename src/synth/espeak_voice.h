@@ -11,7 +11,8 @@ extern const synth_voice espeak_voice;
 inline constexpr int espeak_sampling_rate = 22050;
 
 // The eSpeak phoneme mnemonics of the Shift-JIS `text` (ASCII, one
-// stressed syllable after another, e.g. "k_j'e" for the bytes 82 AB 82 A5),
+// stressed syllable after another, the last one long, e.g. "k_j'e:" for the
+// bytes 82 AB 82 A5),
 // NUL-terminated into out[0..out_size-1]. Returns synth_ok, or
 // synth_error_bad_text when the text is not known kana or out is too small.
 synth_error espeak_phonemes(const char* text, char* out, size_t out_size);
