@@ -67,9 +67,14 @@ constexpr struct {
 // Before i, h is the palatal fricative of ひ.
 constexpr char h_before_i[] = "C";
 
-// The moraic nasal: a syllabic m is the one sustained nasal of the voice whose
-// length follows the speed and whose level does not dip.
-constexpr char moraic_nasal[] = "m-";
+// The moraic nasal on its own: eSpeak's Mandarin syllabic velar nasal
+// ("_^_cmn" switches to that phoneme table for the rest of the call), one
+// spectrum and one level from start to end. The syllabic nasals of the
+// Japanese table open with a tenth of a second of another spectrum (m- changes
+// twice). eSpeak pauses around a table switch, so within a sequence the moraic
+// nasal stays the Japanese N-.
+constexpr char moraic_nasal_alone[] = "_^_cmn N-";
+constexpr char moraic_nasal[] = "N-";
 
 const char* espeak_onset(const mora& m)
 {
@@ -116,10 +121,11 @@ struct phoneme_marks {
 };
 phoneme_marks marks;
 
-// eSpeak names its pauses "_", "_:" and "_!".
+// eSpeak names its pauses "_", "_:" and "_!", and reports a switch of
+// phoneme table, a short pause too, by the table's name in brackets.
 bool is_pause(const char* name)
 {
-    return name[0] == '_' && (name[1] == 0 || name[1] == ':' || name[1] == '!');
+    return (name[0] == '_' && (name[1] == 0 || name[1] == ':' || name[1] == '!')) || name[0] == '(';
 }
 
 void note_phonemes(const espeak_EVENT* ev)
@@ -335,8 +341,12 @@ synth_error morae_to_phonemes(const mora* morae, int count, char* out, size_t ou
 {
     if (out == nullptr || out_size == 0)
         return synth_error_bad_text;
-    size_t len = 0;
     out[0] = 0;
+    if (count == 1 && morae[0].vowel == 0) {
+        const int n = snprintf(out, out_size, "%s", moraic_nasal_alone);
+        return n >= 0 && static_cast<size_t>(n) < out_size ? synth_ok : synth_error_bad_text;
+    }
+    size_t len = 0;
     for (int i = 0; i < count; ++i) {
         const char* onset = morae[i].vowel == 0 ? moraic_nasal : espeak_onset(morae[i]);
         if (onset == nullptr)

@@ -38,13 +38,13 @@ image synth(const char* text, int speed)
     return r;
 }
 
-// What eSpeak reported, without the pauses.
+// What eSpeak reported, without the pauses and switches of phoneme table.
 std::string spoken_phonemes()
 {
     std::istringstream in(espeak_reported_phonemes());
     std::string word, out;
     while (in >> word) {
-        if (word[0] == '_' && (word.size() == 1 || word[1] == ':' || word[1] == '!'))
+        if ((word[0] == '_' && (word.size() == 1 || word[1] == ':' || word[1] == '!')) || word[0] == '(')
             continue;
         out += (out.empty() ? "" : " ") + word;
     }
@@ -78,7 +78,7 @@ const struct {
     {"み", "m i"}, {"みぇ", "m i e"}, {"みゃ", "m i a"}, {"みゅ", "m i u"}, {"みょ", "m i o"}, {"む", "m u"},
     {"め", "m e"}, {"も", "m o"}, {"や", "i a"}, {"ゆ", "i u"}, {"よ", "i o"}, {"ら", "r` a"}, {"り", "r` i"},
     {"りぇ", "r` i e"}, {"りゃ", "r` i a"}, {"りゅ", "r` i u"}, {"りょ", "r` i o"}, {"る", "r` u"},
-    {"れ", "r` e"}, {"ろ", "r` o"}, {"わ", "w a"}, {"を", "o"}, {"ん", "m-"},
+    {"れ", "r` e"}, {"ろ", "r` o"}, {"わ", "w a"}, {"を", "o"}, {"ん", "N-"},
 };
 
 std::vector<int16_t> samples_of(const image& im)
