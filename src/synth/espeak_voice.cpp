@@ -22,13 +22,19 @@
 namespace {
 
 // The voice: Japanese phonemes, without the pitch wobble and roughness whose
-// state would otherwise carry over from one call to the next.
+// state would otherwise carry over from one call to the next. Stress levels 0
+// to 7 keep eSpeak's own lengths and levels for Japanese except 0 and 1, used
+// only by the glide vowel of palatal onsets (see espeak_onsets): lengths 20
+// and 40 instead of 182 and 140 make it a quick onglide (15 to 30 ms at speed
+// 70), and level 8 instead of 18 lets the sound rise from it into the vowel.
 constexpr char voice_text[] =
     "name morivox\n"
     "language ja\n"
     "phonemes ja\n"
     "flutter 0\n"
-    "roughness 0\n";
+    "roughness 0\n"
+    "stressLength 20 40 220 220 220 240 260 280\n"
+    "stressAmp 8 8 20 20 20 22 22 20\n";
 
 // A steady pitch in Hz (A2), so that every file can serve as an instrument sample.
 constexpr int steady_f0 = 110;
@@ -36,28 +42,40 @@ constexpr int steady_f0 = 110;
 // eSpeak's clause buffers overflow (and crash it) somewhere past 100
 // syllables given as one phoneme word: synth_max_text_bytes keeps well below.
 // Room for the phonemes of the longest text: at most three characters per
-// byte (the two bytes of ji give "d_z\'i"; marks and small kana only shorten).
+// byte (the two bytes of ji give "d_z\'i"; marks and small kana only
+// shorten), and the last vowel's length mark.
 constexpr size_t phoneme_room = synth_max_text_bytes * 3 + 8;
 
-// eSpeak's phoneme for each onset of a mora.
+// eSpeak's phonemes for each onset of a mora. A palatal onset glides into
+// the vowel from an unstressed i. eSpeak's own glide _j (and a nasal or r
+// before it) takes the length of the vowel after it, so a held vowel would
+// drag the onglide over 200 ms or more; the unstressed i takes the length of
+// its own stress level. After g, d and r the shortest i leaves a 7 dB notch
+// in the level where it meets the vowel, so there it is the diminished one
+// ("%%i"), a little longer (see voice_text).
 constexpr struct {
     const char* onset;
     const char* phoneme;
 } espeak_onsets[] = {
-    {"", ""},       {"k", "k"},       {"g", "g"},     {"ng", "N"},    {"s", "s"},       {"sh", "s\\"},
-    {"z", "z"},     {"j", "d_z\\"}, {"t", "t"},     {"ch", "t_s\\"}, {"ts", "t_s"}, {"d", "d"},
-    {"n", "n"},     {"h", "h"},       {"f", "p\\"}, {"b", "b"},     {"p", "p"},       {"m", "m"},
-    {"y", "j"},     {"r", "r`"},      {"w", "w"},     {"ky", "k_j"},  {"gy", "g_j"},    {"ngy", "N_j"},
-    {"ty", "t_j"},  {"dy", "d_j"},    {"ny", "n_j"},  {"hy", "C"},    {"by", "b_j"},    {"py", "p_j"},
-    {"my", "m_j"},  {"ry", "r`_j"},
+    {"", ""},        {"k", "k"},      {"g", "g"},      {"ng", "N"},     {"s", "s"},      {"sh", "s\\"},
+    {"z", "z"},      {"j", "d_z\\"},  {"t", "t"},      {"ch", "t_s\\"}, {"ts", "t_s"},   {"d", "d"},
+    {"n", "n"},      {"h", "h"},      {"f", "p\\"},    {"b", "b"},      {"p", "p"},      {"m", "m"},
+    {"y", "i"},      {"r", "r`"},     {"w", "w"},      {"ky", "ki"},    {"gy", "g%%i"},  {"ngy", "Ni"},
+    {"ty", "ti"},    {"dy", "d%%i"},  {"ny", "ni"},    {"hy", "C"},     {"by", "bi"},    {"py", "pi"},
+    {"my", "mi"},    {"ry", "r`%%i"},
 };
 
 // Before i, h is the palatal fricative of ひ.
 constexpr char h_before_i[] = "C";
 
-// The moraic nasal: a syllabic m is the one sustained nasal of the voice whose
-// length follows the speed and whose level does not dip.
-constexpr char moraic_nasal[] = "m-";
+// The moraic nasal on its own: eSpeak's Mandarin syllabic velar nasal
+// ("_^_cmn" switches to that phoneme table for the rest of the call), one
+// spectrum and one level from start to end. The syllabic nasals of the
+// Japanese table open with a tenth of a second of another spectrum (m- changes
+// twice). eSpeak pauses around a table switch, so within a sequence the moraic
+// nasal stays the Japanese N-.
+constexpr char moraic_nasal_alone[] = "_^_cmn N-";
+constexpr char moraic_nasal[] = "N-";
 
 const char* espeak_onset(const mora& m)
 {
@@ -104,10 +122,11 @@ struct phoneme_marks {
 };
 phoneme_marks marks;
 
-// eSpeak names its pauses "_", "_:" and "_!".
+// eSpeak names its pauses "_", "_:" and "_!", and reports a switch of
+// phoneme table, a short pause too, by the table's name in brackets.
 bool is_pause(const char* name)
 {
-    return name[0] == '_' && (name[1] == 0 || name[1] == ':' || name[1] == '!');
+    return (name[0] == '_' && (name[1] == 0 || name[1] == ':' || name[1] == '!')) || name[0] == '(';
 }
 
 void note_phonemes(const espeak_EVENT* ev)
@@ -323,15 +342,23 @@ synth_error morae_to_phonemes(const mora* morae, int count, char* out, size_t ou
 {
     if (out == nullptr || out_size == 0)
         return synth_error_bad_text;
-    size_t len = 0;
     out[0] = 0;
+    if (count == 1 && morae[0].vowel == 0) {
+        const int n = snprintf(out, out_size, "%s", moraic_nasal_alone);
+        return n >= 0 && static_cast<size_t>(n) < out_size ? synth_ok : synth_error_bad_text;
+    }
+    size_t len = 0;
     for (int i = 0; i < count; ++i) {
         const char* onset = morae[i].vowel == 0 ? moraic_nasal : espeak_onset(morae[i]);
         if (onset == nullptr)
             return synth_error_bad_text;
         // Every vowel stressed, so that eSpeak gives each its full length.
+        // The last one, the held vowel, is marked long: that lengthens the
+        // vowel alone, not its onset. (Only the last: eSpeak takes at most
+        // 200 phoneme codes in one word, and the longest text gives 193.)
         const char vowel[3] = {'\'', morae[i].vowel, 0};
-        const int n = snprintf(out + len, out_size - len, "%s%s", onset, morae[i].vowel ? vowel : "");
+        const int n = snprintf(out + len, out_size - len, "%s%s%s", onset, morae[i].vowel ? vowel : "",
+                               i == count - 1 ? ":" : "");
         if (n < 0 || static_cast<size_t>(n) >= out_size - len)
             return synth_error_bad_text;
         len += static_cast<size_t>(n);

@@ -11,11 +11,14 @@ extern const synth_voice espeak_voice;
 inline constexpr int espeak_sampling_rate = 22050;
 
 // The eSpeak phoneme mnemonics of the Shift-JIS `text` (ASCII, one
-// stressed syllable after another, e.g. "k_j'e" for the bytes 82 AB 82 A5),
-// NUL-terminated into out[0..out_size-1]. Returns synth_ok, or
-// synth_error_bad_text when the text is not known kana or out is too small.
+// stressed syllable after another, the last one long, e.g. "ki'e:" for the
+// bytes 82 AB 82 A5; the moraic nasal alone is "_^_cmn N-", a switch to
+// eSpeak's Mandarin phoneme table), NUL-terminated into out[0..out_size-1].
+// Returns synth_ok, or synth_error_bad_text when the text is not known kana
+// or out is too small.
 synth_error espeak_phonemes(const char* text, char* out, size_t out_size);
 
 // For tests: the phoneme names eSpeak reported while making the last image,
-// separated by spaces (pauses included, as "_:" or "_").
+// separated by spaces (pauses included, as "_:" or "_", and switches of
+// phoneme table, as "(cmn)").
 const char* espeak_reported_phonemes();
