@@ -376,7 +376,9 @@ TEST(Program, LittleMemoryIsReportedNotAnAbort)
         });
         if (r.status != 0) {
             EXPECT_EQ(r.status, 255) << kib << " KiB: " << r.err;
-            EXPECT_EQ(r.err.substr(0, 8), "ERR:107\n") << kib << " KiB";
+            // Out of memory in the synthesizer, or in the conversion after it.
+            EXPECT_TRUE(r.err.substr(0, 8) == "ERR:107\n" || r.err.substr(0, 26) == "out of memory converting '")
+                << kib << " KiB: " << r.err;
         }
         remove_tree(d);
     }
