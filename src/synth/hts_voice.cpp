@@ -235,9 +235,12 @@ size_t frames_at_least(double seconds, const hts_state& s)
     return n < 1 ? 1 : n;
 }
 
-// Sets the state durations: every state by 100/speed (the first phoneme by
-// half that when asked), the vowel's middle state held at least
-// held_seconds_at_70 x 70/speed, silences of silence_seconds. The engine's own speed control would mostly
+// Sets the state durations. The consonant keeps the voice's own length at
+// speeds up to 100 (drawn out, its transitions are slow, a flap or a glide
+// sounds like a syllable of its own) and is shortened by 100/speed above;
+// the first phoneme by half that when asked. The vowel's states go by
+// 100/speed, its middle state held at least held_seconds_at_70 x 70/speed;
+// silences last silence_seconds. The engine's own speed control would mostly
 // shorten the silences. A long vowel (`link` its first label, or -1) goes
 // from the consonant straight to its held state: its first label and the
 // states before the hold last one frame each (drawn out, the first mora
@@ -256,6 +259,8 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
     size_t total = 0;
     for (int label = 0; label < lines; ++label) {
         double scale = 100.0 / speed;
+        if (label < vowel_first && scale > 1.0)
+            scale = 1.0;
         if (label == 1 && first_half)
             scale *= 0.5;
         for (size_t k = 0; k < states; ++k) {
