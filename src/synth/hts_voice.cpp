@@ -296,10 +296,18 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
                 sss->sstream[i].gv_switch[st] = FALSE;
         }
     }
-    // The voice ends phrase-final vowels unvoiced: voice it from its held state on.
-    if (sss->sstream[1].msd) {
+    double* msd = sss->sstream[1].msd;
+    if (msd != nullptr) {
+        // The voice opens every phrase with 15 to 30 ms of breath, even
+        // before a vowel or a voiced consonant: the formants ring on noise
+        // just before the first pulses, and the pitch of the first periods
+        // wanders. A phoneme voiced from its second state on starts voiced.
+        const double voiced = HTS_Engine_get_msd_threshold(&s.engine, 1);
+        if (msd[states + 1] > voiced)
+            msd[states] = 1.0;
+        // The voice ends phrase-final vowels unvoiced: voice it from its held state on.
         for (size_t k = held; k < states; ++k)
-            sss->sstream[1].msd[static_cast<size_t>(vowel) * states + k] = 1.0;
+            msd[static_cast<size_t>(vowel) * states + k] = 1.0;
     }
 }
 
