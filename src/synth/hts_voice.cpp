@@ -241,12 +241,11 @@ size_t frames_at_least(double seconds, const hts_state& s)
 // the first phoneme by half that when asked. The vowel's states go by
 // 100/speed, its middle state held at least held_seconds_at_70 x 70/speed;
 // silences last silence_seconds. The engine's own speed control would mostly
-// shorten the silences. A long vowel (`link` its first label, or -1) goes
-// from the consonant straight to its held state: its first label and the
-// states before the hold last one frame each (drawn out, the first mora
-// keeps the consonant's colour, F2 near 1950 Hz after a palatal, for 100 ms
-// and more). Stores in *image the samples where the consonant and the vowel
-// start and the held state ends.
+// shorten the silences. A long vowel's first label (`link`, or -1) gets no
+// frames: it is there for the context it gives the held one, and sounded it
+// keeps the consonant's colour (F2 near 1950 Hz after a palatal, even at one
+// frame a state). Stores in *image the samples where the consonant and the
+// vowel start and the held state ends.
 void set_durations(hts_state& s, int lines, bool first_half, int link, int speed, synth_image* image)
 {
     HTS_SStreamSet* sss = &s.engine.sss;
@@ -268,8 +267,8 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
             size_t d;
             if (label == 0 || label == lines - 1) {
                 d = silence * (k + 1) / states - silence * k / states;
-            } else if (label == link || (link >= 0 && label == vowel && k < held)) {
-                d = 1;
+            } else if (label == link) {
+                d = 0;
             } else {
                 const long r = std::lround(static_cast<double>(sss->duration[st]) * scale);
                 d = r < 1 ? 1 : static_cast<size_t>(r);
