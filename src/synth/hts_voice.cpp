@@ -326,7 +326,7 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
         return synth_error_engine;
     }
     synth_image marks{};
-    // A long vowel: its first label is where the vowel starts.
+    // A long vowel (u u): the first label only gives the held one its context.
     const bool long_vowel = count >= 2 && strcmp(phonemes[count - 2], phonemes[count - 1]) == 0;
     set_durations(s, line_count, first_half, long_vowel ? line_count - 3 : -1, speed, &marks);
     if (HTS_Engine_generate_parameter_sequence(e) != TRUE) {
@@ -439,8 +439,8 @@ synth_error hts_phonemes(const mora& m, const char* out[hts_max_phonemes], int* 
     }
     out[(*count)++] = vowel;
     // The voice learnt a phrase-final u mostly devoiced: held, it turns to
-    // [i] after s, t, n, r and to [y] after a palatal. A long u (as in
-    // kuu, suu, kyuu) it learnt voiced and unrounded.
+    // [i] after s, t, d, n, r and toward [y] after a palatal. A long u (as
+    // in kuu, suu, kyuu) it learnt voiced and unrounded.
     if (m.vowel == 'u')
         out[(*count)++] = vowel;
     return synth_ok;

@@ -28,7 +28,8 @@ inline constexpr int hts_label_room = 512;
 // or synth_error_bad_text.
 synth_error hts_phonemes(const mora& m, const char* out[hts_max_phonemes], int* count, bool* first_half);
 
-// The full-context labels of a one-word utterance of `phonemes` (accent
-// type 1), one a line, as Open JTalk writes them. Each vowel and each N ends
-// a mora. Returns the number of lines (count + 2).
+// The full-context labels of a one-word utterance of `phonemes` (at most
+// hts_max_phonemes; accent type 1), one a line, as Open JTalk writes them,
+// into lines[0..count+1]. Each vowel and each N ends a mora. Returns the
+// number of lines (count + 2).
 int hts_labels(const char* const* phonemes, int count, char lines[][hts_label_room]);
