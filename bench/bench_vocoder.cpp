@@ -50,15 +50,15 @@ std::vector<utterance*>& utterances()
             HTS_Engine_set_alpha(e, alpha);
             mora m[max_morae];
             int count = 0;
-            const char* phonemes[3];
+            const char* phonemes[hts_max_phonemes];
             int n = 0;
             bool half = false;
-            char lines[5][512];
-            char* line_ptrs[5];
+            char lines[hts_max_phonemes + 2][hts_label_room];
+            char* line_ptrs[hts_max_phonemes + 2];
             if (kana_to_morae(find_syllable(name)->sjis, m, max_morae, &count) != synth_ok ||
                 hts_phonemes(m[0], phonemes, &n, &half) != synth_ok)
                 abort();
-            const int line_count = hts_labels(phonemes, n, half, lines);
+            const int line_count = hts_labels(phonemes, n, lines);
             for (int i = 0; i < line_count; ++i)
                 line_ptrs[i] = lines[i];
             if (HTS_Engine_generate_state_sequence_from_strings(e, line_ptrs, static_cast<size_t>(line_count)) != TRUE ||

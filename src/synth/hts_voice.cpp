@@ -32,8 +32,6 @@ constexpr double fade_lead_seconds = 0.015;
 // Onsets without voice. The voice lets h and f turn voiced before the
 // vowel's label, and the beat falls where voicing starts.
 constexpr const char* unvoiced_onsets[] = {"k", "ky", "s", "sh", "t", "ty", "ch", "ts", "h", "hy", "f", "p", "py"};
-constexpr int max_phonemes = 3;
-constexpr int label_room = 512;
 
 // The phonemes the voice was trained with.
 constexpr const char* voice_phonemes[] = {
@@ -102,6 +100,11 @@ void build_filter_map(int half, double src_rate, double dst_rate, double* map)
                 map[i * half + j] += to[i] * from[j];
         }
     }
+}
+
+bool is_vowel(const char* p)
+{
+    return p[0] != 0 && p[1] == 0 && strchr("aiueoAIUEO", p[0]) != nullptr;
 }
 
 bool is_voice_phoneme(const char* p)
@@ -243,22 +246,31 @@ size_t frames_at_least(double seconds, const hts_state& s)
     return n < 1 ? 1 : n;
 }
 
-// Sets the state durations: every state by 100/speed (the first phoneme by
-// half that when asked), the vowel's middle state held at least
-// held_seconds_at_70 x 70/speed, silences of silence_seconds. The engine's
-// own speed control would mostly shorten the silences. Stores in *image the
-// samples where the consonant and the vowel start and the held state ends.
-void set_durations(hts_state& s, int lines, bool first_half, int speed, synth_image* image)
+// Sets the state durations. The consonant keeps the voice's own length at
+// speeds up to 100 (drawn out, its transitions are slow, a flap or a glide
+// sounds like a syllable of its own) and is shortened by 100/speed above;
+// the first phoneme by half that when asked. The vowel's states go by
+// 100/speed, its middle state held at least held_seconds_at_70 x 70/speed;
+// silences last silence_seconds. The engine's own speed control would mostly
+// shorten the silences. A long vowel's first label (`link`, or -1) gets no
+// frames: it is there for the context it gives the held one, and sounded it
+// keeps the consonant's colour (F2 near 1950 Hz after a palatal, even at one
+// frame a state). Stores in *image the samples where the consonant and the
+// vowel start and the held state ends.
+void set_durations(hts_state& s, int lines, bool first_half, int link, int speed, synth_image* image)
 {
     HTS_SStreamSet* sss = &s.engine.sss;
     const size_t states = sss->nstate;
     const size_t held = states / 2;
     const int vowel = lines - 2;
+    const int vowel_first = link >= 0 ? link : vowel;
     const size_t silence = static_cast<size_t>(std::lround(silence_seconds * s.rate / static_cast<double>(s.fperiod)));
     const size_t held_min = frames_at_least(held_seconds_at_70 * 70.0 / speed, s);
     size_t total = 0;
     for (int label = 0; label < lines; ++label) {
         double scale = 100.0 / speed;
+        if (label < vowel_first && scale > 1.0)
+            scale = 1.0;
         if (label == 1 && first_half)
             scale *= 0.5;
         for (size_t k = 0; k < states; ++k) {
@@ -266,6 +278,8 @@ void set_durations(hts_state& s, int lines, bool first_half, int speed, synth_im
             size_t d;
             if (label == 0 || label == lines - 1) {
                 d = silence * (k + 1) / states - silence * k / states;
+            } else if (label == link) {
+                d = 0;
             } else {
                 const long r = std::lround(static_cast<double>(sss->duration[st]) * scale);
                 d = r < 1 ? 1 : static_cast<size_t>(r);
@@ -274,7 +288,7 @@ void set_durations(hts_state& s, int lines, bool first_half, int speed, synth_im
             }
             if (k == 0 && label == 1)
                 image->consonant_start = total * s.fperiod;
-            if (k == 0 && label == vowel)
+            if (k == 0 && label == vowel_first)
                 image->vowel_start = total * s.fperiod;
             sss->duration[st] = d;
             total += d;
@@ -292,10 +306,18 @@ void set_durations(hts_state& s, int lines, bool first_half, int speed, synth_im
                 sss->sstream[i].gv_switch[st] = FALSE;
         }
     }
-    // The voice ends phrase-final vowels unvoiced: voice it from its held state on.
-    if (sss->sstream[1].msd) {
+    double* msd = sss->sstream[1].msd;
+    if (msd != nullptr) {
+        // The voice opens every phrase with 15 to 30 ms of breath, even
+        // before a vowel or a voiced consonant: the formants ring on noise
+        // just before the first pulses, and the pitch of the first periods
+        // wanders. A phoneme voiced from its second state on starts voiced.
+        const double voiced = HTS_Engine_get_msd_threshold(&s.engine, 1);
+        if (msd[states + 1] > voiced)
+            msd[states] = 1.0;
+        // The voice ends phrase-final vowels unvoiced: voice it from its held state on.
         for (size_t k = held; k < states; ++k)
-            sss->sstream[1].msd[static_cast<size_t>(vowel) * states + k] = 1.0;
+            msd[static_cast<size_t>(vowel) * states + k] = 1.0;
     }
 }
 
@@ -303,9 +325,9 @@ void set_durations(hts_state& s, int lines, bool first_half, int speed, synth_im
 synth_error render(hts_state& s, const char* const* phonemes, int count, bool first_half, int speed,
                    double fade_in, synth_image* image)
 {
-    char lines[max_phonemes + 2][label_room];
-    char* line_ptrs[max_phonemes + 2];
-    const int line_count = hts_labels(phonemes, count, first_half, lines);
+    char lines[hts_max_phonemes + 2][hts_label_room];
+    char* line_ptrs[hts_max_phonemes + 2];
+    const int line_count = hts_labels(phonemes, count, lines);
     for (int i = 0; i < line_count; ++i)
         line_ptrs[i] = lines[i];
 
@@ -315,7 +337,9 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
         return synth_error_engine;
     }
     synth_image marks{};
-    set_durations(s, line_count, first_half, speed, &marks);
+    // A long vowel (u u): the first label only gives the held one its context.
+    const bool long_vowel = count >= 2 && strcmp(phonemes[count - 2], phonemes[count - 1]) == 0;
+    set_durations(s, line_count, first_half, long_vowel ? line_count - 3 : -1, speed, &marks);
     if (HTS_Engine_generate_parameter_sequence(e) != TRUE) {
         HTS_Engine_refresh(e);
         return synth_error_engine;
@@ -386,7 +410,7 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, sy
     // The labels describe a one-mora word.
     if (count != 1)
         return synth_error_bad_text;
-    const char* phonemes[max_phonemes];
+    const char* phonemes[hts_max_phonemes];
     int phoneme_count = 0;
     bool first_half = false;
     if (hts_phonemes(morae[0], phonemes, &phoneme_count, &first_half) != synth_ok)
@@ -406,7 +430,7 @@ const synth_voice hts_voice = {
     "hts", true, hts_open, hts_close, hts_synthesize, synth_release_image, hts_failure,
 };
 
-synth_error hts_phonemes(const mora& m, const char* out[3], int* count, bool* first_half)
+synth_error hts_phonemes(const mora& m, const char* out[hts_max_phonemes], int* count, bool* first_half)
 {
     static const char* const vowels[] = {"a", "i", "u", "e", "o"};
     const char* vowel = nullptr;
@@ -434,13 +458,25 @@ synth_error hts_phonemes(const mora& m, const char* out[3], int* count, bool* fi
         out[(*count)++] = m.onset;
     }
     out[(*count)++] = vowel;
+    // The voice learnt a phrase-final u mostly devoiced: held, it turns to
+    // [i] after s, t, d, n, r and toward [y] after a palatal. A long u (as
+    // in kuu, suu, kyuu) it learnt voiced and unrounded.
+    if (m.vowel == 'u')
+        out[(*count)++] = vowel;
     return synth_ok;
 }
 
-int hts_labels(const char* const* phonemes, int count, bool split_first, char lines[][512])
+int hts_labels(const char* const* phonemes, int count, char lines[][hts_label_room])
 {
-    const int moras = split_first ? 2 : 1;
-    const char* seq[max_phonemes + 6];
+    // A mora ends with its vowel or with N; its consonants open it.
+    int mora_of[hts_max_phonemes];
+    int moras = 0;
+    for (int i = 0; i < count; ++i) {
+        mora_of[i] = moras + 1;
+        if (is_vowel(phonemes[i]) || strcmp(phonemes[i], "N") == 0)
+            ++moras;
+    }
+    const char* seq[hts_max_phonemes + 6];
     int n = 0;
     seq[n++] = "xx";
     seq[n++] = "xx";
@@ -453,9 +489,9 @@ int hts_labels(const char* const* phonemes, int count, bool split_first, char li
     int line = 0;
     for (int j = 2; j < n - 2; ++j, ++line) {
         char* out = lines[line];
-        const int used = snprintf(out, label_room, "%s^%s-%s+%s=%s", seq[j - 2], seq[j - 1], seq[j], seq[j + 1],
+        const int used = snprintf(out, hts_label_room, "%s^%s-%s+%s=%s", seq[j - 2], seq[j - 1], seq[j], seq[j + 1],
                                   seq[j + 2]);
-        const size_t rest = label_room - static_cast<size_t>(used);
+        const size_t rest = hts_label_room - static_cast<size_t>(used);
         if (j == 2) {
             snprintf(out + used, rest,
                      "/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:xx_xx#xx_xx@xx_xx|xx_xx"
@@ -467,8 +503,8 @@ int hts_labels(const char* const* phonemes, int count, bool split_first, char li
                      "/G:xx_xx%%xx_xx_xx/H:1_%d/I:xx-xx@xx+xx&xx-xx|xx+xx/J:xx_xx/K:1+1-%d",
                      moras, moras, moras);
         } else {
-            // The mora this phoneme belongs to; C:09 is how Open JTalk tags an unknown katakana word.
-            const int mora = split_first && j == 3 ? 1 : moras;
+            // Accent type 1; C:09 is how Open JTalk tags an unknown katakana word.
+            const int mora = mora_of[j - 3];
             snprintf(out + used, rest,
                      "/A:%d+%d+%d/B:xx-xx_xx/C:09_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:%d_1#0_xx@1_1|1_%d"
                      "/G:xx_xx%%xx_xx_xx/H:xx_xx/I:1-%d@1+1&1-1|1+%d/J:xx_xx/K:1+1-%d",

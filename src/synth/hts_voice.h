@@ -15,13 +15,21 @@ extern const synth_voice hts_voice;
 extern const char* const hts_voice_path;
 inline constexpr char hts_voice_package[] = "hts-voice-nitech-jp-atr503-m001";
 
-// The voice's phonemes for one mora, written into out[0..*count-1] (one to
-// three names). *first_half is set when the first phoneme is the nasal
-// murmur that stands for the nasal g (the voice has none): it is then held
-// for half its length. Returns synth_ok, or synth_error_bad_text.
-synth_error hts_phonemes(const mora& m, const char* out[3], int* count, bool* first_half);
+// Most phonemes a mora is read as (N y u u: the nasal g's murmur, a glide
+// and a long u), and the room one label line takes.
+inline constexpr int hts_max_phonemes = 4;
+inline constexpr int hts_label_room = 512;
 
-// The full-context labels of a one-word utterance of `phonemes` (accent
-// type 1), one a line, as Open JTalk writes them; a split-off first
-// phoneme is a mora of its own. Returns the number of lines (at most 5).
-int hts_labels(const char* const* phonemes, int count, bool split_first, char lines[][512]);
+// The voice's phonemes for one mora, written into out[0..*count-1]. A u is
+// read long (u u): the voice holds a long u voiced and unrounded, a short
+// one at the end of a phrase it fronts toward [i]. *first_half is set when
+// the first phoneme is the nasal murmur that stands for the nasal g (the
+// voice has none): it is then held for half its length. Returns synth_ok,
+// or synth_error_bad_text.
+synth_error hts_phonemes(const mora& m, const char* out[hts_max_phonemes], int* count, bool* first_half);
+
+// The full-context labels of a one-word utterance of `phonemes` (at most
+// hts_max_phonemes; accent type 1), one a line, as Open JTalk writes them,
+// into lines[0..count+1]. Each vowel and each N ends a mora. Returns the
+// number of lines (count + 2).
+int hts_labels(const char* const* phonemes, int count, char lines[][hts_label_room]);

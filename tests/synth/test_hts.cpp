@@ -17,7 +17,7 @@ std::string phonemes_of(const char* name)
     int count = 0;
     if (kana_to_morae(find_syllable(name)->sjis, m, max_morae, &count) != synth_ok || count != 1)
         return "<not one mora>";
-    const char* p[3];
+    const char* p[hts_max_phonemes];
     int n = 0;
     bool half = false;
     if (hts_phonemes(m[0], p, &n, &half) != synth_ok)
@@ -35,16 +35,16 @@ TEST(Hts, EachGroupHasItsPhonemes)
         const char* name;
         const char* phonemes;
     } rows[] = {
-        {"あ", "a"},      {"を", "o"},        {"いぇ", "y e"},    {"うぃ", "w i"},    {"うぉ", "w o"},
-        {"か", "k a"},    {"きゃ", "ky a"},   {"きぇ", "ky e"},   {"が", "g a"},      {"ぎょ", "gy o"},
-        {"カ゜", "+N a"}, {"キ゜ャ", "+N y a"}, {"キ゜ェ", "+N y e"}, {"さ", "s a"},  {"すぃ", "s i"},
-        {"ず", "z u"},    {"ずぃ", "z i"},    {"し", "sh i"},     {"しぇ", "sh e"},   {"じゃ", "j a"},
-        {"じぇ", "j e"},  {"て", "t e"},      {"てぃ", "t i"},    {"とぅ", "t u"},    {"でぃ", "d i"},
-        {"どぅ", "d u"},  {"ち", "ch i"},     {"ちぇ", "ch e"},   {"つ", "ts u"},     {"つぉ", "ts o"},
-        {"てゅ", "ty u"}, {"でゅ", "dy u"},   {"に", "n i"},      {"にぇ", "ny e"},   {"ひ", "h i"},
-        {"ほ", "h o"},    {"ひゃ", "hy a"},   {"ひぇ", "hy e"},   {"ふ", "f u"},      {"ふぁ", "f a"},
-        {"ぱ", "p a"},    {"ぴょ", "py o"},   {"みぇ", "my e"},   {"りゅ", "ry u"},   {"や", "y a"},
-        {"わ", "w a"},    {"ん", "N"},
+        {"あ", "a"},        {"を", "o"},        {"いぇ", "y e"},      {"う", "u u"},      {"うぃ", "w i"},
+        {"うぉ", "w o"},    {"か", "k a"},      {"きゃ", "ky a"},     {"きぇ", "ky e"},   {"が", "g a"},
+        {"ぎょ", "gy o"},   {"カ゜", "+N a"},   {"キ゜ャ", "+N y a"}, {"キ゜ュ", "+N y u u"}, {"キ゜ェ", "+N y e"},
+        {"さ", "s a"},      {"すぃ", "s i"},    {"ず", "z u u"},      {"ずぃ", "z i"},    {"し", "sh i"},
+        {"しぇ", "sh e"},   {"じゃ", "j a"},    {"じぇ", "j e"},      {"て", "t e"},      {"てぃ", "t i"},
+        {"とぅ", "t u u"},  {"でぃ", "d i"},    {"どぅ", "d u u"},    {"ち", "ch i"},     {"ちぇ", "ch e"},
+        {"つ", "ts u u"},   {"つぉ", "ts o"},   {"てゅ", "ty u u"},   {"でゅ", "dy u u"}, {"に", "n i"},
+        {"にぇ", "ny e"},   {"ひ", "h i"},      {"ほ", "h o"},        {"ひゃ", "hy a"},   {"ひぇ", "hy e"},
+        {"ふ", "f u u"},    {"ふぁ", "f a"},    {"ぱ", "p a"},        {"ぴょ", "py o"},   {"みぇ", "my e"},
+        {"りゅ", "ry u u"}, {"や", "y a"},      {"わ", "w a"},        {"ん", "N"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(phonemes_of(r.name), r.phonemes) << r.name;
@@ -56,8 +56,8 @@ TEST(Hts, EachGroupHasItsPhonemes)
 TEST(Hts, LabelsOfKa)
 {
     const char* const ka[] = {"k", "a"};
-    char lines[5][512];
-    ASSERT_EQ(hts_labels(ka, 2, false, lines), 4);
+    char lines[hts_max_phonemes + 2][hts_label_room];
+    ASSERT_EQ(hts_labels(ka, 2, lines), 4);
     const std::string inner =
         "/A:0+1+1/B:xx-xx_xx/C:09_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:1_1#0_xx@1_1|1_1/G:xx_xx%xx_xx_xx/H:xx_xx"
         "/I:1-1@1+1&1-1|1+1/J:xx_xx/K:1+1-1";
@@ -69,6 +69,29 @@ TEST(Hts, LabelsOfKa)
     EXPECT_EQ(std::string(lines[3]), "k^a-sil+xx=xx/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:1_1!0_xx-xx"
                                      "/F:xx_xx#xx_xx@xx_xx|xx_xx/G:xx_xx%xx_xx_xx/H:1_1/I:xx-xx@xx+xx&xx-xx|xx+xx"
                                      "/J:xx_xx/K:1+1-1");
+}
+
+// Each vowel and N closes a mora: the held u of a long u is the second mora,
+// with u on its left (the voice holds that u voiced and unrounded), and the
+// nasal g's murmur is a mora of its own.
+TEST(Hts, LabelsCountTheMorae)
+{
+    const struct {
+        const char* phonemes[hts_max_phonemes];
+        int count, line;
+        const char* starts;
+    } rows[] = {
+        {{"s", "u", "u"}, 3, 3, "s^u-u+sil=xx/A:1+2+1/"},
+        {{"u", "u"}, 2, 1, "xx^sil-u+u=sil/A:0+1+2/"},
+        {{"N", "a"}, 2, 1, "xx^sil-N+a=sil/A:0+1+2/"},
+        {{"N", "y", "u", "u"}, 4, 2, "sil^N-y+u=u/A:1+2+2/"},
+        {{"N"}, 1, 1, "xx^sil-N+sil=xx/A:0+1+1/"},
+    };
+    for (const auto& r : rows) {
+        char lines[hts_max_phonemes + 2][hts_label_room];
+        ASSERT_EQ(hts_labels(r.phonemes, r.count, lines), r.count + 2) << r.starts;
+        EXPECT_EQ(std::string(lines[r.line]).rfind(r.starts, 0), 0u) << lines[r.line];
+    }
 }
 
 struct rendered {

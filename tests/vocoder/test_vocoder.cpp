@@ -93,13 +93,13 @@ TEST_P(AgainstEngine, SameDoublesAsTheEnginesVocoder)
         mora m[max_morae];
         int count = 0;
         ASSERT_EQ(kana_to_morae(find_syllable(r.name)->sjis, m, max_morae, &count), synth_ok);
-        const char* phonemes[3];
+        const char* phonemes[hts_max_phonemes];
         int n = 0;
         bool half = false;
         ASSERT_EQ(hts_phonemes(m[0], phonemes, &n, &half), synth_ok);
-        char lines[5][512];
-        char* line_ptrs[5];
-        const int line_count = hts_labels(phonemes, n, half, lines);
+        char lines[hts_max_phonemes + 2][hts_label_room];
+        char* line_ptrs[hts_max_phonemes + 2];
+        const int line_count = hts_labels(phonemes, n, lines);
         for (int i = 0; i < line_count; ++i)
             line_ptrs[i] = lines[i];
         ASSERT_EQ(HTS_Engine_generate_state_sequence_from_strings(&e, line_ptrs, static_cast<size_t>(line_count)),
