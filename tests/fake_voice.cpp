@@ -95,9 +95,8 @@ synth_error fake_synthesize(synth_engine*, const char* text, int speed, synth_im
         bytes[wav_header_size + 2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
     }
     // A tenth of silence, a fifth of consonant, a vowel steady to nine tenths.
-    image->consonant_start = static_cast<size_t>(fake_samples) / 10;
-    image->vowel_start = static_cast<size_t>(fake_samples) * 3 / 10;
-    image->steady_end = static_cast<size_t>(fake_samples) * 9 / 10;
+    const size_t n = static_cast<size_t>(fake_samples);
+    image->marks = {n / 10, n * 3 / 10, n * 3 / 10, n * 9 / 10, n * 3 / 10, n * 9 / 10};
     return synth_ok;
 }
 

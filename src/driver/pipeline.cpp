@@ -75,9 +75,13 @@ void convert_entry(pipeline* p, int slot)
     // Times in milliseconds are the same at every rate.
     const double rate = wav_read_format(image.bytes).sampling_rate;
     if (rate > 0) {
-        out.consonant_ms = static_cast<double>(image.consonant_start) * 1000 / rate;
-        out.vowel_ms = static_cast<double>(image.vowel_start) * 1000 / rate;
-        out.steady_end_ms = static_cast<double>(image.steady_end) * 1000 / rate;
+        const auto ms = [rate](size_t at) { return static_cast<double>(at) * 1000 / rate; };
+        out.consonant_ms = ms(image.marks.consonant_start);
+        out.vowel_ms = ms(image.marks.vowel_start);
+        out.glide_end_ms = ms(image.marks.glide_end);
+        out.steady_end_ms = ms(image.marks.steady_end);
+        out.voiced_start_ms = ms(image.marks.voiced_start);
+        out.voiced_end_ms = ms(image.marks.voiced_end);
     }
     p->voice->free_image(&image);
 }

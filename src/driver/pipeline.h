@@ -24,9 +24,9 @@ struct made_syllable {
     char failure[512];      // the voice's own words on that failure, or ""
     int16_t* samples;       // the converted samples (free), null on failure
     int size_bytes;         // their size in bytes
-    // Where the consonant and the vowel start and the vowel's steady part
-    // ends, in milliseconds: the same at every rate.
-    double consonant_ms, vowel_ms, steady_end_ms;
+    // The voice's marks (see synth_marks) in milliseconds: the same at
+    // every rate.
+    double consonant_ms, vowel_ms, glide_end_ms, steady_end_ms, voiced_start_ms, voiced_end_ms;
 };
 
 struct pipeline;

@@ -113,11 +113,11 @@ size_t reported_len;
 
 // Where the phonemes of the last call began, in samples: the first sound
 // (the consonant, or the vowel alone), the one after it (the vowel, or the
-// glide before it: voicing, and so the beat, starts with the glide), and
-// the pause after the last.
+// glide before it: voicing, and so the beat, starts with the glide), the
+// third (the vowel after a glide), and the pause after the last.
 struct phoneme_marks {
     bool sounding;  // a sound began and no pause followed yet
-    size_t first_sound, second_sound, pause_after;
+    size_t first_sound, second_sound, third_sound, pause_after;
     int sounds;
 };
 phoneme_marks marks;
@@ -144,6 +144,8 @@ void note_phonemes(const espeak_EVENT* ev)
                 marks.first_sound = at;
             if (marks.sounds == 1)
                 marks.second_sound = at;
+            if (marks.sounds == 2)
+                marks.third_sound = at;
             ++marks.sounds;
             marks.sounding = true;
         }
@@ -429,10 +431,13 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
 
     // eSpeak's vowels decline evenly and stop: there is no fade to leave out.
     const size_t end = marks.sounding || marks.pause_after == 0 ? current.count : marks.pause_after;
-    shaping_marks at;
+    synth_marks at;
     at.consonant_start = marks.first_sound < end ? marks.first_sound : 0;
     at.vowel_start = marks.sounds > 1 && marks.second_sound < end ? marks.second_sound : at.consonant_start;
+    at.glide_end = marks.sounds > 2 && marks.third_sound < end ? marks.third_sound : at.vowel_start;
     at.steady_end = end;
+    at.voiced_start = onset_voiceless(morae[0]) ? at.vowel_start : at.consonant_start;
+    at.voiced_end = end;
     auto* x = static_cast<double*>(malloc(sizeof(double) * current.count));
     if (x == nullptr)
         return synth_error_no_memory;

@@ -29,10 +29,6 @@ constexpr double held_seconds_at_70 = 0.300;
 // fade this long before the held state ends.
 constexpr double fade_lead_seconds = 0.015;
 
-// Onsets without voice. The voice lets h and f turn voiced before the
-// vowel's label, and the beat falls where voicing starts.
-constexpr const char* unvoiced_onsets[] = {"k", "ky", "s", "sh", "t", "ty", "ch", "ts", "h", "hy", "f", "p", "py"};
-
 // The phonemes the voice was trained with.
 constexpr const char* voice_phonemes[] = {
     "a",  "i",  "u", "e",  "o",  "A",  "I", "U",  "E", "O",  "N",  "cl", "pau", "b",  "by",
@@ -255,9 +251,9 @@ size_t frames_at_least(double seconds, const hts_state& s)
 // shorten the silences. A long vowel's first label (`link`, or -1) gets no
 // frames: it is there for the context it gives the held one, and sounded it
 // keeps the consonant's colour (F2 near 1950 Hz after a palatal, even at one
-// frame a state). Stores in *image the samples where the consonant and the
+// frame a state). Stores in *marks the samples where the consonant and the
 // vowel start and the held state ends.
-void set_durations(hts_state& s, int lines, bool first_half, int link, int speed, synth_image* image)
+void set_durations(hts_state& s, int lines, bool first_half, int link, int speed, synth_marks* marks)
 {
     HTS_SStreamSet* sss = &s.engine.sss;
     const size_t states = sss->nstate;
@@ -287,13 +283,13 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
                     d = held_min;
             }
             if (k == 0 && label == 1)
-                image->consonant_start = total * s.fperiod;
+                marks->consonant_start = total * s.fperiod;
             if (k == 0 && label == vowel_first)
-                image->vowel_start = total * s.fperiod;
+                marks->vowel_start = marks->glide_end = total * s.fperiod;
             sss->duration[st] = d;
             total += d;
             if (k == held && label == vowel)
-                image->steady_end = total * s.fperiod;
+                marks->steady_end = total * s.fperiod;
         }
     }
     sss->total_frame = total;
@@ -321,9 +317,9 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
     }
 }
 
-// Renders the phonemes into a WAV image.
-synth_error render(hts_state& s, const char* const* phonemes, int count, bool first_half, int speed,
-                   double fade_in, synth_image* image)
+// Renders the phonemes of the mora `m` into a WAV image.
+synth_error render(hts_state& s, const mora& m, const char* const* phonemes, int count, bool first_half, int speed,
+                   synth_image* image)
 {
     char lines[hts_max_phonemes + 2][hts_label_room];
     char* line_ptrs[hts_max_phonemes + 2];
@@ -336,7 +332,7 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
         HTS_Engine_refresh(e);
         return synth_error_engine;
     }
-    synth_image marks{};
+    synth_marks marks{};
     // A long vowel (u u): the first label only gives the held one its context.
     const bool long_vowel = count >= 2 && strcmp(phonemes[count - 2], phonemes[count - 1]) == 0;
     set_durations(s, line_count, first_half, long_vowel ? line_count - 3 : -1, speed, &marks);
@@ -355,16 +351,18 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
         for (size_t t = 0; t < pss->pstream[2].length; ++t)
             refit_filter(s, pss->pstream[2].par[t]);
     }
-    bool unvoiced_onset = false;
-    for (const char* u : unvoiced_onsets)
-        unvoiced_onset = unvoiced_onset || (count > 1 && !first_half && strcmp(phonemes[0], u) == 0);
-    if (unvoiced_onset && lf0->msd_flag != nullptr) {
-        for (size_t t = marks.consonant_start / s.fperiod; t < marks.vowel_start / s.fperiod; ++t) {
-            if (lf0->msd_flag[t]) {
-                marks.vowel_start = t * s.fperiod;
-                break;
-            }
-        }
+    // Voicing: where the voice voices, and after an unvoiced onset where it
+    // starts (the voice lets h and f turn voiced before the vowel's label).
+    if (lf0->msd_flag != nullptr) {
+        size_t first = 0, last = 0;
+        while (first < pss->total_frame && !lf0->msd_flag[first])
+            ++first;
+        for (size_t t = first; t < pss->total_frame; ++t)
+            last = lf0->msd_flag[t] ? t + 1 : last;
+        marks.voiced_start = first * s.fperiod;
+        marks.voiced_end = last * s.fperiod;
+        if (onset_voiceless(m) && marks.voiced_start > marks.consonant_start && marks.voiced_start < marks.vowel_start)
+            marks.vowel_start = marks.voiced_start;
     }
     const size_t fade_lead = frames_at_least(fade_lead_seconds, s) * s.fperiod;
     marks.steady_end -= marks.steady_end - marks.vowel_start > 2 * fade_lead ? fade_lead : 0;
@@ -393,8 +391,8 @@ synth_error render(hts_state& s, const char* const* phonemes, int count, bool fi
         HTS_Engine_refresh(e);
         return synth_error_engine;
     }
-    const shaping_marks at = {marks.consonant_start, marks.vowel_start, marks.steady_end};
-    const synth_error shaped = shape_syllable(speech, n, s.rate, steady_f0, at, fade_in, image);
+    const double fade_in = onset_blends(m) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const synth_error shaped = shape_syllable(speech, n, s.rate, steady_f0, marks, fade_in, image);
     free(block);
     HTS_Engine_refresh(e);
     return shaped;
@@ -415,8 +413,7 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, sy
     bool first_half = false;
     if (hts_phonemes(morae[0], phonemes, &phoneme_count, &first_half) != synth_ok)
         return synth_error_bad_text;
-    const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    return render(*state_of(engine), phonemes, phoneme_count, first_half, speed, fade_in, image);
+    return render(*state_of(engine), morae[0], phonemes, phoneme_count, first_half, speed, image);
 }
 
 const char* hts_failure()

@@ -238,6 +238,16 @@ bool onset_blends(const mora& m)
     return false;
 }
 
+bool onset_voiceless(const mora& m)
+{
+    static const char* const voiceless[] = {"k", "ky", "s", "sh", "t", "ty", "ch", "ts", "h", "hy", "f", "p", "py"};
+    for (const char* onset : voiceless) {
+        if (strcmp(m.onset, onset) == 0)
+            return true;
+    }
+    return false;
+}
+
 synth_error read_request(const char* text, int speed, mora* out, int* count)
 {
     *count = 0;

@@ -20,6 +20,10 @@ struct mora {
 // The others, stops and fricatives, start with an attack of their own.
 bool onset_blends(const mora& m);
 
+// Whether a mora starts with a consonant that has no voice: k, s, sh, t,
+// ch, ts, h, f, p and their palatal forms. Voicing then starts after it.
+bool onset_voiceless(const mora& m);
+
 // Longest reading of a text of synth_max_text_bytes: every kana a mora.
 inline constexpr int max_morae = synth_max_text_bytes / 2;
 

@@ -147,14 +147,9 @@ void limit_gains(const double* z, size_t n, size_t hop, size_t window, size_t h0
     }
 }
 
-size_t clamp_mark(long long mark, size_t length)
-{
-    return mark < 0 ? 0 : static_cast<size_t>(mark) > length ? length : static_cast<size_t>(mark);
-}
-
 } // namespace
 
-synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const shaping_marks& marks,
+synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const synth_marks& marks,
                            double fade_in, synth_image* image)
 {
     *image = synth_image{};
@@ -240,14 +235,26 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
         out[2 * i + 1] = static_cast<uint8_t>(s >> 8);
     }
 
+    // The marks move with the sound and stay inside it.
     const long long shift = static_cast<long long>(lead) - static_cast<long long>(a);
+    const size_t sound_end = lead + (b - a), release_start = lead + (release_from - a);
+    const auto moved = [&](size_t mark, size_t last) {
+        const long long at = static_cast<long long>(mark) + shift;
+        return at < static_cast<long long>(lead) ? lead : static_cast<size_t>(at) > last ? last : static_cast<size_t>(at);
+    };
     *image = made;
-    image->consonant_start = clamp_mark(static_cast<long long>(marks.consonant_start) + shift, length);
-    image->vowel_start = clamp_mark(static_cast<long long>(marks.vowel_start) + shift, length);
-    const size_t release_start = lead + (release_from - a);
-    const size_t steady_end = clamp_mark(static_cast<long long>(marks.steady_end) + shift, length);
-    image->steady_end = steady_end < release_start ? steady_end : release_start;
-    if (image->steady_end < image->vowel_start)
-        image->steady_end = image->vowel_start;
+    synth_marks& m = image->marks;
+    m.consonant_start = moved(marks.consonant_start, sound_end);
+    m.vowel_start = moved(marks.vowel_start, sound_end);
+    m.glide_end = moved(marks.glide_end, sound_end);
+    m.steady_end = moved(marks.steady_end, release_start);
+    m.voiced_start = moved(marks.voiced_start, sound_end);
+    m.voiced_end = moved(marks.voiced_end, sound_end);
+    // In their order, whatever the voice said (eSpeak's events lag at its
+    // fastest speeds).
+    m.vowel_start = m.vowel_start < m.consonant_start ? m.consonant_start : m.vowel_start;
+    m.glide_end = m.glide_end < m.vowel_start ? m.vowel_start : m.glide_end;
+    m.steady_end = m.steady_end < m.glide_end ? m.glide_end : m.steady_end;
+    m.voiced_start = m.voiced_start > m.voiced_end ? m.voiced_end : m.voiced_start;
     return synth_ok;
 }

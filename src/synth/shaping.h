@@ -39,17 +39,11 @@ inline constexpr double shaping_min_release_seconds = 0.005;
 inline constexpr double shaping_fade_in_obstruent = 0.001;
 inline constexpr double shaping_fade_in_sonorant = 0.005;
 
-// Where the syllable's parts lie in the voice's samples, as the voice knows.
-struct shaping_marks {
-    size_t consonant_start;  // the first phoneme (the vowel, when it has no consonant)
-    size_t vowel_start;      // voicing starts after the consonant: the beat
-    size_t steady_end;       // the vowel's steady part ends, before any fade-out
-};
-
-// Shapes samples[0..count-1] (at `rate`, pitch `f0` in Hz) into *image, whose marks are moved
-// to where the parts lie in it; steady_end then also ends before the
-// release. Works in place: `samples` is left changed. Returns synth_ok,
+// Shapes samples[0..count-1] (at `rate`, pitch `f0` in Hz), whose parts lie
+// at `marks`, into *image, whose marks are moved to where the parts lie in
+// it: inside the sound and in their order, steady_end before the release
+// where it can be. Works in place: `samples` is left changed. Returns synth_ok,
 // synth_error_engine for no samples, or synth_error_no_memory (*image empty
 // on failure).
-synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const shaping_marks& marks,
+synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const synth_marks& marks,
                            double fade_in, synth_image* image);

@@ -37,17 +37,22 @@ enum synth_error : int {
 // other number.
 const char* synth_error_message(int code);
 
+// Where a syllable's parts lie, in samples, as the voice placed them. For
+// ん the nasal counts as the vowel.
+struct synth_marks {
+    size_t consonant_start;  // the consonant starts (the vowel, when there is none)
+    size_t vowel_start;      // voicing starts after the consonant: the vowel, or the glide before it
+    size_t glide_end;        // the vowel proper starts, after any glide (else vowel_start)
+    size_t steady_end;       // the vowel's steady part ends, before any fade-out
+    size_t voiced_start;     // the voice voices, at its steady pitch, from here
+    size_t voiced_end;       // to here (exclusive)
+};
+
 // One syllable's image. `bytes` is null until a synthesis succeeds.
 struct synth_image {
     uint8_t* bytes;  // the WAV image, `size` bytes
     size_t size;
-    // Where the syllable's parts lie, in samples of the image, as the engine
-    // placed them: the consonant's start (the vowel's when there is none),
-    // the vowel's start, and the end of the vowel's steady part, before any
-    // fade-out. For ん the nasal counts as the vowel.
-    size_t consonant_start;
-    size_t vowel_start;
-    size_t steady_end;
+    synth_marks marks;  // in samples of the image
 };
 
 // A voice's working state: never defined, each voice points it at a state

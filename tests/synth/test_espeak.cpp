@@ -32,7 +32,7 @@ image synth(const char* text, int speed)
     image r{code == synth_ok, code, {}, 0};
     if (code == synth_ok) {
         r.bytes.assign(im.bytes, im.bytes + im.size);
-        r.timed = im.steady_end - im.consonant_start;
+        r.timed = im.marks.steady_end - im.marks.consonant_start;
         espeak_voice.free_image(&im);
     }
     EXPECT_EQ(im.bytes, nullptr) << "an image handed back is left empty";
@@ -111,11 +111,11 @@ TEST(Espeak, TimingsFollowThePhonemes)
         ASSERT_EQ(espeak_voice.synthesize(engine, s->sjis, 70, &im), synth_ok);
         const bool vowel_alone = std::string("あいうえおをん").find(s->name) != std::string::npos;
         if (vowel_alone)
-            EXPECT_EQ(im.consonant_start, im.vowel_start) << s->name;
+            EXPECT_EQ(im.marks.consonant_start, im.marks.vowel_start) << s->name;
         else
-            EXPECT_LT(im.consonant_start, im.vowel_start) << s->name;
-        EXPECT_LT(im.vowel_start, im.steady_end) << s->name;
-        EXPECT_LE(im.steady_end, (im.size - 44) / 2) << s->name;
+            EXPECT_LT(im.marks.consonant_start, im.marks.vowel_start) << s->name;
+        EXPECT_LT(im.marks.vowel_start, im.marks.steady_end) << s->name;
+        EXPECT_LE(im.marks.steady_end, (im.size - 44) / 2) << s->name;
         espeak_voice.free_image(&im);
     }
 }

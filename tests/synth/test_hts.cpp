@@ -104,7 +104,7 @@ rendered render(synth_engine* engine, const char* name, int speed)
     synth_image im{};
     EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, &im), synth_ok) << name;
     const wav_file w = parse_wav(std::vector<uint8_t>(im.bytes, im.bytes + im.size));
-    const rendered r = {w.samples, im.vowel_start, im.steady_end};
+    const rendered r = {w.samples, im.marks.vowel_start, im.marks.steady_end};
     hts_voice.free_image(&im);
     EXPECT_TRUE(w.valid && w.rate == 32000 && w.channels == 1 && w.bits == 16) << name;
     return r;
@@ -142,8 +142,8 @@ TEST(Hts, SyllablesAreSteadyQuietAtTheEdgesAndRepeatable)
     for (const char* name : {"あ", "い", "う", "え", "お", "ん"}) {
         synth_image im{};
         ASSERT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, 70, &im), synth_ok);
-        EXPECT_EQ(im.consonant_start, im.vowel_start) << name;
-        EXPECT_LT(im.vowel_start, im.steady_end) << name;
+        EXPECT_EQ(im.marks.consonant_start, im.marks.vowel_start) << name;
+        EXPECT_LT(im.marks.vowel_start, im.marks.steady_end) << name;
         hts_voice.free_image(&im);
     }
     hts_voice.close(engine);

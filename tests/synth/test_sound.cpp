@@ -56,7 +56,7 @@ measured measure(const synth_image& im)
     const wav_file w = parse_wav(std::vector<uint8_t>(im.bytes, im.bytes + im.size));
     const std::vector<int16_t>& s = w.samples;
     const int rate = static_cast<int>(w.rate);
-    const size_t h0 = im.vowel_start + rate * 3 / 100, h1 = im.steady_end;
+    const size_t h0 = im.marks.vowel_start + rate * 3 / 100, h1 = im.marks.steady_end;
     measured m{};
     const double held = rms(s, h0, h1);
     m.held_db = db(held, shaping_held_rms);
