@@ -266,8 +266,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         made_syllable made;
         pipeline_next(making, &made);
         const int went_on = write_syllable(*entry, made, settings, &not_written);
-        times[entry - syllable_table] = {made.consonant_ms, made.vowel_ms, made.steady_end_ms,
-                                         made.size_bytes / 2 * 1000.0 / settings.output_rate};
+        times[entry - syllable_table] = made.times;
+        times[entry - syllable_table].length = made.size_bytes / 2 * 1000.0 / settings.output_rate;
         free(made.samples);
         if (went_on != 0) {
             pipeline_stop(making);

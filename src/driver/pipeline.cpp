@@ -72,17 +72,9 @@ void convert_entry(pipeline* p, int slot)
     if (out.code != synth_ok)
         return;
     out.samples = resample_wave(image.bytes, p->settings.output_rate, &out.size_bytes, p->settings.sinc_filter);
-    // Times in milliseconds are the same at every rate.
-    const double rate = wav_read_format(image.bytes).sampling_rate;
-    if (rate > 0) {
-        const auto ms = [rate](size_t at) { return static_cast<double>(at) * 1000 / rate; };
-        out.consonant_ms = ms(image.marks.consonant_start);
-        out.vowel_ms = ms(image.marks.vowel_start);
-        out.glide_end_ms = ms(image.marks.glide_end);
-        out.steady_end_ms = ms(image.marks.steady_end);
-        out.voiced_start_ms = ms(image.marks.voiced_start);
-        out.voiced_end_ms = ms(image.marks.voiced_end);
-    }
+    oto_marks(image, &out.times);
+    if (p->settings.oto)
+        oto_listen(image, synth_steady_f0, &out.times);
     p->voice->free_image(&image);
 }
 

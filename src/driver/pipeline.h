@@ -11,6 +11,7 @@
 #pragma once
 
 #include "driver/driver.h"
+#include "driver/oto.h"
 #include "driver/syllables.h"
 
 #include <cstdint>
@@ -24,9 +25,9 @@ struct made_syllable {
     char failure[512];      // the voice's own words on that failure, or ""
     int16_t* samples;       // the converted samples (free), null on failure
     int size_bytes;         // their size in bytes
-    // The voice's marks (see synth_marks) in milliseconds: the same at
-    // every rate.
-    double consonant_ms, vowel_ms, glide_end_ms, steady_end_ms, voiced_start_ms, voiced_end_ms;
+    // Its timings in milliseconds, the same at every rate: the voice's
+    // marks, and with -oto what the sound says (see oto_listen).
+    oto_times times;
 };
 
 struct pipeline;

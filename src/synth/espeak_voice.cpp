@@ -36,8 +36,6 @@ constexpr char voice_text[] =
     "stressLength 20 40 220 220 220 240 260 280\n"
     "stressAmp 8 8 20 20 20 22 22 20\n";
 
-// A steady pitch in Hz (A2), so that every file can serve as an instrument sample.
-constexpr int steady_f0 = 110;
 
 // eSpeak's clause buffers overflow (and crash it) somewhere past 100
 // syllables given as one phoneme word: synth_max_text_bytes keeps well below.
@@ -319,7 +317,7 @@ synth_error start_engine()
         return fail(synth_error_engine, "eSpeak NG runs at another rate", nullptr);
     if (const synth_error loaded = load_voice(); loaded != synth_ok)
         return loaded;
-    espeak_ng_SetConstF0(steady_f0);
+    espeak_ng_SetConstF0(static_cast<int>(synth_steady_f0));
     espeak_SetSynthCallback(on_samples);
     state = engine_ready;
     failure[0] = 0;
@@ -444,7 +442,7 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
     for (size_t i = 0; i < current.count; ++i)
         x[i] = current.samples[i];
     const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    const synth_error shaped = shape_syllable(x, current.count, espeak_sampling_rate, steady_f0, at, fade_in, image);
+    const synth_error shaped = shape_syllable(x, current.count, espeak_sampling_rate, synth_steady_f0, at, fade_in, image);
     free(x);
     return shaped;
 }

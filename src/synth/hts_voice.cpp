@@ -19,8 +19,6 @@ const char* const hts_voice_path = MORIVOX_HTS_VOICE;
 
 namespace {
 
-// A steady pitch in Hz (A2), as the eSpeak voice has.
-constexpr double steady_f0 = 110.0;
 // Silence before and after the syllable.
 constexpr double silence_seconds = 0.050;
 // The vowel's middle state lasts at least this at speed 70, longer when slower.
@@ -343,7 +341,7 @@ synth_error render(hts_state& s, const mora& m, const char* const* phonemes, int
     // The log-F0 rows hold the voiced frames only.
     HTS_PStream* lf0 = &e->pss.pstream[1];
     for (size_t t = 0; t < lf0->length; ++t)
-        lf0->par[t][0] = std::log(steady_f0);
+        lf0->par[t][0] = std::log(synth_steady_f0);
     HTS_PStreamSet* pss = &e->pss;
     for (size_t t = 0; t < pss->pstream[0].length; ++t)
         refit_cepstrum(s, pss->pstream[0].par[t]);
@@ -392,7 +390,7 @@ synth_error render(hts_state& s, const mora& m, const char* const* phonemes, int
         return synth_error_engine;
     }
     const double fade_in = onset_blends(m) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    const synth_error shaped = shape_syllable(speech, n, s.rate, steady_f0, marks, fade_in, image);
+    const synth_error shaped = shape_syllable(speech, n, s.rate, synth_steady_f0, marks, fade_in, image);
     free(block);
     HTS_Engine_refresh(e);
     return shaped;

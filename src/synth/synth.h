@@ -15,6 +15,10 @@
 inline constexpr int synth_min_speed = 50;
 inline constexpr int synth_max_speed = 300;
 
+// The steady pitch of every voice, in Hz (A2), so that every file can serve
+// as an instrument sample.
+inline constexpr double synth_steady_f0 = 110.0;
+
 // Longest text accepted, in bytes (without the terminating NUL): 64 kana.
 inline constexpr int synth_max_text_bytes = 128;
 

@@ -6,22 +6,33 @@
 
 namespace {
 
-// The rules on a few timings: 10 ms of lead, the fixed part 30 ms into the
-// vowel, the crossfade through a third of a blending onset or within half
-// the lead before any other, and everything inside the file.
+// The rules on a few timings: the sample starts 10 ms before the sound is
+// heard, the beat where voicing starts (a vowel alone: where it is heard),
+// the fixed part until the vowel has settled, the crossfade well into a
+// blending onset or within the lead before any other, everything in order
+// and inside the file.
 TEST(Oto, ValuesFollowTheRules)
 {
+    // consonant, vowel, glide_end, steady_end, voiced start and end,
+    // audible, onset, blended, settled, length
     const struct {
         const char* name;
         oto_times t;
         oto_entry want;
         const char* why;
     } rows[] = {
-        {"か", {64.9, 120.8, 411.9, 424.9}, {54, 97, -357, 67, 5}, "a stop: crossfade within the lead"},
-        {"な", {50, 140, 400, 460}, {40, 130, -360, 100, 40}, "a nasal: crossfade a third into it"},
-        {"あ", {0, 0, 309.7, 322}, {0, 30, -309, 0, 0}, "a vowel at the very start: no lead to take"},
-        {"さ", {5, 111, 600, 434}, {0, 141, -434, 111, 3}, "the steady part past the file's end is cut"},
-        {"ん", {50, 50, 60, 70}, {40, 20, -20, 10, 10}, "the fixed part never passes the cutoff"},
+        {"か", {60, 120, 120, 410, 120, 450, 60, 70, 75, 140, 460}, {50, 100, -360, 70, 5},
+         "a stop: crossfade within the lead, the fixed part 30 ms into the vowel"},
+        {"きゃ", {60, 110, 150, 450, 110, 480, 60, 70, 80, 240, 500}, {50, 190, -400, 60, 5},
+         "a glide: the fixed part until the vowel has settled"},
+        {"な", {50, 120, 120, 400, 50, 440, 48, 100, 90, 150, 460}, {38, 112, -362, 82, 52},
+         "a nasal: heard before its label, crossfaded until it reaches -12 dB"},
+        {"あ", {50, 50, 50, 380, 50, 420, 50, 72, 78, 90, 430}, {40, 62, -340, 32, 32},
+         "a vowel alone: the beat where it is heard, no crossfade past it"},
+        {"ん", {50, 50, 50, 60, 50, 60, 50, 58, 59, 60, 120}, {40, 19, -20, 18, 18},
+         "a very short vowel: everything in order inside it"},
+        {"が", {50, 95, 95, 96, 95, 100, 50, 60, 62, 96, 150}, {40, 55, -56, 54, 5},
+         "the fastest speed: the cut stays after the fixed part"},
     };
     for (const auto& r : rows) {
         const oto_entry got = oto_values(*find_syllable(r.name), r.t);
