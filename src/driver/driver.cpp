@@ -27,6 +27,28 @@ constexpr int file_channels = 1;
 // Room for a file name: six Shift-JIS bytes become at most nine UTF-8 bytes.
 constexpr size_t name_room = 64;
 
+// Bytes of an unknown voice's name shown in its message.
+constexpr size_t shown_name_bytes = 32;
+
+// `text` for a message: printable ASCII as it is, every other byte (control
+// characters that would drive the terminal, other encodings) and the
+// backslash as \xNN, cut after shown_name_bytes bytes with "...".
+void shown_text(const char* text, char* out, size_t size)
+{
+    size_t used = 0;
+    out[0] = 0;
+    for (size_t i = 0; text[i] != 0 && used + 8 < size; ++i) {
+        if (i == shown_name_bytes) {
+            memcpy(out + used, "...", 4);
+            return;
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        const int n = c >= 0x20 && c < 0x7f && c != '\\' ? snprintf(out + used, size - used, "%c", c)
+                                                            : snprintf(out + used, size - used, "\\x%02x", c);
+        used += static_cast<size_t>(n);
+    }
+}
+
 // Reads `text` as "%d" would (leading white space, one sign, digits),
 // saturating at the 32-bit limits. Leaves *value alone when no digit starts it.
 void read_decimal(const char* text, int* value)
@@ -280,7 +302,9 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         for (const synth_voice* const* v = voices; *v != nullptr; ++v)
             snprintf(known + strlen(known), sizeof known - strlen(known), "%s%s", v == voices ? "" : ", ",
                      (*v)->name);
-        fprintf(stderr, "unknown voice '%s' (known: %s)\n", settings.voice, known);
+        char shown[shown_name_bytes * 4 + 8];
+        shown_text(settings.voice, shown, sizeof shown);
+        fprintf(stderr, "unknown voice '%s' (known: %s)\n", shown, known);
         return -1;
     }
 

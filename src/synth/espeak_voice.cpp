@@ -207,6 +207,22 @@ void* idle(void*)
     return nullptr;
 }
 
+// Whether a thread's stack, as big as a new thread gets, could be mapped now.
+bool room_for_a_stack()
+{
+    pthread_attr_t attr;
+    size_t stack = 8u << 20;
+    if (pthread_getattr_default_np(&attr) == 0) {
+        pthread_attr_getstacksize(&attr, &stack);
+        pthread_attr_destroy(&attr);
+    }
+    void* p = mmap(nullptr, stack, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED)
+        return false;
+    munmap(p, stack);
+    return true;
+}
+
 // eSpeak 1.51 lower-cases a voice file's path and cuts it at 59 bytes, so
 // the voice goes into an anonymous file that /proc names briefly.
 synth_error load_voice()
@@ -285,8 +301,14 @@ synth_error start_engine()
     // glibc then hands the kept stack to eSpeak's thread.
     pthread_t t;
     const int thread_error = pthread_create(&t, nullptr, idle, nullptr);
-    if (thread_error != 0)
-        return fail(synth_error_no_memory, "cannot start its thread", strerror(thread_error));
+    if (thread_error != 0) {
+        // EAGAIN says either: no room for the thread's stack, or no more
+        // threads for this user (RLIMIT_NPROC). Only the first is memory.
+        if (thread_error == EAGAIN && !room_for_a_stack())
+            return fail(synth_error_no_memory, "eSpeak NG cannot start its thread", "no room for its stack");
+        return fail(synth_error_engine, "eSpeak NG cannot start its thread",
+                    thread_error == EAGAIN ? "the user may start no more threads (RLIMIT_NPROC)" : strerror(thread_error));
+    }
     pthread_join(t, nullptr);
 
     // The engine follows the offsets in its data wherever they point:

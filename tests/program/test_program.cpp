@@ -135,7 +135,8 @@ TEST(Program, SincFilteredRunAtAnotherRate)
 }
 
 // A voice the build does not have: one line naming the ones it has, before
-// anything else. "-voice" with nothing after it is ignored.
+// anything else, the name shown safely (control characters escaped, cut
+// short). "-voice" with nothing after it is ignored.
 TEST(Program, VoiceChoice)
 {
     struct row {
@@ -145,6 +146,8 @@ TEST(Program, VoiceChoice)
     } rows[] = {
         {{"-voice", "festival"}, 255, "", "unknown voice 'festival' (known: espeak, hts)\n"},
         {{"-voice", ""}, 255, "", "unknown voice '' (known: espeak, hts)\n"},
+        {{"-voice", "\x1b[31mred\nline\\"}, 255, "", "unknown voice '\\x1b[31mred\\x0aline\\x5c' (known: espeak, hts)\n"},
+        {{"-voice", std::string(5000, 'v')}, 255, "", "unknown voice '" + std::string(32, 'v') + "...' (known: espeak, hts)\n"},
         {{"-voice"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\ngenerating", ""},
         {{"-voice", "espeak"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\nVoice: espeak\n", ""},
     };
@@ -406,6 +409,16 @@ TEST(Program, EachCauseIsNamed)
          "/usr/share/hts-voice/nitech-jp-atr503-m001/nitech_jp_atr503_m001.htsvoice: No such file or directory; "
          "install the package hts-voice-nitech-jp-atr503-m001\n",
          {"-voice", "hts"}},
+        {"no thread to be had", [] {
+             // Root is not held to the limit: run as an unprivileged user.
+             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                 _exit(125);
+             struct rlimit lim = {1, 1};
+             setrlimit(RLIMIT_NPROC, &lim);
+             setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the leak check needs a thread of its own
+         },
+         "ERR:106\nthe synthesizer failed: eSpeak NG cannot start its thread: the user may start no more threads "
+         "(RLIMIT_NPROC)\n", {}, false},
     };
     for (const row& c : rows) {
         if (c.mounts && !root)
@@ -415,6 +428,8 @@ TEST(Program, EachCauseIsNamed)
             continue;  // the sanitizers' own start-up needs /proc
 #endif
         const std::string d = make_temp_dir();
+        // The folder is the unprivileged user's, for the rows that run as one.
+        ASSERT_TRUE(geteuid() != 0 || chown(d.c_str(), 65534, 65534) == 0);
         const run_result r = run_program(d, program, c.args, {}, c.in_child);
         ASSERT_NE(r.status, 125) << c.why << ": the test could not set the case up";
         EXPECT_EQ(r.status, 255) << c.why;
