@@ -105,7 +105,7 @@ constexpr size_t program_start = 2;
 // the first frame's flags have FRFLAG_KLATT (frame_t); a wave is 4 bytes
 // (its length in bytes, 16 bits, then its scale) and the samples; an
 // envelope is 128 bytes.
-constexpr size_t spect_head = 4;
+constexpr size_t sequence_head = 4;
 constexpr size_t frame_size = 44;
 constexpr size_t klatt_frame_size = 64;
 constexpr uint16_t frflag_klatt = 0x01;
@@ -170,17 +170,17 @@ struct espeak_files {
 };
 
 // Whether the spectrum sequence at `at` lies within phondata.
-bool spect_fits(const file_bytes& data, size_t at)
+bool sequence_fits(const file_bytes& data, size_t at)
 {
-    if (at + spect_head > data.size)
+    if (at + sequence_head > data.size)
         return false;
     const size_t frames = data.data[at + 2];
     if (frames == 0)
         return true;
-    if (at + spect_head + 2 > data.size)
+    if (at + sequence_head + 2 > data.size)
         return false;
-    const size_t each = (u16(data.data + at + spect_head) & frflag_klatt) ? klatt_frame_size : frame_size;
-    return at + spect_head + frames * each <= data.size;
+    const size_t each = (u16(data.data + at + sequence_head) & frflag_klatt) ? klatt_frame_size : frame_size;
+    return at + sequence_head + frames * each <= data.size;
 }
 
 bool wave_fits(const file_bytes& data, size_t at)
@@ -232,7 +232,7 @@ const char* check_programs(const espeak_files& f)
             for (int k = 0; k < switch_entries && wrong == nullptr; ++k) {
                 const size_t j = i + 1 + 2 * static_cast<size_t>(k);
                 const size_t at = (((w[j] & 0xfu) << 16) + w[j + 1]) * 4;
-                if (at != 0 && !spect_fits(f.phondata, at))
+                if (at != 0 && !sequence_fits(f.phondata, at))
                     wrong = "phondata";
             }
         } else if (kind == op_call) {
@@ -245,7 +245,7 @@ const char* check_programs(const espeak_files& f)
         } else if (kind >= op_fmt) {
             const size_t at = ((instn & 0xfu) << 18) + (static_cast<size_t>(w[i + 1]) << 2);
             const bool wave = kind == op_wav || kind == op_add_wav;
-            if (at != 0 && !(wave ? wave_fits(f.phondata, at) : spect_fits(f.phondata, at)))
+            if (at != 0 && !(wave ? wave_fits(f.phondata, at) : sequence_fits(f.phondata, at)))
                 wrong = "phondata";
         }
     }
