@@ -10,6 +10,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <csignal>
+#include <ctime>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,7 +33,7 @@ uint16_t u16(const uint8_t* p)
 
 run_result run_program(const std::string& dir, const std::string& program,
                        const std::vector<std::string>& args, const std::vector<std::string>& env,
-                       const std::function<void()>& in_child)
+                       const std::function<void()>& in_child, int stop_signal, int stop_after_ms)
 {
     // Pipes, not files: a file size limit set in the child must not cut
     // what it prints.
@@ -69,8 +71,24 @@ run_result run_program(const std::string& dir, const std::string& program,
     struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&r.out, &r.err};
     int open_count = 2;
+    struct timespec started{};
+    bool stop_due = stop_signal != 0;
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0)
+        int wait_ms = -1;
+        if (stop_due && !r.out.empty()) {
+            if (started.tv_sec == 0 && started.tv_nsec == 0)
+                clock_gettime(CLOCK_MONOTONIC, &started);
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const long elapsed = (now.tv_sec - started.tv_sec) * 1000 + (now.tv_nsec - started.tv_nsec) / 1000000;
+            if (elapsed >= stop_after_ms) {
+                kill(pid, stop_signal);
+                stop_due = false;
+            } else {
+                wait_ms = static_cast<int>(stop_after_ms - elapsed);
+            }
+        }
+        if (poll(fds, 2, wait_ms) <= 0)
             continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
@@ -127,7 +145,8 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes)
     FILE* f = fopen(path.c_str(), "wb");
     if (!f)
         abort();
-    fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty())
+        fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
 }
 

@@ -3,6 +3,7 @@
 #include "driver/oto.h"
 #include "driver/pipeline.h"
 #include "driver/syllables.h"
+#include "folder/folder.h"
 #include "resample/resample.h"
 #include "wav/wav.h"
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +26,28 @@ constexpr int file_channels = 1;
 
 // Room for a file name: six Shift-JIS bytes become at most nine UTF-8 bytes.
 constexpr size_t name_room = 64;
+
+// Bytes of an unknown voice's name shown in its message.
+constexpr size_t shown_name_bytes = 32;
+
+// `text` for a message: printable ASCII as it is, every other byte (control
+// characters that would drive the terminal, other encodings) and the
+// backslash as \xNN, cut after shown_name_bytes bytes with "...".
+void shown_text(const char* text, char* out, size_t size)
+{
+    size_t used = 0;
+    out[0] = 0;
+    for (size_t i = 0; text[i] != 0 && used + 8 < size; ++i) {
+        if (i == shown_name_bytes) {
+            memcpy(out + used, "...", 4);
+            return;
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        const int n = c >= 0x20 && c < 0x7f && c != '\\' ? snprintf(out + used, size - used, "%c", c)
+                                                            : snprintf(out + used, size - used, "\\x%02x", c);
+        used += static_cast<size_t>(n);
+    }
+}
 
 // Reads `text` as "%d" would (leading white space, one sign, digits),
 // saturating at the 32-bit limits. Leaves *value alone when no digit starts it.
@@ -88,9 +112,9 @@ bool written[syllable_count];
 // look, and forgets them as written. Returns whether there were any.
 bool report_late_failures()
 {
-    static wav_failure failed[8];
+    static folder_failure failed[8];
     bool any = false;
-    for (int n; (n = wav_take_failures(failed, 8)) > 0;) {
+    for (int n; (n = folder_take_failures(failed, 8)) > 0;) {
         for (int i = 0; i < n; ++i) {
             report_not_written(failed[i].name, failed[i].error);
             for (int k = 0; k < syllable_count; ++k) {
@@ -108,47 +132,89 @@ bool report_late_failures()
 // Waits for every file to reach the disk. Returns whether all of them did.
 bool finish_files()
 {
-    const bool flushed = wav_finish_queue() == 0;
+    const bool flushed = folder_finish_queue() == 0;
     if (!flushed)
         fprintf(stderr, "cannot flush the output folder: %s\n", strerror(errno));
     return !report_late_failures() && flushed;
 }
 
-// The sampler configuration: a line in oto.ini for every recording on the
-// disk, and the voicebank's name and encoding. Returns whether every file
-// was written.
+// Whether `name` is a file this program writes: a recording or a sampler file.
+bool is_output_name(const char* name)
+{
+    for (const syllable* s = syllable_table; s->sjis != nullptr; ++s) {
+        const size_t stem = strlen(s->name);
+        if (strncmp(name, s->name, stem) == 0 && strcmp(name + stem, ".wav") == 0)
+            return true;
+    }
+    return is_oto_file_name(name);
+}
+
+// The sampler files describe the recordings in the folder: before the
+// first of those is replaced, they go aside (a user may have tuned them),
+// and -oto writes new ones once every recording is made. Returns 0, or -1
+// (reported) when one cannot be moved: then no recording may be replaced.
+// `before` says what follows, for the message.
+int set_aside_sampler_files(const char* before)
+{
+    for (int i = 0; i < oto_file_count; ++i) {
+        const oto_file& f = oto_files[i];
+        for (int k = f.per_recording ? 0 : -1; k < (f.per_recording ? syllable_count : 0); ++k) {
+            char name[name_room], moved[name_room + 16];
+            if (oto_file_name(f, k, name, sizeof name) != 0)
+                continue;
+            const int aside = folder_set_aside(name, moved, sizeof moved);
+            if (aside < 0) {
+                fprintf(stderr, "cannot move '%s' aside: %s\n", name, strerror(errno));
+                return -1;
+            }
+            if (aside > 0)
+                fprintf(stderr, "moved '%s' aside to '%s' before %s\n", name, moved, before);
+        }
+    }
+    return 0;
+}
+
+// -oto: every sampler file, made from the recordings on the disk. Returns
+// whether every file was written.
 bool write_oto_files(const synth_voice& voice, const oto_times times[])
 {
-    static char oto[syllable_count * 96];
-    size_t used = 0;
-    for (int k = 0; k < syllable_count; ++k) {
-        if (!written[k])
-            continue;
-        const int n = oto_line(syllable_table[k], oto_values(syllable_table[k], times[k]), oto + used,
-                               sizeof oto - used);
-        if (n > 0)
-            used += static_cast<size_t>(n);
-    }
-    char character[128];
-    const int character_size = snprintf(character, sizeof character, "name=Morivox %s\n", voice.name);
-    static const char yaml[] = "text_file_encoding: utf-8\n";
-    const struct {
-        const char* name;
-        const char* text;
-        size_t size;
-    } files[] = {{"oto.ini", oto, used},
-                 {"character.txt", character, static_cast<size_t>(character_size)},
-                 {"character.yaml", yaml, sizeof yaml - 1}};
+    // Anything still at their names (the recordings were all new) is kept too.
+    if (set_aside_sampler_files("writing a new one") != 0)
+        return false;
+    const oto_set set = {voice.name, times, written};
+    static char* content = nullptr;
+    static size_t room = 0;
     bool all = true;
-    for (const auto& f : files) {
-        say("generating...'%s'\n", f.name);
-        if (wav_queue_bytes(f.name, f.text, f.size, nullptr, 0) != 0) {
-            report_not_written(f.name, errno);
-            all = false;
+    for (int i = 0; i < oto_file_count; ++i) {
+        const oto_file& f = oto_files[i];
+        for (int k = f.per_recording ? 0 : -1; k < (f.per_recording ? syllable_count : 0); ++k) {
+            char name[name_room];
+            if ((k >= 0 && !written[k]) || oto_file_name(f, k, name, sizeof name) != 0)
+                continue;
+            size_t size = f.make(set, k, content, room);
+            if (size > room) {
+                char* grown = static_cast<char*>(realloc(content, size));
+                if (grown == nullptr) {
+                    report_not_written(name, ENOMEM);
+                    all = false;
+                    continue;
+                }
+                content = grown;
+                room = size;
+                size = f.make(set, k, content, room);
+            }
+            say("generating...'%s'\n", name);
+            if (folder_queue(name, content, size, nullptr, 0) != 0) {
+                report_not_written(name, errno);
+                all = false;
+            }
         }
     }
     return finish_files() && all;
 }
+
+// Set once the sampler files went aside.
+bool sampler_files_aside = false;
 
 // Writes one made entry. Returns 0 when the run goes on (*not_written set
 // when the file could not be written, which is reported), -1 when it must end.
@@ -164,6 +230,13 @@ int write_syllable(const syllable& entry, const made_syllable& made, const run_s
     if (made.samples == nullptr) {
         fprintf(stderr, "out of memory converting '%s'\n", name);
         return -1;
+    }
+    struct stat existing;
+    if (!sampler_files_aside && lstat(name, &existing) == 0 &&
+        (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode))) {
+        if (set_aside_sampler_files("replacing the recordings it describes") != 0)
+            return -1;
+        sampler_files_aside = true;
     }
     say("generating...'%s'\n", name);
     written[&entry - syllable_table] = true;
@@ -229,17 +302,36 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         for (const synth_voice* const* v = voices; *v != nullptr; ++v)
             snprintf(known + strlen(known), sizeof known - strlen(known), "%s%s", v == voices ? "" : ", ",
                      (*v)->name);
-        fprintf(stderr, "unknown voice '%s' (known: %s)\n", settings.voice, known);
+        char shown[shown_name_bytes * 4 + 8];
+        shown_text(settings.voice, shown, sizeof shown);
+        fprintf(stderr, "unknown voice '%s' (known: %s)\n", shown, known);
         return -1;
     }
 
+    // From here a stop removes what the run leaves unfinished.
+    folder_clean_up_on_signals();
     // One run at a time in a folder; the lock goes with the process.
-    if (wav_lock_folder() != 0 && errno == EWOULDBLOCK) {
-        fprintf(stderr, "another run is writing into this folder\n");
+    folder_lock_info lock;
+    if (folder_lock(&lock) != 0) {
+        if (errno != EWOULDBLOCK) {
+            fprintf(stderr, "cannot lock the folder: %s: %s\n", folder_lock_name, strerror(errno));
+            return -1;
+        }
+        fprintf(stderr, "another run is writing into this folder%s%s%s\n", lock.owner[0] ? " (" : "", lock.owner,
+                lock.owner[0] ? ")" : "");
+        if (!lock.owner_seen)
+            fprintf(stderr, "if no run is writing there (one may have stopped on another machine, or before a "
+                            "restart), remove %s\n",
+                    folder_lock_name);
         return -1;
     }
-    wav_remove_stale_temporaries();
-    wav_clean_up_on_signals();
+    if (lock.kernel_lock_error != 0)
+        fprintf(stderr, "no file lock on %s (%s): only runs on this machine can see the folder is taken\n",
+                folder_lock_name, strerror(lock.kernel_lock_error));
+    int kept = 0;
+    folder_remove_leftovers(is_output_name, &kept);
+    if (kept > 0)
+        fprintf(stderr, "kept %d temporary file%s of other runs that may still be writing\n", kept, kept == 1 ? "" : "s");
 
     say("%s", banner_title);
     say("Speed: %d\n", settings.speed);

@@ -4,6 +4,7 @@
 
 #include "synth/kana.h"
 #include "synth/shaping.h"
+#include "synth/voice_data.h"
 #include "wav/wav.h"
 
 #include <espeak-ng/espeak_ng.h>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -225,6 +227,22 @@ void* idle(void*)
     return nullptr;
 }
 
+// Whether a thread's stack, as big as a new thread gets, could be mapped now.
+bool room_for_a_stack()
+{
+    pthread_attr_t attr;
+    size_t stack = 8u << 20;
+    if (pthread_getattr_default_np(&attr) == 0) {
+        pthread_attr_getstacksize(&attr, &stack);
+        pthread_attr_destroy(&attr);
+    }
+    void* p = mmap(nullptr, stack, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED)
+        return false;
+    munmap(p, stack);
+    return true;
+}
+
 // eSpeak 1.51 lower-cases a voice file's path and cuts it at 59 bytes, so
 // the voice goes into an anonymous file that /proc names briefly.
 synth_error load_voice()
@@ -267,6 +285,29 @@ synth_error load_voice()
     return synth_ok;
 }
 
+// The folder eSpeak NG reads its data from into data[0..size-1], and what
+// to hand espeak_Initialize for it into given[0..size-1]. The library looks
+// in $HOME/espeak-ng-data before the installed data, so a copy there would
+// decide the bytes of a run: the installed data is named instead. An
+// explicit ESPEAK_DATA_PATH still chooses other data, as the library reads
+// it (a folder holding espeak-ng-data, or the data's own folder), and is
+// said on standard error.
+void choose_data(char* data, char* given, size_t size)
+{
+    const char* chosen = getenv("ESPEAK_DATA_PATH");
+    if (chosen == nullptr || chosen[0] == 0) {
+        snprintf(data, size, "%s", MORIVOX_ESPEAK_DATA);
+        snprintf(given, size, "%s", MORIVOX_ESPEAK_DATA);
+        return;
+    }
+    struct stat st;
+    snprintf(given, size, "%s", chosen);
+    snprintf(data, size, "%s/espeak-ng-data", chosen);
+    if (stat(data, &st) != 0 || !S_ISDIR(st.st_mode))
+        snprintf(data, size, "%s", chosen);
+    fprintf(stderr, "eSpeak NG data from ESPEAK_DATA_PATH: %s\n", data);
+}
+
 // Starts the engine once. eSpeak must not be initialised a second time
 // (terminating then hangs), so a failure is final for the process.
 synth_error start_engine()
@@ -280,13 +321,30 @@ synth_error start_engine()
     // glibc then hands the kept stack to eSpeak's thread.
     pthread_t t;
     const int thread_error = pthread_create(&t, nullptr, idle, nullptr);
-    if (thread_error != 0)
-        return fail(synth_error_no_memory, "cannot start its thread", strerror(thread_error));
+    if (thread_error != 0) {
+        // EAGAIN says either: no room for the thread's stack, or no more
+        // threads for this user (RLIMIT_NPROC). Only the first is memory.
+        if (thread_error == EAGAIN && !room_for_a_stack())
+            return fail(synth_error_no_memory, "eSpeak NG cannot start its thread", "no room for its stack");
+        return fail(synth_error_engine, "eSpeak NG cannot start its thread",
+                    thread_error == EAGAIN ? "the user may start no more threads (RLIMIT_NPROC)" : strerror(thread_error));
+    }
     pthread_join(t, nullptr);
 
+    // The engine follows the offsets in its data wherever they point:
+    // check the files first (synth/voice_data.h).
+    char data[4096], given[4096], why[400];
+    choose_data(data, given, sizeof data);
+    if (espeak_data_check(data, why, sizeof why) != 0) {
+        const synth_error code = errno == ENOMEM                     ? synth_error_no_memory
+                                 : errno == EMFILE || errno == ENFILE ? synth_error_no_files
+                                                                      : synth_error_no_engine;
+        return fail(code, nullptr, why);
+    }
+
     // Without DONT_EXIT eSpeak calls exit(1) when its data is missing.
-    const int rate = quietly([] {
-        return espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
+    const int rate = quietly([&] {
+        return espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, given,
                                  espeakINITIALIZE_DONT_EXIT | espeakINITIALIZE_PHONEME_EVENTS);
     });
     if (rate <= 0) {

@@ -5,12 +5,14 @@
 #include "synth/hts_voice.h"
 
 #include "synth/shaping.h"
+#include "synth/voice_data.h"
 #include "vocoder/vocoder.h"
 
 #include <HTS_engine.h>
 
 #include <cerrno>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +114,7 @@ bool is_voice_phoneme(const char* p)
 
 struct hts_state {
     HTS_Engine engine;
+    bool abandoned;  // memory ran out inside the engine: its state is unknown
     int rate;        // samples per second
     size_t fperiod;  // samples per frame
     int order1;      // mel-cepstrum coefficients per frame
@@ -166,29 +169,58 @@ synth_error fail(synth_error code, const char* format, const char* a, const char
     return code;
 }
 
+// The engine cannot fail an allocation: its HTS_calloc hands back what
+// calloc gave, null included, and every caller uses the memory at once
+// (Debian's build turns its malloc and memset into calloc and drops the
+// null check that came after). The definition below takes the library's
+// place, as create_audio_device_object does eSpeak's: when calloc fails it
+// returns to the call into the engine that asked, through the jump armed
+// around each such call (engine_call), which then reports
+// synth_error_no_memory; that engine's state is unknown from then on, and
+// it is abandoned. A check of free memory before each call could only
+// guess what the engine and the other threads take meanwhile. The frames
+// jumped over hold nothing to destroy: the engine's C, and render().
+thread_local jmp_buf* out_of_memory = nullptr;
+
+// Whether the voice file was found whole, once for the process: every
+// engine is opened from the main thread.
+bool voice_file_checked = false;
+
 synth_error hts_open(synth_engine** out)
 {
     *out = nullptr;
     failure[0] = 0;
-    // The voice file's own errno, rather than the engine's silence.
-    FILE* probe = fopen(hts_voice_path, "rb");
-    if (probe == nullptr || (fgetc(probe) == EOF && ferror(probe))) {
-        const int err = errno;
-        if (probe != nullptr)
-            fclose(probe);
-        return fail(synth_error_no_voice_file, "%s: %s; install the package hts-voice-nitech-jp-atr503-m001",
-                    hts_voice_path, strerror(err));
+    // The engine reads the file's header lines into a fixed buffer and
+    // its parts wherever the header puts them: check it first.
+    if (!voice_file_checked) {
+        char why[400];
+        if (hts_voice_file_check(hts_voice_path, why, sizeof why) != 0) {
+            if (errno == ENOMEM)
+                return synth_error_no_memory;
+            if (errno == EMFILE || errno == ENFILE)
+                return synth_error_no_files;
+            return fail(synth_error_no_voice_file, "%s; %s the package hts-voice-nitech-jp-atr503-m001", why,
+                        errno == EINVAL ? "reinstall" : "install");
+        }
+        voice_file_checked = true;
     }
-    fclose(probe);
 
     auto* s = static_cast<hts_state*>(calloc(1, sizeof(hts_state)));
     if (s == nullptr)
         return synth_error_no_memory;
-    HTS_Engine_initialize(&s->engine);
     char* voices[1] = {const_cast<char*>(hts_voice_path)};
     HTS_Engine* e = &s->engine;
+    jmp_buf guard;
+    if (setjmp(guard) != 0) {
+        out_of_memory = nullptr;
+        return synth_error_no_memory;  // s and what the engine holds are lost
+    }
+    out_of_memory = &guard;
+    HTS_Engine_initialize(e);
+    const HTS_Boolean loaded = HTS_Engine_load(e, voices, 1);
+    out_of_memory = nullptr;
     // Pitch and voicing are set through stream 1, the voiced/unvoiced log F0.
-    if (HTS_Engine_load(e, voices, 1) != TRUE || HTS_Engine_get_nstream(e) < 2 || HTS_Engine_get_nstate(e) < 3 ||
+    if (loaded != TRUE || HTS_Engine_get_nstream(e) < 2 || HTS_Engine_get_nstate(e) < 3 ||
         !e->ms.stream[0][1].is_msd) {
         HTS_Engine_clear(e);
         free(s);
@@ -227,8 +259,8 @@ synth_error hts_open(synth_engine** out)
 void hts_close(synth_engine* engine)
 {
     hts_state* s = state_of(engine);
-    if (s == nullptr)
-        return;
+    if (s == nullptr || s->abandoned)
+        return;  // an abandoned engine's state cannot be cleared safely
     HTS_Engine_clear(&s->engine);
     free(s);
 }
@@ -411,7 +443,19 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, sy
     bool first_half = false;
     if (hts_phonemes(morae[0], phonemes, &phoneme_count, &first_half) != synth_ok)
         return synth_error_bad_text;
-    return render(*state_of(engine), morae[0], phonemes, phoneme_count, first_half, speed, image);
+    hts_state* s = state_of(engine);
+    if (s->abandoned)
+        return synth_error_no_memory;
+    jmp_buf guard;
+    if (setjmp(guard) != 0) {
+        out_of_memory = nullptr;
+        s->abandoned = true;
+        return synth_error_no_memory;
+    }
+    out_of_memory = &guard;
+    const synth_error made = render(*s, morae[0], phonemes, phoneme_count, first_half, speed, image);
+    out_of_memory = nullptr;
+    return made;
 }
 
 const char* hts_failure()
@@ -424,6 +468,20 @@ const char* hts_failure()
 const synth_voice hts_voice = {
     "hts", true, hts_open, hts_close, hts_synthesize, synth_release_image, hts_failure,
 };
+
+// The engine's allocator, in the library's place (see out_of_memory).
+extern "C" __attribute__((visibility("default"))) void* HTS_calloc(const size_t num, const size_t size)
+{
+    if (num == 0 || size == 0)
+        return nullptr;  // as the engine's own does
+    void* p = calloc(num, size);
+    if (p == nullptr) {
+        if (out_of_memory != nullptr)
+            longjmp(*out_of_memory, 1);
+        abort();  // a call into the engine without a guard: a bug here
+    }
+    return p;
+}
 
 synth_error hts_phonemes(const mora& m, const char* out[hts_max_phonemes], int* count, bool* first_half)
 {

@@ -24,13 +24,13 @@ const char* synth_error_message(int code)
     case synth_error_text_too_long:
         return "the text is longer than 128 bytes";
     case synth_error_no_engine:
-        return "eSpeak NG cannot start: its data (package espeak-ng-data) is missing, unreadable or of another version";
+        return "eSpeak NG cannot start: its data (package espeak-ng-data) is missing, unreadable, damaged or of another version";
     case synth_error_engine:
         return "the synthesizer failed";
     case synth_error_no_memory:
         return "out of memory in the synthesizer";
     case synth_error_no_voice_file:
-        return "the voice file is missing or unreadable";
+        return "the voice file is missing, unreadable or damaged";
     case synth_error_no_files:
         return "the synthesizer cannot open its files: too many open files";
     case synth_error_no_proc:

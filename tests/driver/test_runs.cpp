@@ -306,34 +306,53 @@ std::string text_of(const std::string& path)
 
 // -oto adds the sampler configuration after the recordings: a line for
 // every recording on the disk, none at all when the synthesizer failed.
+// Sampler files in place go aside before the first recording they describe
+// is replaced, never to be overwritten.
 TEST_F(FakeRun, SamplerConfiguration)
 {
     const std::string previous = "a.wav=a,1,2,-3,4,5\n";
+    const std::string moved = "moved 'oto.ini' aside to 'oto.ini.bak' before replacing the recordings it describes\n";
+    const std::string moved_at_end = "moved 'oto.ini' aside to 'oto.ini.bak' before writing a new one\n";
     struct row {
         const char* why;
         std::vector<std::string> env;
-        bool blocked_ka;  // か.wav cannot be written
+        bool blocked_ka;    // か.wav cannot be written
+        bool recordings;    // a set's recordings are in the folder
         int status;
-        size_t lines;  // in oto.ini; 0: the previous oto.ini is left alone
+        size_t lines;       // in oto.ini; 0: no new oto.ini
+        std::string err;
     } rows[] = {
-        {"all written", {}, false, 0, 142},
-        {"one recording blocked", {}, true, 255, 141},
-        {"synthesizer failing at entry 71", {"MORIVOX_FAKE_FAIL_AT=71"}, false, 255, 0},
+        {"all written", {}, false, false, 0, 142, moved_at_end},
+        {"one recording blocked", {}, true, false, 255, 141,
+         "cannot write '" + file_name_of("か") + "': Is a directory\n" + moved_at_end},
+        {"synthesizer failing at entry 71", {"MORIVOX_FAKE_FAIL_AT=71"}, false, false, 255, 0,
+         "ERR:777\n"},
+        {"a set in place, all written", {}, false, true, 0, 142, moved},
+        {"a set in place, synthesizer failing at entry 71", {"MORIVOX_FAKE_FAIL_AT=71"}, false, true, 255, 0,
+         moved + "ERR:777\n"},
     };
     for (const row& c : rows) {
         const std::string sub = make_temp_dir();
         write_file(sub + "/oto.ini", std::vector<uint8_t>(previous.begin(), previous.end()));
         if (c.blocked_ka)
             mkdir((sub + "/" + file_name_of("か")).c_str(), 0755);
+        if (c.recordings) {
+            for (const std::string& name : expected_file_names())
+                write_file(sub + "/" + name, std::vector<uint8_t>(60, 1));
+        }
         const run_result r = run_program(sub, fake, {"-oto"}, c.env);
         EXPECT_EQ(r.status, c.status) << c.why << ": " << r.err;
+        EXPECT_EQ(r.err, c.err) << c.why;
         const std::vector<std::string> oto = split_lines(text_of(sub + "/oto.ini"));
         if (c.lines == 0) {
-            EXPECT_EQ(text_of(sub + "/oto.ini"), previous) << c.why;
+            // Left alone when no recording was replaced, else aside.
+            EXPECT_EQ(text_of(sub + (c.recordings ? "/oto.ini.bak" : "/oto.ini")), previous) << c.why;
+            EXPECT_EQ(file_exists(sub + "/oto.ini"), !c.recordings) << c.why;
             EXPECT_FALSE(file_exists(sub + "/character.txt")) << c.why;
             remove_tree(sub);
             continue;
         }
+        EXPECT_EQ(text_of(sub + "/oto.ini.bak"), previous) << c.why << ": kept aside";
         EXPECT_EQ(split_lines(r.out)[4], "Oto: On") << c.why;
         ASSERT_EQ(oto.size(), c.lines) << c.why;
         // Table order, each file's own name and alias; the fake's 45 ms

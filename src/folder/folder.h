@@ -1,0 +1,108 @@
+// The output folder: the current folder, where a run publishes its files.
+//
+// One run at a time. A run holds the folder through a lock file in it,
+// ".morivox.lock", which names the run (see folder_run_tag) and carries a
+// kernel lock (an open-file-description lock): the kernel lock answers for
+// runs on any machine whose file system shares locks (local disks, NFS), the
+// name answers where locks are not shared (a FUSE mount such as bindfs, a
+// file system without locks). The file goes when the run ends.
+//
+// Publishing: every file is written to a temporary name beside its name,
+// "<name>.tmp-<tag>-<n>" (<tag> the writing run's, n a counter), flushed to
+// the disk and only then renamed over the name, so an existing file is
+// replaced whole or not at all. A replaced file's permission bits are kept,
+// and its owner and group where the process may set them; a symbolic link
+// at the name is replaced, never written through.
+//
+// The functions return 0, or -1 with errno set, unless they say otherwise.
+#pragma once
+
+#include <cstddef>
+#include <sys/types.h>
+
+// The lock file, in the folder.
+inline constexpr char folder_lock_name[] = ".morivox.lock";
+
+// Who a process is, for the lock file and the temporary names:
+// "<pid>-<start>-<machine>". <start> is when the process started, in clock
+// ticks since boot (0 when /proc cannot tell), so that a process id used
+// again is not taken for the old process; <machine> is 16 hexadecimal
+// digits naming this boot of this machine and this process namespace (from
+// the boot id and the namespace's inode), 16 zeros when /proc cannot tell.
+// A process id means something only next to the same <machine>.
+inline constexpr size_t folder_tag_room = 64;
+
+// The tag of process `pid` into out[0..size-1]. Fails (ESRCH) when there
+// is no such process, or (ERANGE) when it does not fit.
+int folder_run_tag(pid_t pid, char* out, size_t size);
+
+struct folder_lock_info {
+    // Why the kernel lock could not be had (ENOLCK, EOPNOTSUPP, …), or 0.
+    // The lock file then holds the folder alone.
+    int kernel_lock_error;
+    // When another run holds the folder: who, as the lock file says
+    // ("pid 1234 on host"), or "" when it says nothing readable.
+    char owner[256];
+    // And whether that run could be seen to be alive (on this machine);
+    // false when nothing can tell (another machine, another namespace, a
+    // restart since): it may be gone, leaving the lock file behind.
+    bool owner_seen;
+};
+
+// Takes the folder for this process, until it exits. Fails with
+// EWOULDBLOCK when another run holds it (*info says which), or with the
+// reason the lock file cannot be created or read (EACCES, EROFS, …).
+int folder_lock(folder_lock_info* info);
+
+// Removes what stopped runs left in the folder: the temporary files of
+// names that `ours` accepts, written by a process of this machine that is
+// gone. Files of any other name, and the temporary files of a run that is
+// alive or cannot be told (another machine, or one before a restart), are
+// left; *kept receives how many of the latter. Call it under the lock.
+// Returns how many files it removed.
+int folder_remove_leftovers(bool (*ours)(const char* name), int* kept);
+
+// Makes SIGINT, SIGTERM and SIGHUP, unless they were ignored when the
+// program started (nohup, a shell's background job), remove the temporary
+// files in progress and the lock file, say on standard error how many
+// files reached the folder, and end the process as the signal would.
+void folder_clean_up_on_signals();
+
+// Files that reached the folder under their names so far.
+int folder_published();
+
+// Writes `head` then `body` to `file_name` (in any folder) and returns once
+// the file is on the disk under its name. Fails when the file cannot be
+// created, written, flushed or renamed, when the name is a directory
+// (EISDIR) or another non-regular file (EEXIST), or when an existing file
+// is read-only (EACCES; EROFS on a read-only file system). The old file is
+// then untouched and no temporary file is left. The caller keeps the data.
+int folder_write(const char* file_name, const void* head, size_t head_size, const void* body,
+                 size_t body_size);
+
+// The same, but returns once the temporary file is written: one thread
+// flushes and renames the queued files in the background, in batches, so
+// that the next file is made while the disk works. A failure found there
+// is kept for folder_take_failures. Waits while 32 files are in flight.
+// No descriptor stays open for a queued file.
+int folder_queue(const char* file_name, const void* head, size_t head_size, const void* body,
+                 size_t body_size);
+
+struct folder_failure {
+    char name[4096];
+    int error;  // errno
+};
+
+// Moves up to `capacity` failures of queued files, oldest first, into
+// `out`, and returns how many.
+int folder_take_failures(folder_failure* out, int capacity);
+
+// Waits until every queued file is flushed and renamed, then flushes the
+// folder itself (its whole file system when the folder cannot be read).
+int folder_finish_queue();
+
+// Moves `name` aside to "<name>.bak" (or "<name>.bak.2", .3, …: an earlier
+// one is never replaced) and flushes the folder, so that the move is on the
+// disk before anything that follows. Returns 1 and the new name in
+// moved_to[0..size-1], 0 when there is no such file, or -1.
+int folder_set_aside(const char* name, char* moved_to, size_t size);

@@ -1,0 +1,376 @@
+// Holding the output folder: who a run is, the lock file, what stopped runs
+// left behind, and the signals that stop a run.
+
+#include "folder/folder.h"
+
+#include "folder/internal.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char temp_infix[] = ".tmp-";
+constexpr int lock_tries = 10;
+
+// A process as a tag names it.
+struct run_tag {
+    long pid;
+    unsigned long long start;
+    char machine[17];
+};
+
+constexpr char unknown_machine[] = "0000000000000000";
+
+// When process `pid` started, in clock ticks since boot: field 22 of
+// /proc/<pid>/stat, counted after the command name's closing parenthesis
+// (the name itself may hold spaces and parentheses).
+int read_start(long pid, unsigned long long* start)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    FILE* f = fopen(path, "re");
+    if (f == nullptr)
+        return -1;
+    char line[1024];
+    const size_t n = fread(line, 1, sizeof line - 1, f);
+    fclose(f);
+    line[n] = 0;
+    const char* p = strrchr(line, ')');
+    if (p == nullptr)
+        return -1;
+    ++p;
+    for (int field = 3; field <= 22; ++field) {
+        while (*p == ' ')
+            ++p;
+        if (field == 22)
+            return sscanf(p, "%llu", start) == 1 ? 0 : -1;
+        while (*p != ' ' && *p != 0)
+            ++p;
+    }
+    return -1;
+}
+
+// 64-bit FNV-1a, enough to tell boots and namespaces apart in a name.
+uint64_t fnv1a(const char* text, uint64_t hash)
+{
+    for (; *text != 0; ++text) {
+        hash ^= static_cast<unsigned char>(*text);
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+// This boot of this machine and this process namespace: the kernel's boot
+// id (new at every boot, different on every machine) and the inode of the
+// pid namespace (different for every container on the machine).
+const char* machine_key()
+{
+    static char key[17];
+    if (key[0] != 0)
+        return key;
+    char boot[64] = "";
+    if (FILE* f = fopen("/proc/sys/kernel/random/boot_id", "re")) {
+        if (fgets(boot, sizeof boot, f) == nullptr)
+            boot[0] = 0;
+        fclose(f);
+    }
+    struct stat ns;
+    if (boot[0] == 0 || stat("/proc/self/ns/pid", &ns) != 0) {
+        memcpy(key, unknown_machine, sizeof key);
+        return key;
+    }
+    char namespace_id[32];
+    snprintf(namespace_id, sizeof namespace_id, "%llu", static_cast<unsigned long long>(ns.st_ino));
+    const uint64_t hash = fnv1a(namespace_id, fnv1a(boot, 0xcbf29ce484222325ull));
+    snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(hash));
+    return key;
+}
+
+// Reads "<pid>-<start>-<machine>" from the start of `text`; *end is left
+// after it. Returns whether it was there.
+bool parse_tag(const char* text, run_tag* tag, const char** end)
+{
+    int used = 0;
+    if (sscanf(text, "%ld-%llu-%16[0-9a-f]%n", &tag->pid, &tag->start, tag->machine, &used) != 3 ||
+        strlen(tag->machine) != 16 || tag->pid <= 0 || text[0] < '0' || text[0] > '9')
+        return false;
+    *end = text + used;
+    return true;
+}
+
+enum run_state { run_alive, run_gone, run_unknown };
+
+// Whether the process a tag names still runs. Only a tag of this machine
+// and namespace can tell; a process id in use again by a process that
+// started at another time is not the tag's process.
+run_state state_of(const run_tag& tag)
+{
+    const char* here = machine_key();
+    if (strcmp(here, unknown_machine) == 0 || strcmp(tag.machine, here) != 0)
+        return run_unknown;
+    if (kill(static_cast<pid_t>(tag.pid), 0) != 0 && errno == ESRCH)
+        return run_gone;
+    unsigned long long start = 0;
+    if (tag.start != 0 && read_start(tag.pid, &start) == 0 && start != tag.start)
+        return run_gone;
+    return run_alive;
+}
+
+int lock_fd = -1;
+
+// The kernel lock on the whole lock file, held by its open file
+// description; a kernel without those takes a process lock instead.
+int take_kernel_lock(int fd)
+{
+    struct flock whole{};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (fcntl(fd, F_OFD_SETLK, &whole) == 0)
+        return 0;
+    if (errno == EINVAL && fcntl(fd, F_SETLK, &whole) == 0)
+        return 0;
+    if (errno == EACCES || errno == EAGAIN)
+        errno = EWOULDBLOCK;
+    return -1;
+}
+
+// Whether a kernel lock taken on `fd` would be seen by every run that sees
+// the file. A FUSE file system may keep locks to its own mount: bindfs
+// does, so a run through the mount and one beside it both get the lock.
+bool locks_shared(int fd)
+{
+    struct statfs fs;
+    return fstatfs(fd, &fs) == 0 && fs.f_type != FUSE_SUPER_MAGIC;
+}
+
+// Whether `fd` is still the file at the lock's name.
+bool is_lock_file(int fd)
+{
+    struct stat open_file, named;
+    return fstat(fd, &open_file) == 0 && lstat(folder_lock_name, &named) == 0 &&
+           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
+// Async-signal-safe: the handlers call it too.
+void remove_lock_file()
+{
+    if (lock_fd >= 0 && is_lock_file(lock_fd))
+        unlink(folder_lock_name);
+}
+
+// "pid <pid> on <host>" from a lock file's line "<tag> <host>".
+void describe_owner(const char* line, const run_tag& tag, char* out, size_t size)
+{
+    const char* host = strchr(line, ' ');
+    char host_name[128] = "";
+    if (host != nullptr)
+        sscanf(host + 1, "%127s", host_name);
+    snprintf(out, size, "pid %ld%s%s", tag.pid, host_name[0] ? " on " : "", host_name);
+}
+
+// Decides what to do with a lock file found in place, which `fd` reads and
+// on which the kernel lock is `kernel_held`. Returns whether it may be
+// taken: its run is gone, or nothing can tell but the kernel lock, which
+// every run that sees the file would hold, is free.
+bool may_take_over(int fd, bool kernel_held, folder_lock_info* info)
+{
+    char line[256] = "";
+    const ssize_t n = pread(fd, line, sizeof line - 1, 0);
+    line[n > 0 ? n : 0] = 0;
+    run_tag owner{};
+    const char* rest = nullptr;
+    const bool named = parse_tag(line, &owner, &rest);
+    const run_state state = named ? state_of(owner) : run_unknown;
+    if (state == run_gone || (state == run_unknown && kernel_held && locks_shared(fd)))
+        return true;
+    if (named)
+        describe_owner(line, owner, info->owner, sizeof info->owner);
+    info->owner_seen = state == run_alive;
+    return false;
+}
+
+void on_stop_signal(int sig)
+{
+    folder_remove_temporaries_now();
+    remove_lock_file();
+    // Only async-signal-safe calls: the line is put together by hand.
+    char line[96] = "stopped by ";
+    size_t len = strlen(line);
+    const char* name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
+    for (const char* p = name; *p != 0; ++p)
+        line[len++] = *p;
+    line[len++] = ':';
+    line[len++] = ' ';
+    const int count = folder_published();
+    char digits[16];
+    int d = 0;
+    for (int v = count; d == 0 || v > 0; v /= 10)
+        digits[d++] = static_cast<char>('0' + v % 10);
+    while (d > 0)
+        line[len++] = digits[--d];
+    const char* tail = count == 1 ? " file reached the folder\n" : " files reached the folder\n";
+    for (const char* p = tail; *p != 0; ++p)
+        line[len++] = *p;
+    ssize_t written = write(STDERR_FILENO, line, len);
+    (void)written;
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+} // namespace
+
+int folder_run_tag(pid_t pid, char* out, size_t size)
+{
+    unsigned long long start = 0;
+    if (kill(pid, 0) != 0 && errno == ESRCH)
+        return -1;
+    if (read_start(pid, &start) != 0)
+        start = 0;
+    const int n = snprintf(out, size, "%ld-%llu-%s", static_cast<long>(pid), start, machine_key());
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        errno = ERANGE;
+        return -1;
+    }
+    return 0;
+}
+
+const char* folder_own_tag()
+{
+    static char tag[folder_tag_room];
+    if (tag[0] == 0 && folder_run_tag(getpid(), tag, sizeof tag) != 0)
+        snprintf(tag, sizeof tag, "%ld-0-%s", static_cast<long>(getpid()), unknown_machine);
+    return tag;
+}
+
+int folder_lock_descriptor()
+{
+    return lock_fd;
+}
+
+int folder_lock(folder_lock_info* info)
+{
+    *info = folder_lock_info{};
+    for (int tries = 0; tries < lock_tries; ++tries) {
+        bool created = true;
+        int fd = open(folder_lock_name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST) {
+            created = false;
+            fd = open(folder_lock_name, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0 && errno == ENOENT)
+                continue;  // its run just ended
+        }
+        if (fd < 0)
+            return -1;
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close(fd);
+            errno = EEXIST;
+            return -1;
+        }
+        const bool kernel_held = take_kernel_lock(fd) == 0;
+        const bool kernel_busy = !kernel_held && errno == EWOULDBLOCK;
+        if (!kernel_held && !kernel_busy)
+            info->kernel_lock_error = errno;
+        if (kernel_busy || (!created && !may_take_over(fd, kernel_held, info))) {
+            if (kernel_busy) {
+                may_take_over(fd, false, info);  // only to say who holds it
+                info->owner_seen = true;         // its kernel lock says it runs
+            }
+            close(fd);
+            errno = EWOULDBLOCK;
+            return -1;
+        }
+        // A run that ended may have removed the file meanwhile: then the
+        // lock is on a file nobody else will find.
+        if (!is_lock_file(fd)) {
+            close(fd);
+            continue;
+        }
+        char line[folder_tag_room + 160];
+        char host[128] = "";
+        gethostname(host, sizeof host - 1);
+        const int n = snprintf(line, sizeof line, "%s %s\n", folder_own_tag(), host[0] ? host : "?");
+        if (ftruncate(fd, 0) != 0 || pwrite(fd, line, static_cast<size_t>(n), 0) != n || fdatasync(fd) != 0) {
+            const int saved = errno;
+            close(fd);
+            errno = saved;
+            return -1;
+        }
+        lock_fd = fd;
+        atexit(remove_lock_file);
+        return 0;
+    }
+    errno = EWOULDBLOCK;
+    return -1;
+}
+
+int folder_remove_leftovers(bool (*ours)(const char* name), int* kept)
+{
+    *kept = 0;
+    DIR* d = opendir(".");
+    if (d == nullptr)
+        return 0;  // a folder that may not be read: its leftovers stay
+    int removed = 0;
+    while (const dirent* e = readdir(d)) {
+        const char* infix = strstr(e->d_name, temp_infix);
+        if (infix == nullptr)
+            continue;
+        char stem[256];
+        const size_t stem_len = static_cast<size_t>(infix - e->d_name);
+        if (stem_len >= sizeof stem)
+            continue;
+        memcpy(stem, e->d_name, stem_len);
+        stem[stem_len] = 0;
+        if (!ours(stem))
+            continue;
+        struct stat st;
+        if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        // "<tag>-<n>", or "<pid>-<n>" as earlier versions named them.
+        const char* after = infix + strlen(temp_infix);
+        run_tag writer{};
+        const char* rest = nullptr;
+        unsigned long pid = 0, counter = 0;
+        int used = 0;
+        const bool named = parse_tag(after, &writer, &rest) && sscanf(rest, "-%lu%n", &counter, &used) == 1 &&
+                           rest[1] >= '0' && rest[1] <= '9' && rest[used] == 0;
+        const bool older = !named && after[0] >= '0' && after[0] <= '9' &&
+                           sscanf(after, "%lu-%lu%n", &pid, &counter, &used) == 2 && after[used] == 0;
+        if (named && state_of(writer) == run_gone) {
+            if (unlinkat(dirfd(d), e->d_name, 0) == 0)
+                ++removed;
+        } else if (named || older) {
+            ++*kept;
+        }
+    }
+    closedir(d);
+    return removed;
+}
+
+void folder_clean_up_on_signals()
+{
+    struct sigaction sa{};
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&sa.sa_mask, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // An ignored signal was meant not to stop the program (nohup, a
+        // shell's background job): it stays ignored.
+        struct sigaction was;
+        if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN)
+            continue;
+        sigaction(sig, &sa, nullptr);
+    }
+}

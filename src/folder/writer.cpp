@@ -1,0 +1,406 @@
+// Publishing files in the output folder: each goes to a temporary file
+// beside its name, reaches the disk, and only then is renamed over the name.
+
+#include "folder/folder.h"
+
+#include "folder/internal.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Temporary names: "<name>.tmp-<tag>-<counter>", in the target's folder so
+// that the rename stays on one file system and is atomic.
+constexpr int temp_name_tries = 1000;
+
+// Files written but not yet flushed and renamed; the writer waits when
+// this many are in flight.
+constexpr int max_queued = 32;
+
+// Files flushed together. Each flush commits the file system's journal,
+// and a commit holds up the creation of the next files, so the flushes go
+// in batches: the first flush of a batch commits them all, the others find
+// nothing left to do.
+constexpr int flush_batch = 16;
+
+// ".bak", then ".bak.2" up to this.
+constexpr int set_aside_tries = 100;
+
+// Every temporary file that exists right now has a slot, so that a signal
+// handler can remove them: the queued ones and the one being written.
+constexpr int slot_count = max_queued + 1;
+struct temp_slot {
+    std::atomic<int> used;
+    char name[PATH_MAX];
+};
+temp_slot slots[slot_count];
+static_assert(std::atomic<int>::is_always_lock_free, "read by a signal handler");
+
+std::atomic<int> published{0};
+
+int take_slot(const char* temp_name)
+{
+    for (int i = 0; i < slot_count; ++i) {
+        if (slots[i].used.load() == 0) {
+            memcpy(slots[i].name, temp_name, strlen(temp_name) + 1);
+            slots[i].used.store(1);
+            return i;
+        }
+    }
+    return -1;  // cannot happen: the queue holds fewer than slot_count
+}
+
+void free_slot(int i)
+{
+    slots[i].used.store(0);
+}
+
+// A rename would replace anything, so refuse what opening the file for
+// writing would refuse, and also a file whose owner took away every write
+// bit (root could write it, but the user meant to keep it). *existing
+// receives the status of a regular file that will be replaced.
+int check_replaceable(const char* file_name, struct stat* existing, bool* replaces)
+{
+    *replaces = false;
+    if (lstat(file_name, existing) != 0)
+        return errno == ENOENT ? 0 : -1;
+    if (S_ISDIR(existing->st_mode)) {
+        errno = EISDIR;
+        return -1;
+    }
+    if (!S_ISREG(existing->st_mode) && !S_ISLNK(existing->st_mode)) {
+        errno = EEXIST;
+        return -1;
+    }
+    if (S_ISREG(existing->st_mode)) {
+        if (access(file_name, W_OK) != 0)
+            return -1;  // EACCES, or EROFS on a read-only file system
+        if ((existing->st_mode & 0222) == 0) {
+            errno = EACCES;
+            return -1;
+        }
+        *replaces = true;
+    }
+    return 0;
+}
+
+// Writes all of [data, data + size), retrying short writes.
+int write_all(int fd, const void* data, size_t size)
+{
+    auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// A file written to its temporary name (slots[slot].name), waiting to be
+// flushed and renamed. No descriptor stays open for it: with 32 files in
+// flight a low descriptor limit would run out.
+struct written_file {
+    int slot;
+    char name[PATH_MAX];
+};
+
+void discard(int slot)
+{
+    unlink(slots[slot].name);
+    free_slot(slot);
+}
+
+// Writes `head` then `body` to a new temporary file for `file_name`, with
+// the permission bits and owner of the file it will replace. Returns 0, or
+// -1 with errno and nothing left behind.
+int write_temporary(const char* file_name, const void* head, size_t head_size, const void* body,
+                    size_t body_size, written_file* out)
+{
+    struct stat old;
+    bool replaces = false;
+    if (check_replaceable(file_name, &old, &replaces) != 0)
+        return -1;
+    if (strlen(file_name) >= sizeof out->name) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+
+    // A name left by an earlier process is never reused.
+    static unsigned counter = 0;
+    char temp[PATH_MAX];
+    int fd = -1;
+    int slot = -1;
+    for (int tries = 0; fd < 0 && tries < temp_name_tries; ++tries) {
+        const int n = snprintf(temp, sizeof temp, "%s.tmp-%s-%u", file_name, folder_own_tag(), counter++);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof temp) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        // The slot first: a signal may come the moment the file exists.
+        slot = take_slot(temp);
+        // 0666 before the umask, as fopen would create it.
+        fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            const int saved = errno;
+            free_slot(slot);
+            errno = saved;
+            if (errno != EEXIST)
+                return -1;
+        }
+    }
+    if (fd < 0)
+        return -1;
+
+    int failed = write_all(fd, head, head_size) != 0 || write_all(fd, body, body_size) != 0;
+    // Keep what the replaced file had, as rewriting it in place would; the
+    // owner only where the process may give it away.
+    if (!failed && replaces) {
+        if (fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)
+            failed = 1;
+        if (!failed && fchmod(fd, old.st_mode & 07777) != 0)
+            failed = 1;
+    }
+    // Start the write-back now; the flush that waits for it comes later,
+    // through a descriptor opened again then. A write-back error nobody
+    // has seen is reported to every descriptor opened after it.
+    if (!failed)
+        sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    int error = failed ? errno : 0;
+    if (close(fd) != 0 && !failed) {
+        failed = 1;  // a network file system reports its writes here
+        error = errno;
+    }
+    if (failed) {
+        discard(slot);
+        errno = error;
+        return -1;
+    }
+    out->slot = slot;
+    memcpy(out->name, file_name, strlen(file_name) + 1);
+    return 0;
+}
+
+// Flushes a written file to disk and renames it over its name. Returns 0,
+// or -1 with errno (the temporary file is then gone, the old file kept).
+int publish(const written_file& f)
+{
+    const char* temp = slots[f.slot].name;
+    const int fd = open(temp, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || fdatasync(fd) != 0 || close(fd) != 0) {
+        const int saved = errno;
+        discard(f.slot);
+        errno = saved;
+        return -1;
+    }
+    const int renamed = rename(temp, f.name);
+    const int saved = errno;
+    if (renamed != 0)
+        unlink(temp);
+    else
+        published.fetch_add(1);
+    free_slot(f.slot);
+    errno = saved;
+    return renamed;
+}
+
+// The folder's own entries (the renames) to the disk. A folder that may
+// not be read cannot be opened to be flushed: its whole file system is
+// flushed instead, through the lock file.
+int flush_folder()
+{
+    const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        const int flushed = fsync(fd);
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return flushed;
+    }
+    if (errno == EACCES && folder_lock_descriptor() >= 0)
+        return syncfs(folder_lock_descriptor());
+    return -1;
+}
+
+// The files on their way to the disk, flushed by one thread in batches:
+// while it waits for the disk, the next files are being made.
+struct publish_queue {
+    std::mutex lock;
+    std::condition_variable changed;
+    written_file files[max_queued];
+    int count;      // files waiting
+    int in_flight;  // files taken by the flusher, not yet done
+    bool stopping;
+    // Between two looks by the writer at most the files in flight and one
+    // more can fail.
+    folder_failure failures[2 * max_queued];
+    int failure_count;
+    pthread_t flusher;
+    bool flusher_running;
+};
+publish_queue queue;
+
+static_assert(sizeof(folder_failure{}.name) == PATH_MAX);
+
+void flush_loop()
+{
+    std::unique_lock<std::mutex> hold(queue.lock);
+    for (;;) {
+        queue.changed.wait(hold, [] { return queue.count >= flush_batch || queue.stopping; });
+        if (queue.count == 0)
+            return;
+        written_file batch[max_queued];
+        const int n = queue.count;
+        for (int i = 0; i < n; ++i)
+            batch[i] = queue.files[i];
+        queue.count = 0;
+        queue.in_flight = n;
+        hold.unlock();
+        queue.changed.notify_all();
+
+        folder_failure failed[max_queued];
+        int failed_count = 0;
+        for (int i = 0; i < n; ++i) {
+            if (publish(batch[i]) != 0) {
+                memcpy(failed[failed_count].name, batch[i].name, sizeof batch[i].name);
+                failed[failed_count++].error = errno;
+            }
+        }
+
+        hold.lock();
+        for (int i = 0; i < failed_count; ++i) {
+            if (queue.failure_count < 2 * max_queued)
+                queue.failures[queue.failure_count++] = failed[i];
+        }
+        queue.in_flight = 0;
+        queue.changed.notify_all();
+    }
+}
+
+void* flush_thread(void*)
+{
+    flush_loop();
+    return nullptr;
+}
+
+} // namespace
+
+void folder_remove_temporaries_now()
+{
+    for (temp_slot& s : slots) {
+        if (s.used.load() != 0)
+            unlink(s.name);
+    }
+}
+
+int folder_published()
+{
+    return published.load();
+}
+
+int folder_write(const char* file_name, const void* head, size_t head_size, const void* body,
+                 size_t body_size)
+{
+    written_file f;
+    if (write_temporary(file_name, head, head_size, body, body_size, &f) != 0)
+        return -1;
+    return publish(f);
+}
+
+int folder_queue(const char* file_name, const void* head, size_t head_size, const void* body,
+                 size_t body_size)
+{
+    // Wait for room first, so that the slots of the files in flight and of
+    // this one never run out.
+    std::unique_lock<std::mutex> hold(queue.lock);
+    queue.changed.wait(hold, [] { return queue.count + queue.in_flight < max_queued; });
+    hold.unlock();
+
+    written_file f;
+    if (write_temporary(file_name, head, head_size, body, body_size, &f) != 0)
+        return -1;
+
+    hold.lock();
+    if (!queue.flusher_running) {
+        queue.stopping = false;
+        queue.flusher_running = pthread_create(&queue.flusher, nullptr, flush_thread, nullptr) == 0;
+    }
+    if (!queue.flusher_running) {
+        hold.unlock();
+        return publish(f);  // no thread to be had: flush here and now
+    }
+    queue.files[queue.count++] = f;
+    hold.unlock();
+    queue.changed.notify_all();
+    return 0;
+}
+
+int folder_take_failures(folder_failure* out, int capacity)
+{
+    std::lock_guard<std::mutex> hold(queue.lock);
+    const int n = queue.failure_count < capacity ? queue.failure_count : capacity;
+    for (int i = 0; i < queue.failure_count; ++i) {
+        if (i < n)
+            out[i] = queue.failures[i];
+        else
+            queue.failures[i - n] = queue.failures[i];
+    }
+    queue.failure_count -= n;
+    return n;
+}
+
+int folder_finish_queue()
+{
+    {
+        std::lock_guard<std::mutex> hold(queue.lock);
+        queue.stopping = true;
+    }
+    queue.changed.notify_all();
+    if (queue.flusher_running) {
+        pthread_join(queue.flusher, nullptr);
+        queue.flusher_running = false;
+    }
+    // The renames themselves reach the disk with the folder.
+    return flush_folder();
+}
+
+int folder_set_aside(const char* name, char* moved_to, size_t size)
+{
+    struct stat st;
+    if (lstat(name, &st) != 0)
+        return errno == ENOENT ? 0 : -1;
+    // Under the folder's lock nobody else makes these names, so looking
+    // first is enough to never replace an earlier one.
+    for (int n = 1; n <= set_aside_tries; ++n) {
+        const int used = n == 1 ? snprintf(moved_to, size, "%s.bak", name)
+                                : snprintf(moved_to, size, "%s.bak.%d", name, n);
+        if (used < 0 || static_cast<size_t>(used) >= size) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        if (lstat(moved_to, &st) == 0)
+            continue;
+        if (errno != ENOENT)
+            return -1;
+        if (rename(name, moved_to) != 0 || flush_folder() != 0)
+            return -1;
+        return 1;
+    }
+    errno = EEXIST;
+    return -1;
+}
