@@ -1,6 +1,6 @@
 // The voicebank's files besides the recordings: the oto.ini lines,
-// character.txt, character.yaml and readme.txt, each made as bytes in
-// memory for the writer.
+// character.txt, character.yaml, readme.txt and the icon, each made as
+// bytes in memory for the writer.
 //
 // Text for the samplers is Shift-JIS (code page 932), the encoding that
 // classic UTAU, utaupy and OpenUtau (told so by character.yaml) read it in,
@@ -71,6 +71,8 @@ struct bank_voice {
     const char* credit;   // one line: the voice, who made it, its licence
     const char* about;    // readme.txt: what synthesized the recordings, copyright, licence
     const char* terms;    // readme.txt: what the licence asks of whoever uses the recordings
+    uint8_t colour[3];    // the icon's emblem, R G B
+    int cycles;           // periods of the icon's waveform
 };
 
 // The voice called `name`, or null when the program says nothing about it
@@ -105,3 +107,13 @@ int bank_readme(const bank_run& run, bank_bytes* out);
 // The warning for a voicebank at `rate`, one line with its line feed, for
 // standard error; "" at bank_sampler_rate. Returns its length, or bank_no_room.
 int bank_rate_warning(int rate, char* out, size_t size);
+
+// ---- Icon -------------------------------------------------------------
+
+inline constexpr int bank_icon_size = 100;  // pixels, width and height
+
+// The voice's icon: a 100x100 BMP (BITMAPINFOHEADER, 24 bits, rows bottom
+// up), a waveform in a disc of the voice's colour; a grey disc for a voice
+// the program says nothing about. Drawn with + - * / and sqrt only, so the
+// bytes are the same on every machine. Fails with bank_no_memory.
+int bank_icon(const char* voice, bank_bytes* out);

@@ -29,7 +29,9 @@ const bank_voice voices[] = {
      "The GPL sets the terms for copying and changing eSpeak NG, its program\n"
      "and its data. Of a program's output it says (section 2): \"The output\n"
      "from running a covered work is covered by this License only if the\n"
-     "output, given its content, constitutes a covered work.\"\n"},
+     "output, given its content, constitutes a covered work.\"\n",
+     {0x1F, 0x6F, 0xB4},
+     3},
     {"hts", "HTS voice nitech_jp_atr503_m001, Nagoya Institute of Technology (CC BY 3.0)",
      "The recordings are synthesized by the HTS engine (hts_engine API) with\n"
      "the Japanese voice nitech_jp_atr503_m001:\n"
@@ -48,7 +50,9 @@ const bank_voice voices[] = {
      "  Technology, CC BY 3.0\n"
      "make its licence known (its address above), and do not suggest that\n"
      "its authors endorse you or your use. On these conditions the licence\n"
-     "lets you share and adapt the work.\n"},
+     "lets you share and adapt the work.\n",
+     {0xD2, 0x5A, 0x1E},
+     4},
 };
 
 // A growing block of text, each "\n" stored as CR LF.

@@ -266,4 +266,50 @@ TEST(BankText, EveryVoiceHasCredits)
         EXPECT_NE(bank_find_voice((*v)->name), nullptr) << (*v)->name;
 }
 
+// The icon: a 100x100 24-bit bottom-up BMP with a plain BITMAPINFOHEADER,
+// one look per voice, the same bytes every time.
+TEST(BankIcon, IsThePlainestBmp)
+{
+    std::map<std::string, std::vector<uint8_t>> icons;
+    for (const char* voice : {"espeak", "hts", "fake"}) {
+        SCOPED_TRACE(voice);
+        bank_bytes out;
+        ASSERT_EQ(bank_icon(voice, &out), bank_ok);
+        const std::vector<uint8_t> b(out.bytes, out.bytes + out.size);
+        free(out.bytes);
+        ASSERT_EQ(b.size(), 14u + 40u + 100u * 100u * 3u);
+        EXPECT_EQ(b[0], 'B');
+        EXPECT_EQ(b[1], 'M');
+        const struct {
+            size_t at;
+            int bytes;
+            int32_t want;
+            const char* field;
+        } fields[] = {{2, 4, 30054, "file size"},  {6, 4, 0, "reserved"},     {10, 4, 54, "pixels' offset"},
+                      {14, 4, 40, "header size"},  {18, 4, 100, "width"},     {22, 4, 100, "height: bottom up"},
+                      {26, 2, 1, "planes"},        {28, 2, 24, "bits"},       {30, 4, 0, "BI_RGB"},
+                      {34, 4, 30000, "image size"}, {46, 4, 0, "palette"},    {50, 4, 0, "important colours"}};
+        for (const auto& f : fields) {
+            int32_t v = 0;
+            memcpy(&v, b.data() + f.at, f.bytes);
+            EXPECT_EQ(v, f.want) << f.field;
+        }
+        // Bottom-left pixel is the paper; a point of the disc below the
+        // trace holds the voice's colour.
+        auto pixel = [&](int x, int y_from_top) { return b.data() + 54 + 300 * (99 - y_from_top) + 3 * x; };
+        const uint8_t* paper = pixel(0, 99);
+        const uint8_t* disc = pixel(50, 85);
+        EXPECT_NE(memcmp(paper, disc, 3), 0);
+        if (const bank_voice* v = bank_find_voice(voice)) {
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(disc[2 - c], v->colour[c], 48) << "channel " << c;
+        }
+        bank_icon(voice, &out);
+        EXPECT_EQ(std::vector<uint8_t>(out.bytes, out.bytes + out.size), b);
+        free(out.bytes);
+        icons[voice] = b;
+    }
+    EXPECT_NE(icons["espeak"], icons["hts"]);
+}
+
 } // namespace
