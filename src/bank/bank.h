@@ -1,6 +1,6 @@
 // The voicebank's files besides the recordings: the oto.ini lines,
-// character.txt, character.yaml, readme.txt and the icon, each made as
-// bytes in memory for the writer.
+// character.txt, character.yaml, readme.txt, the icon and the frequency
+// maps, each made as bytes in memory for the writer.
 //
 // Text for the samplers is Shift-JIS (code page 932), the encoding that
 // classic UTAU, utaupy and OpenUtau (told so by character.yaml) read it in,
@@ -29,6 +29,7 @@ enum bank_error : int {
     bank_not_cp932 = -2,   // a name holds a character other than ASCII and the table's kana
     bank_bad_name = -3,    // a name an oto.ini line cannot hold (see bank_oto_line)
     bank_no_memory = -4,   // malloc failed
+    bank_bad_input = -5,   // spans out of order or outside the recording, a pitch <= 0, too long
 };
 
 // What went wrong, in a few words, for a bank_error; null for any other number.
@@ -117,3 +118,32 @@ inline constexpr int bank_icon_size = 100;  // pixels, width and height
 // the program says nothing about. Drawn with + - * / and sqrt only, so the
 // bytes are the same on every machine. Fails with bank_no_memory.
 int bank_icon(const char* voice, bank_bytes* out);
+
+// ---- Frequency maps ---------------------------------------------------
+
+// Samples per frame of a map, as UTAU's own tools write it. Readers take
+// an F0 of 60 Hz or less as unvoiced.
+inline constexpr int bank_frq_hop = 256;
+
+// Where a recording is voiced: samples [start, end).
+struct bank_span {
+    size_t start, end;
+};
+
+// The map's name for the recording `wav` (UTF-8, as on the disk), as OpenUtau
+// finds it: the extension's dot becomes '_' and ".frq" follows
+// ("か.wav" -> "か_wav.frq"). NUL-terminated into out[0..size-1].
+// Returns the length, or bank_no_room.
+int bank_frq_name(const char* wav, char* out, size_t size);
+
+// The frequency map (FREQ0003) of `count` samples voiced at `f0` Hz over
+// `spans` (in order, not overlapping, inside the recording). Frame i is
+// samples [256 i, 256 i + 256) cut at the end, count / 256 + 1 frames as
+// OpenUtau's own builder makes (the last one partial or empty). A frame
+// counts as voiced when more than half of its samples are; its F0 is then
+// f0, otherwise 0. Its amplitude is the mean absolute sample value, 0 for
+// an empty frame. The average is f0, or 0 when no frame is voiced.
+// Frames are counted in samples of the recording whatever its rate.
+// Fails with bank_bad_input or bank_no_memory.
+int bank_frq(const int16_t* samples, size_t count, double f0, const bank_span* spans, size_t span_count,
+             bank_bytes* out);

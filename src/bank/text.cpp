@@ -168,6 +168,8 @@ const char* bank_error_message(int code)
                "oto.ini line cannot hold";
     case bank_no_memory:
         return "out of memory";
+    case bank_bad_input:
+        return "the recording's description is inconsistent";
     default:
         return nullptr;
     }

@@ -312,4 +312,95 @@ TEST(BankIcon, IsThePlainestBmp)
     EXPECT_NE(icons["espeak"], icons["hts"]);
 }
 
+int32_t int32_at(const std::vector<uint8_t>& b, size_t at)
+{
+    int32_t v;
+    memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
+
+double double_at(const std::vector<uint8_t>& b, size_t at)
+{
+    double v;
+    memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
+
+// A frequency map holds, frame by frame, f0 where most of the frame is
+// voiced and the frame's mean absolute sample value, in OpenUtau's layout.
+TEST(BankFrq, MapMatchesTheRecording)
+{
+    const int rate = 44100;
+    const double f0 = 110;
+    const struct {
+        size_t count;
+        std::vector<bank_span> spans;
+        int frames;
+        double average;
+        const char* why;
+    } rows[] = {
+        {10000, {{1000, 6000}}, 40, 110, "a tone inside silence: frames 4 to 22 voiced"},
+        {2560, {{0, 2560}}, 11, 110, "a multiple of 256: one more frame, empty"},
+        {1024, {{0, 128}, {256, 385}}, 5, 110, "half a frame voiced is unvoiced, one sample more is voiced"},
+        {700, {}, 3, 0, "nothing voiced: the average is 0"},
+        {0, {}, 1, 0, "no sample: one empty frame"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.why);
+        std::vector<int16_t> x(r.count, 0);
+        std::vector<bool> voiced(r.count, false);
+        for (const bank_span& s : r.spans) {
+            for (size_t i = s.start; i < s.end; ++i) {
+                x[i] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * M_PI * f0 * i / rate)));
+                voiced[i] = true;
+            }
+        }
+        bank_bytes out;
+        ASSERT_EQ(bank_frq(x.data(), x.size(), f0, r.spans.data(), r.spans.size(), &out), bank_ok);
+        const std::vector<uint8_t> b(out.bytes, out.bytes + out.size);
+        free(out.bytes);
+        ASSERT_EQ(b.size(), 40u + 16u * r.frames);
+        EXPECT_EQ(std::string(b.begin(), b.begin() + 8), "FREQ0003");
+        EXPECT_EQ(int32_at(b, 8), 256);
+        EXPECT_EQ(double_at(b, 12), r.average);
+        EXPECT_EQ(std::vector<uint8_t>(b.begin() + 20, b.begin() + 36), std::vector<uint8_t>(16, 0));
+        ASSERT_EQ(int32_at(b, 36), r.frames);
+        for (int i = 0; i < r.frames; ++i) {
+            size_t in = 0, on = 0;
+            double sum = 0;
+            for (size_t k = 256 * i; k < std::min<size_t>(256 * i + 256, r.count); ++k, ++in) {
+                on += voiced[k];
+                sum += std::abs(x[k]);
+            }
+            EXPECT_EQ(double_at(b, 40 + 16 * i), 2 * on > in ? f0 : 0.0) << "frame " << i;
+            EXPECT_EQ(double_at(b, 48 + 16 * i), in ? sum / in : 0.0) << "frame " << i;
+        }
+        if (r.count == 10000) {
+            EXPECT_NEAR(pitch_at(x, 3500, rate), double_at(b, 40 + 16 * 13), 0.5) << "the tone's own pitch";
+        }
+    }
+
+    const std::vector<int16_t> x(1000, 0);
+    const struct {
+        std::vector<bank_span> spans;
+        double f0;
+    } bad[] = {{{{0, 1001}}, 110}, {{{500, 600}, {100, 200}}, 110}, {{{10, 10}}, 110}, {{}, 0}, {{}, NAN}};
+    for (const auto& r : bad) {
+        bank_bytes out;
+        EXPECT_EQ(bank_frq(x.data(), x.size(), r.f0, r.spans.data(), r.spans.size(), &out), bank_bad_input);
+        EXPECT_EQ(out.bytes, nullptr);
+    }
+
+    const struct {
+        const char* wav;
+        const char* frq;
+    } names[] = {{"か.wav", "か_wav.frq"}, {"A3/キ゜ェ.wav", "A3/キ゜ェ_wav.frq"}, {"a.b/c", "a.b/c.frq"}};
+    for (const auto& n : names) {
+        char out[64];
+        ASSERT_GT(bank_frq_name(n.wav, out, sizeof out), 0);
+        EXPECT_STREQ(out, n.frq);
+        EXPECT_EQ(bank_frq_name(n.wav, out, strlen(n.frq)), bank_no_room);
+    }
+}
+
 } // namespace
