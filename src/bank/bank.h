@@ -1,6 +1,6 @@
 // The voicebank's files besides the recordings: the oto.ini lines,
-// character.txt, character.yaml, readme.txt, the icon and the frequency
-// maps, each made as bytes in memory for the writer.
+// character.txt, character.yaml, readme.txt, the icon, the frequency maps and
+// the sample phrase, each made as bytes in memory for the writer.
 //
 // Text for the samplers is Shift-JIS (code page 932), the encoding that
 // classic UTAU, utaupy and OpenUtau (told so by character.yaml) read it in,
@@ -147,3 +147,30 @@ int bank_frq_name(const char* wav, char* out, size_t size);
 // Fails with bank_bad_input or bank_no_memory.
 int bank_frq(const int16_t* samples, size_t count, double f0, const bank_span* spans, size_t span_count,
              bank_bytes* out);
+
+// ---- The sample phrase -------------------------------------------------
+
+// The syllables of the sample phrase, in order: hajimemashite.
+inline constexpr int bank_phrase_length = 6;
+extern const char* const bank_phrase_syllables[bank_phrase_length];
+
+// One recording of the phrase with its oto.ini values.
+struct bank_piece {
+    const int16_t* samples;
+    size_t count;
+    oto_entry oto;
+};
+
+// The most pieces bank_phrase joins.
+inline constexpr size_t bank_phrase_max_pieces = 16;
+
+// The pieces played as notes of equal length, as a sampler places them:
+// each starts `preutterance` before its beat, at its offset, fading in over
+// max(overlap, 5 ms) while the one before fades out over that overlap (or
+// over its last 35 ms when it ends without one). A note lasts as long as
+// every piece holds its vowel up to the next one's overlap, within 120 to
+// 300 ms; the last piece plays to the end of its recording. All pieces at
+// `rate`. The result, from malloc (the caller frees it), goes to *out, its
+// length in samples to *out_count. Fails with bank_bad_input (no piece,
+// more than bank_phrase_max_pieces, a rate <= 0) or bank_no_memory.
+int bank_phrase(const bank_piece* pieces, size_t count, int rate, int16_t** out, size_t* out_count);

@@ -403,4 +403,59 @@ TEST(BankFrq, MapMatchesTheRecording)
     }
 }
 
+// The phrase places its pieces on equal beats: each piece's own level
+// holds from its fade-in's end, no step is sharper than a fade allows, and
+// the last piece runs to the end of its recording. At 1000 Hz a sample is
+// a millisecond.
+TEST(BankPhrase, PiecesFallOnEqualBeats)
+{
+    const struct {
+        int length;     // of each recording, ms
+        oto_entry oto;  // the same for every piece
+        int note;       // ms between beats
+        const char* why;
+    } rows[] = {
+        {500, {10, 60, -300, 50, 20}, 280, "the vowel holds 300 - 50 ms, the next one starts 50 - 20 before its beat"},
+        {1500, {10, 60, -1000, 50, 20}, 300, "long vowels: a note is at most 300 ms"},
+        {200, {10, 60, -100, 80, 20}, 120, "short vowels: at least 120 ms, with a gap"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.why);
+        const int pieces = 4;
+        std::vector<std::vector<int16_t>> recordings;
+        std::vector<bank_piece> p;
+        for (int k = 0; k < pieces; ++k)
+            recordings.emplace_back(r.length, static_cast<int16_t>(1000 * (k + 1)));
+        for (int k = 0; k < pieces; ++k)
+            p.push_back({recordings[k].data(), recordings[k].size(), r.oto});
+        int16_t* out = nullptr;
+        size_t count = 0;
+        ASSERT_EQ(bank_phrase(p.data(), p.size(), 1000, &out, &count), bank_ok);
+        const std::vector<int16_t> y(out, out + count);
+        free(out);
+        const int fade_in = std::max(r.oto.overlap, 5);
+        for (int k = 0; k < pieces; ++k) {
+            const int beat = k * r.note + r.oto.preutterance;
+            EXPECT_EQ(y[beat - r.oto.preutterance + fade_in], 1000 * (k + 1)) << "piece " << k;
+            if (k > 0) {
+                EXPECT_NE(y[beat - r.oto.preutterance + fade_in - 2], 1000 * (k + 1)) << "piece " << k << " fades in";
+            }
+        }
+        EXPECT_EQ(count, static_cast<size_t>((pieces - 1) * r.note + r.length - r.oto.offset))
+            << "the last piece whole";
+        int steepest = 0;
+        for (size_t i = 1; i < y.size(); ++i)
+            steepest = std::max(steepest, std::abs(y[i] - y[i - 1]));
+        EXPECT_LE(steepest, 4000 / 5 + 1) << "no step sharper than the loudest piece over the shortest fade";
+    }
+
+    int16_t* out = nullptr;
+    size_t count = 0;
+    EXPECT_EQ(bank_phrase(nullptr, 0, 44100, &out, &count), bank_bad_input);
+    const int16_t one = 1;
+    const bank_piece piece = {&one, 1, {}};
+    EXPECT_EQ(bank_phrase(&piece, 1, 0, &out, &count), bank_bad_input);
+    EXPECT_EQ(out, nullptr);
+}
+
 } // namespace
