@@ -1,0 +1,176 @@
+// The voicebank's files besides the recordings: the oto.ini lines,
+// character.txt, character.yaml, readme.txt, the icon, the frequency maps and
+// the sample phrase, each made as bytes in memory for the writer.
+//
+// Text for the samplers is Shift-JIS (code page 932), the encoding that
+// classic UTAU, utaupy and OpenUtau (told so by character.yaml) read it in,
+// with CR LF line ends, as the classic tools write them. Only character.yaml
+// is UTF-8: OpenUtau always reads it so.
+//
+// Names come in as UTF-8. The Shift-JIS bytes of a name are taken from the
+// syllable table, so no converter is needed: a name may hold the table's
+// kana and plain ASCII (a suffix such as "_A3", a folder such as "A3/"),
+// nothing else; anything else is refused rather than written wrong.
+//
+// Functions that make a whole file return it in a bank_bytes block made
+// with malloc, which the caller frees with free(). Every function that can
+// fail returns bank_ok (or a length) on success and a negative bank_error
+// otherwise, and leaves its output empty then.
+#pragma once
+
+#include "driver/oto.h"
+
+#include <cstddef>
+#include <cstdint>
+
+enum bank_error : int {
+    bank_ok = 0,
+    bank_no_room = -1,     // the caller's buffer is too small
+    bank_not_cp932 = -2,   // a name holds a character other than ASCII and the table's kana
+    bank_bad_name = -3,    // a name an oto.ini line cannot hold (see bank_oto_line)
+    bank_no_memory = -4,   // malloc failed
+    bank_bad_input = -5,   // spans out of order or outside the recording, a pitch <= 0, too long
+};
+
+// What went wrong, in a few words, for a bank_error; null for any other number.
+const char* bank_error_message(int code);
+
+// A file's bytes, from malloc; the caller frees `bytes`.
+struct bank_bytes {
+    uint8_t* bytes;
+    size_t size;
+};
+
+// The names of the files, as they are on the disk.
+inline constexpr char bank_icon_file[] = "icon.bmp";
+inline constexpr char bank_sample_file[] = "sample.wav";
+
+// The rate UTAU and OpenUtau expect of a voicebank's recordings: OpenUtau's
+// checker reports any other, and both read a frequency map's frames at it.
+inline constexpr int bank_sampler_rate = 44100;
+
+// ---- Text -------------------------------------------------------------
+
+// `utf8` in Shift-JIS (CP932), NUL-terminated, into out[0..size-1]: ASCII
+// as it is (CP932 keeps 0x5C and 0x7E as backslash and tilde), the table's
+// kana by their Shift-JIS bytes. Returns the length without the NUL, or
+// bank_not_cp932, or bank_no_room.
+int bank_to_cp932(const char* utf8, char* out, size_t size);
+
+// One oto.ini line in Shift-JIS, ended by CR LF:
+//   <file>=<alias>,<offset>,<consonant>,<cutoff>,<preutterance>,<overlap>
+// `file` and `alias` are UTF-8 ("か.wav", "か" or "か_A3"); the values are
+// written as they are. Not NUL-terminated. Returns the length written into
+// out[0..size-1], or bank_bad_name (a name that would break the line:
+// empty, a space at either end, or holding ',', '=' or a control
+// character), bank_not_cp932 or bank_no_room.
+int bank_oto_line(const char* file, const char* alias, const oto_entry& values, char* out, size_t size);
+
+// What the voicebank's text says about a voice of the program.
+struct bank_voice {
+    const char* name;     // the voice's name on the command line
+    const char* credit;   // one line: the voice, who made it, its licence
+    const char* about;    // readme.txt: what synthesized the recordings, copyright, licence
+    const char* terms;    // readme.txt: what the licence asks of whoever uses the recordings
+    uint8_t colour[3];    // the icon's emblem, R G B
+    int cycles;           // periods of the icon's waveform
+};
+
+// The voice called `name`, or null when the program says nothing about it
+// (a test's voice).
+const bank_voice* bank_find_voice(const char* name);
+
+// The run that made the set, as readme.txt states it.
+struct bank_run {
+    const char* voice;  // the voice's name ("espeak", "hts")
+    int speed;
+    int rate;           // samples per second of the recordings
+    bool sinc_filter;
+    double f0;          // the voices' steady pitch, in Hz
+    bool sample;        // bank_sample_file is part of the set
+};
+
+// character.txt, in Shift-JIS: name=Morivox <voice>, image=, author=Morivox,
+// voice= (the voice's credit, when it has one), sample= (when `sample`).
+// No web=: the set has no page of its own. Fails with bank_no_memory.
+int bank_character_txt(const char* voice, bool sample, bank_bytes* out);
+
+// character.yaml, UTF-8: the encoding of the other text files
+// (shift_jis) and the singer type (classic). Fails with bank_no_memory.
+int bank_character_yaml(bank_bytes* out);
+
+// readme.txt, plain ASCII (so Shift-JIS too): what made the set and with
+// which settings, the files, the voice's credits and licence, and what
+// that licence asks of whoever uses the recordings. The same run gives the
+// same bytes: no date, no host. Fails with bank_no_memory.
+int bank_readme(const bank_run& run, bank_bytes* out);
+
+// The warning for a voicebank at `rate`, one line with its line feed, for
+// standard error; "" at bank_sampler_rate. Returns its length, or bank_no_room.
+int bank_rate_warning(int rate, char* out, size_t size);
+
+// ---- Icon -------------------------------------------------------------
+
+inline constexpr int bank_icon_size = 100;  // pixels, width and height
+
+// The voice's icon: a 100x100 BMP (BITMAPINFOHEADER, 24 bits, rows bottom
+// up), a waveform in a disc of the voice's colour; a grey disc for a voice
+// the program says nothing about. Drawn with + - * / and sqrt only, so the
+// bytes are the same on every machine. Fails with bank_no_memory.
+int bank_icon(const char* voice, bank_bytes* out);
+
+// ---- Frequency maps ---------------------------------------------------
+
+// Samples per frame of a map, as UTAU's own tools write it. Readers take
+// an F0 of 60 Hz or less as unvoiced.
+inline constexpr int bank_frq_hop = 256;
+
+// Where a recording is voiced: samples [start, end).
+struct bank_span {
+    size_t start, end;
+};
+
+// The map's name for the recording `wav` (UTF-8, as on the disk), as OpenUtau
+// finds it: the extension's dot becomes '_' and ".frq" follows
+// ("か.wav" -> "か_wav.frq"). NUL-terminated into out[0..size-1].
+// Returns the length, or bank_no_room.
+int bank_frq_name(const char* wav, char* out, size_t size);
+
+// The frequency map (FREQ0003) of `count` samples voiced at `f0` Hz over
+// `spans` (in order, not overlapping, inside the recording). Frame i is
+// samples [256 i, 256 i + 256) cut at the end, count / 256 + 1 frames as
+// OpenUtau's own builder makes (the last one partial or empty). A frame
+// counts as voiced when more than half of its samples are; its F0 is then
+// f0, otherwise 0. Its amplitude is the mean absolute sample value, 0 for
+// an empty frame. The average is f0, or 0 when no frame is voiced.
+// Frames are counted in samples of the recording whatever its rate.
+// Fails with bank_bad_input or bank_no_memory.
+int bank_frq(const int16_t* samples, size_t count, double f0, const bank_span* spans, size_t span_count,
+             bank_bytes* out);
+
+// ---- The sample phrase -------------------------------------------------
+
+// The syllables of the sample phrase, in order: hajimemashite.
+inline constexpr int bank_phrase_length = 6;
+extern const char* const bank_phrase_syllables[bank_phrase_length];
+
+// One recording of the phrase with its oto.ini values.
+struct bank_piece {
+    const int16_t* samples;
+    size_t count;
+    oto_entry oto;
+};
+
+// The most pieces bank_phrase joins.
+inline constexpr size_t bank_phrase_max_pieces = 16;
+
+// The pieces played as notes of equal length, as a sampler places them:
+// each starts `preutterance` before its beat, at its offset, fading in over
+// max(overlap, 5 ms) while the one before fades out over that overlap (or
+// over its last 35 ms when it ends without one). A note lasts as long as
+// every piece holds its vowel up to the next one's overlap, within 120 to
+// 300 ms; the last piece plays to the end of its recording. All pieces at
+// `rate`. The result, from malloc (the caller frees it), goes to *out, its
+// length in samples to *out_count. Fails with bank_bad_input (no piece,
+// more than bank_phrase_max_pieces, a rate <= 0) or bank_no_memory.
+int bank_phrase(const bank_piece* pieces, size_t count, int rate, int16_t** out, size_t* out_count);

@@ -1,0 +1,170 @@
+// The voicebank's icon: a waveform across a disc of the voice's colour.
+
+#include "bank/bank.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// BITMAPFILEHEADER (14 bytes) then BITMAPINFOHEADER (40 bytes), then the
+// rows, bottom row first, each B G R per pixel and padded to 4 bytes.
+constexpr size_t file_header_size = 14;
+constexpr size_t info_header_size = 40;
+constexpr size_t row_size = (bank_icon_size * 3 + 3) / 4 * 4;
+constexpr size_t pixel_bytes = row_size * bank_icon_size;
+constexpr size_t bmp_size = file_header_size + info_header_size + pixel_bytes;
+// 72 dots per inch, as pixels per metre.
+constexpr uint32_t pixels_per_metre = 2835;
+
+// Each pixel is the mean of 4 x 4 points, which smooths the edges.
+constexpr int grid = 4;
+
+// The drawing, in pixels from the top left corner.
+constexpr double centre = 50, radius = 46;
+constexpr double wave_left = 14, wave_right = 86;  // the waveform's envelope
+constexpr double line_left = 10, line_right = 90;  // the trace, flat beyond it
+constexpr double amplitude = 26, half_width = 3.2;
+constexpr double highlight_x = 32, highlight_y = 28, shade_reach = 80;
+
+const uint8_t grey[3] = {0x70, 0x70, 0x70};
+
+struct rgb {
+    double r, g, b;
+};
+
+rgb mix(rgb a, rgb b, double t)
+{
+    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+// A period of a sine-like curve made of two parabolas: 1 at a quarter,
+// -1 at three quarters.
+double wave(double phase)
+{
+    const double f = phase - std::floor(phase);
+    return f < 0.5 ? 16 * f * (0.5 - f) : -16 * (f - 0.5) * (1 - f);
+}
+
+// The trace's height at x: flat, then a waveform under the envelope
+// (1 - u^2)^2, u from -1 to 1, which starts and ends flat.
+double trace_y(double x, int cycles)
+{
+    if (x <= wave_left || x >= wave_right)
+        return centre;
+    const double span = wave_right - wave_left;
+    const double u = (2 * x - wave_left - wave_right) / span;
+    return centre - amplitude * (1 - u * u) * (1 - u * u) * wave(cycles * (x - wave_left) / span);
+}
+
+// The trace as a line through points this far apart in x.
+constexpr double trace_step = 0.125;
+constexpr int trace_points = static_cast<int>((line_right - line_left) / trace_step) + 1;
+
+struct point {
+    double x, y;
+};
+
+// The squared distance from p to the segment a-b.
+double to_segment(point p, point a, point b)
+{
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    double t = ((p.x - a.x) * dx + (p.y - a.y) * dy) / (dx * dx + dy * dy);
+    t = std::fmax(0.0, std::fmin(1.0, t));
+    const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
+    return ex * ex + ey * ey;
+}
+
+// Whether p lies on the stroke: within half_width of the trace.
+bool on_trace(point p, const point* trace)
+{
+    if (p.x < line_left - half_width || p.x > line_right + half_width)
+        return false;
+    // Only the segments that start within reach in x can be near.
+    int first = static_cast<int>((p.x - half_width - line_left) / trace_step) - 1;
+    int last = static_cast<int>((p.x + half_width - line_left) / trace_step) + 1;
+    first = first < 0 ? 0 : first;
+    last = last > trace_points - 2 ? trace_points - 2 : last;
+    for (int i = first; i <= last; ++i) {
+        if (to_segment(p, trace[i], trace[i + 1]) <= half_width * half_width)
+            return true;
+    }
+    return false;
+}
+
+rgb colour_at(double x, double y, rgb paper, rgb light, rgb dark, const point* trace)
+{
+    const double from_centre = std::sqrt((x - centre) * (x - centre) + (y - centre) * (y - centre));
+    if (from_centre > radius)
+        return paper;
+    if (on_trace({x, y}, trace))
+        return {255, 255, 255};
+    const double from_light =
+        std::sqrt((x - highlight_x) * (x - highlight_x) + (y - highlight_y) * (y - highlight_y));
+    return mix(light, dark, std::fmin(1.0, from_light / shade_reach));
+}
+
+void put_le(uint8_t* p, uint32_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+} // namespace
+
+int bank_icon(const char* voice, bank_bytes* out)
+{
+    *out = {static_cast<uint8_t*>(calloc(bmp_size, 1)), 0};
+    if (out->bytes == nullptr)
+        return bank_no_memory;
+    out->size = bmp_size;
+    uint8_t* b = out->bytes;
+    b[0] = 'B', b[1] = 'M';
+    put_le(b + 2, bmp_size, 4);
+    put_le(b + 10, file_header_size + info_header_size, 4);
+    uint8_t* info = b + file_header_size;
+    put_le(info + 0, info_header_size, 4);
+    put_le(info + 4, bank_icon_size, 4);   // width
+    put_le(info + 8, bank_icon_size, 4);   // height, positive: bottom row first
+    put_le(info + 12, 1, 2);               // planes
+    put_le(info + 14, 24, 2);              // bits per pixel
+    put_le(info + 16, 0, 4);               // BI_RGB: not compressed
+    put_le(info + 20, pixel_bytes, 4);
+    put_le(info + 24, pixels_per_metre, 4);
+    put_le(info + 28, pixels_per_metre, 4);
+
+    const bank_voice* v = bank_find_voice(voice);
+    const uint8_t* c = v ? v->colour : grey;
+    const int cycles = v ? v->cycles : 3;
+    const rgb colour = {double(c[0]), double(c[1]), double(c[2])};
+    const rgb white = {255, 255, 255};
+    const rgb paper = mix(colour, white, 0.88);
+    const rgb light = mix(colour, white, 0.3);
+    const rgb dark = mix(colour, {0, 0, 0}, 0.25);
+
+    point trace[trace_points];
+    for (int i = 0; i < trace_points; ++i) {
+        const double x = line_left + i * trace_step;
+        trace[i] = {x, trace_y(x, cycles)};
+    }
+
+    uint8_t* pixels = b + file_header_size + info_header_size;
+    for (int py = 0; py < bank_icon_size; ++py) {
+        uint8_t* row = pixels + row_size * static_cast<size_t>(bank_icon_size - 1 - py);
+        for (int px = 0; px < bank_icon_size; ++px) {
+            rgb sum = {0, 0, 0};
+            for (int j = 0; j < grid; ++j) {
+                for (int i = 0; i < grid; ++i) {
+                    const rgb p = colour_at(px + (i + 0.5) / grid, py + (j + 0.5) / grid, paper, light, dark, trace);
+                    sum = {sum.r + p.r, sum.g + p.g, sum.b + p.b};
+                }
+            }
+            const double n = grid * grid;
+            row[3 * px + 0] = static_cast<uint8_t>(std::fmin(255.0, sum.b / n + 0.5));
+            row[3 * px + 1] = static_cast<uint8_t>(std::fmin(255.0, sum.g / n + 0.5));
+            row[3 * px + 2] = static_cast<uint8_t>(std::fmin(255.0, sum.r / n + 0.5));
+        }
+    }
+    return bank_ok;
+}

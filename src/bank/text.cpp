@@ -1,0 +1,331 @@
+// The voicebank's text files: names in Shift-JIS, the oto.ini line,
+// character.txt and .yaml, readme.txt and the rate warning.
+
+#include "bank/bank.h"
+
+#include "driver/syllables.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr char program_version[] = "Morivox Ver1.00";
+
+// The voices' credits, from their Debian copyright files
+// (espeak-ng-data, hts-voice-nitech-jp-atr503-m001, libhtsengine).
+const bank_voice voices[] = {
+    {"espeak", "eSpeak NG, Japanese phonemes (GPL version 3 or later)",
+     "The recordings are synthesized by eSpeak NG, a formant synthesizer,\n"
+     "with its Japanese phonemes (espeak-ng-data) and Morivox's own voice\n"
+     "settings.\n"
+     "  eSpeak NG: Copyright (C) 2005-2014 Jonathan Duddington,\n"
+     "  2013-2016 Reece H. Dunn, and others.\n"
+     "  Licensed under the GNU General Public License, version 3 or later:\n"
+     "  https://www.gnu.org/licenses/gpl-3.0.html\n"
+     "  Source: https://github.com/espeak-ng/espeak-ng\n",
+     "The GPL sets the terms for copying and changing eSpeak NG, its program\n"
+     "and its data. Of a program's output it says (section 2): \"The output\n"
+     "from running a covered work is covered by this License only if the\n"
+     "output, given its content, constitutes a covered work.\"\n",
+     {0x1F, 0x6F, 0xB4},
+     3},
+    {"hts", "HTS voice nitech_jp_atr503_m001, Nagoya Institute of Technology (CC BY 3.0)",
+     "The recordings are synthesized by the HTS engine (hts_engine API) with\n"
+     "the Japanese voice nitech_jp_atr503_m001:\n"
+     "  Copyright (c) 2003-2012 Nagoya Institute of Technology,\n"
+     "  Department of Computer Science;\n"
+     "  2003-2008 Tokyo Institute of Technology, Interdisciplinary Graduate\n"
+     "  School of Science and Engineering.\n"
+     "  Licensed under the Creative Commons Attribution 3.0 licence\n"
+     "  (CC BY 3.0): https://creativecommons.org/licenses/by/3.0/\n"
+     "The HTS engine: Copyright (c) 2001-2015 Nagoya Institute of Technology,\n"
+     "2001-2008 Tokyo Institute of Technology; under the 3-clause BSD licence.\n",
+     "The recordings are made with the voice above, and its licence asks for\n"
+     "attribution. Wherever you share the recordings, this voicebank or a\n"
+     "work made with them (a song, a video), credit the voice, for example\n"
+     "  Voice: HTS voice nitech_jp_atr503_m001 (c) Nagoya Institute of\n"
+     "  Technology, CC BY 3.0\n"
+     "make its licence known (its address above), and do not suggest that\n"
+     "its authors endorse you or your use. On these conditions the licence\n"
+     "lets you share and adapt the work.\n",
+     {0xD2, 0x5A, 0x1E},
+     4},
+};
+
+// A growing block of text, each "\n" stored as CR LF.
+struct text_block {
+    char* bytes;
+    size_t used, room;
+    bool failed;
+};
+
+void put(text_block& t, const char* s)
+{
+    for (; *s && !t.failed; ++s) {
+        if (t.used + 2 > t.room) {
+            const size_t room = t.room ? t.room * 2 : 1024;
+            char* grown = static_cast<char*>(realloc(t.bytes, room));
+            if (grown == nullptr) {
+                t.failed = true;
+                break;
+            }
+            t.bytes = grown;
+            t.room = room;
+        }
+        if (*s == '\n')
+            t.bytes[t.used++] = '\r';
+        t.bytes[t.used++] = *s;
+    }
+}
+
+__attribute__((format(printf, 2, 3))) void putf(text_block& t, const char* format, ...)
+{
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int n = vsnprintf(nullptr, 0, format, args);
+    char* line = n >= 0 ? static_cast<char*>(malloc(static_cast<size_t>(n) + 1)) : nullptr;
+    if (line != nullptr) {
+        vsnprintf(line, static_cast<size_t>(n) + 1, format, again);
+        put(t, line);
+    } else {
+        t.failed = true;
+    }
+    free(line);
+    va_end(again);
+    va_end(args);
+}
+
+// Hands the text over in Shift-JIS. Shift-JIS is never longer than UTF-8
+// for what bank_to_cp932 accepts, so the block converts in place.
+int finish(text_block& t, bank_bytes* out)
+{
+    *out = {nullptr, 0};
+    if (!t.failed && t.used == t.room) {
+        char* grown = static_cast<char*>(realloc(t.bytes, t.room + 1));
+        t.failed = grown == nullptr;
+        if (grown)
+            t.bytes = grown, ++t.room;
+    }
+    if (t.failed || t.bytes == nullptr) {
+        free(t.bytes);
+        return bank_no_memory;
+    }
+    t.bytes[t.used] = '\0';
+    const int n = bank_to_cp932(t.bytes, t.bytes, t.used + 1);
+    if (n < 0) {
+        free(t.bytes);
+        return n;
+    }
+    out->bytes = reinterpret_cast<uint8_t*>(t.bytes);
+    out->size = static_cast<size_t>(n);
+    return bank_ok;
+}
+
+// The table entry whose UTF-8 name is the longest prefix of `s`, or null.
+const syllable* longest_name_at(const char* s)
+{
+    const syllable* best = nullptr;
+    size_t best_length = 0;
+    for (const syllable* e = syllable_table; e->sjis != nullptr; ++e) {
+        const size_t n = strlen(e->name);
+        if (n > best_length && strncmp(s, e->name, n) == 0)
+            best = e, best_length = n;
+    }
+    return best;
+}
+
+// OpenUtau trims the file name, so a space at either end would be lost.
+bool breaks_a_line(const char* name)
+{
+    const size_t n = strlen(name);
+    if (n == 0 || name[0] == ' ' || name[n - 1] == ' ')
+        return true;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
+        if (*p == ',' || *p == '=' || *p < 0x20 || *p == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+const char* bank_error_message(int code)
+{
+    switch (code) {
+    case bank_ok:
+        return "no error";
+    case bank_no_room:
+        return "the text does not fit its buffer";
+    case bank_not_cp932:
+        return "a name cannot be written in Shift-JIS (CP932): only ASCII and the kana of the syllable table are "
+               "known";
+    case bank_bad_name:
+        return "a name is empty, starts or ends with a space, or holds ',', '=' or a control character, which an "
+               "oto.ini line cannot hold";
+    case bank_no_memory:
+        return "out of memory";
+    case bank_bad_input:
+        return "the recording's description is inconsistent";
+    default:
+        return nullptr;
+    }
+}
+
+int bank_to_cp932(const char* utf8, char* out, size_t size)
+{
+    size_t used = 0;
+    for (const char* p = utf8; *p;) {
+        const char* bytes = p;
+        size_t n = 1;
+        size_t advance = 1;
+        if (static_cast<unsigned char>(*p) >= 0x80) {
+            const syllable* e = longest_name_at(p);
+            if (e == nullptr)
+                return bank_not_cp932;
+            bytes = e->sjis;
+            n = strlen(e->sjis);
+            advance = strlen(e->name);
+        }
+        if (used + n >= size)
+            return bank_no_room;
+        // Never ahead of the reading: n <= advance, so `out` may be `utf8`.
+        memmove(out + used, bytes, n);
+        used += n;
+        p += advance;
+    }
+    if (size == 0)
+        return bank_no_room;
+    out[used] = '\0';
+    return static_cast<int>(used);
+}
+
+int bank_oto_line(const char* file, const char* alias, const oto_entry& v, char* out, size_t size)
+{
+    if (breaks_a_line(file) || breaks_a_line(alias))
+        return bank_bad_name;
+    char file_sjis[256], alias_sjis[256], values[96];
+    const int f = bank_to_cp932(file, file_sjis, sizeof file_sjis);
+    const int a = bank_to_cp932(alias, alias_sjis, sizeof alias_sjis);
+    if (f < 0 || a < 0)
+        return f < 0 ? f : a;
+    snprintf(values, sizeof values, ",%d,%d,%d,%d,%d\r\n", v.offset, v.consonant, v.cutoff, v.preutterance,
+             v.overlap);
+    const size_t length = static_cast<size_t>(f) + 1 + static_cast<size_t>(a) + strlen(values);
+    if (length > size)
+        return bank_no_room;
+    char* o = out;
+    memcpy(o, file_sjis, static_cast<size_t>(f));
+    o += f;
+    *o++ = '=';
+    memcpy(o, alias_sjis, static_cast<size_t>(a));
+    o += a;
+    memcpy(o, values, strlen(values));
+    return static_cast<int>(length);
+}
+
+const bank_voice* bank_find_voice(const char* name)
+{
+    for (const bank_voice& v : voices) {
+        if (strcmp(v.name, name) == 0)
+            return &v;
+    }
+    return nullptr;
+}
+
+int bank_character_txt(const char* voice, bool sample, bank_bytes* out)
+{
+    text_block t = {};
+    putf(t, "name=Morivox %s\n", voice);
+    putf(t, "image=%s\n", bank_icon_file);
+    // The files are the program's work; the voice's makers are credited
+    // as its voice, which OpenUtau shows as such.
+    put(t, "author=Morivox\n");
+    if (const bank_voice* v = bank_find_voice(voice))
+        putf(t, "voice=%s\n", v->credit);
+    if (sample)
+        putf(t, "sample=%s\n", bank_sample_file);
+    return finish(t, out);
+}
+
+int bank_character_yaml(bank_bytes* out)
+{
+    static const char yaml[] = "text_file_encoding: shift_jis\nsinger_type: classic\n";
+    *out = {static_cast<uint8_t*>(malloc(sizeof yaml - 1)), sizeof yaml - 1};
+    if (out->bytes == nullptr) {
+        out->size = 0;
+        return bank_no_memory;
+    }
+    memcpy(out->bytes, yaml, sizeof yaml - 1);
+    return bank_ok;
+}
+
+int bank_readme(const bank_run& run, bank_bytes* out)
+{
+    text_block t = {};
+    putf(t, "Morivox %s\n", run.voice);
+    for (size_t i = strlen("Morivox ") + strlen(run.voice); i > 0; --i)
+        put(t, "=");
+    put(t, "\n\n");
+    putf(t,
+         "A voicebank for UTAU and OpenUtau: %d Japanese syllables (CV), one\n"
+         "recording each, at a steady %.6g Hz.\n\n",
+         syllable_count, run.f0);
+
+    putf(t, "Made by %s with\n", program_version);
+    putf(t, "  Voice: %s\n", run.voice);
+    putf(t, "  Speed: %d (n, the moraic nasal, always at %d)\n", run.speed, moraic_nasal_speed);
+    putf(t, "  SamplingRate: %d\n", run.rate);
+    putf(t, "  Sinc Filter: %s\n", run.sinc_filter ? "On" : "Off");
+    putf(t, "that is: morivox -voice %s -speed %d -rate %d%s -oto\n", run.voice, run.speed, run.rate,
+         run.sinc_filter ? " -sinc" : "");
+    put(t, "The same command with the same voice data gives the same files.\n\n");
+
+    put(t, "Files\n"
+           "  <syllable>.wav       the recordings, 16-bit mono\n"
+           "  <syllable>_wav.frq   their frequency maps: pitch and level every 256\n"
+           "                       samples, from the voice's set pitch, not estimated\n"
+           "  oto.ini              where each recording's parts lie (Shift-JIS)\n"
+           "  character.txt        the voicebank's name, icon and sample (Shift-JIS)\n"
+           "  character.yaml       the text encoding, for OpenUtau\n");
+    putf(t, "  %-20s the icon\n", bank_icon_file);
+    if (run.sample)
+        putf(t, "  %-20s a phrase made from the recordings: \"hajimemashite\"\n", bank_sample_file);
+    put(t, "  readme.txt           this file\n\n");
+
+    put(t, "Install\n"
+           "  OpenUtau: copy this folder into OpenUtau's Singers folder.\n"
+           "  UTAU: copy this folder into UTAU's voice folder and choose it as the\n"
+           "  project's voicebank.\n\n");
+
+    put(t, "Voice\n");
+    const bank_voice* v = bank_find_voice(run.voice);
+    if (v != nullptr) {
+        put(t, v->about);
+        put(t, "\nTerms of use\n");
+        put(t, v->terms);
+    } else {
+        putf(t, "Morivox has no credits for the voice '%s'.\n", run.voice);
+    }
+    return finish(t, out);
+}
+
+int bank_rate_warning(int rate, char* out, size_t size)
+{
+    int n = 0;
+    if (rate == bank_sampler_rate) {
+        if (size == 0)
+            return bank_no_room;
+        out[0] = '\0';
+    } else {
+        n = snprintf(out, size,
+                     "warning: the voicebank's recordings are at %d Hz, but UTAU and OpenUtau expect %d Hz\n", rate,
+                     bank_sampler_rate);
+        if (n < 0 || static_cast<size_t>(n) >= size)
+            return bank_no_room;
+    }
+    return n;
+}

@@ -1,0 +1,461 @@
+#include "bank/bank.h"
+#include "synth/synth.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iconv.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The C library's reading of CP932, independent of the table's bytes.
+bool from_cp932(const std::string& in, std::string* out)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string buffer(in.size() * 3 + 4, '\0');
+    char* ip = const_cast<char*>(in.data());
+    size_t il = in.size();
+    char* op = buffer.data();
+    size_t ol = buffer.size();
+    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || il != 0)
+        return false;
+    *out = buffer.substr(0, buffer.size() - ol);
+    return true;
+}
+
+std::string text(const bank_bytes& b)
+{
+    std::string s(reinterpret_cast<const char*>(b.bytes), b.size);
+    free(b.bytes);
+    return s;
+}
+
+// Every line of `s` ends with CR LF, and no CR or LF stands alone.
+bool crlf_lines(const std::string& s)
+{
+    if (s.size() < 2 || s.compare(s.size() - 2, 2, "\r\n") != 0)
+        return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && (i + 1 >= s.size() || s[i + 1] != '\n'))
+            return false;
+        if (s[i] == '\n' && (i == 0 || s[i - 1] != '\r'))
+            return false;
+    }
+    return true;
+}
+
+std::string trim(const std::string& s)
+{
+    const size_t a = s.find_first_not_of(" \t\r\n");
+    const size_t b = s.find_last_not_of(" \t\r\n");
+    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+std::vector<std::string> split(const std::string& s, char mark)
+{
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (size_t at; (at = s.find(mark, from)) != std::string::npos; from = at + 1)
+        parts.push_back(s.substr(from, at - from));
+    parts.push_back(s.substr(from));
+    return parts;
+}
+
+// An oto.ini line as OpenUtau's ParseOto reads it (trimmed, split at '='
+// then ','; a missing or empty number is 0, any other must parse whole),
+// and the errors its VoicebankErrorChecker.CheckOto gives for a file of
+// `duration` ms.
+struct openutau_oto {
+    bool valid = false;
+    std::string wav, alias;
+    double offset = 0, consonant = 0, cutoff = 0, preutter = 0, overlap = 0;
+};
+
+openutau_oto parse_oto(const std::string& line)
+{
+    openutau_oto o;
+    const std::vector<std::string> halves = split(trim(line), '=');
+    if (halves.size() < 2)
+        return o;
+    o.wav = trim(halves[0]);
+    const std::vector<std::string> f = split(halves[1], ',');
+    o.alias = f[0];
+    double* numbers[] = {&o.offset, &o.consonant, &o.cutoff, &o.preutter, &o.overlap};
+    for (size_t i = 0; i < 5; ++i) {
+        const std::string s = i + 1 < f.size() ? trim(f[i + 1]) : "";
+        if (s.empty())
+            continue;
+        char* end = nullptr;
+        *numbers[i] = strtod(s.c_str(), &end);
+        if (*end != '\0')
+            return o;
+    }
+    o.valid = true;
+    return o;
+}
+
+std::string checker_errors(const openutau_oto& o, double duration)
+{
+    const double cut = o.cutoff < 0 ? o.offset - o.cutoff : duration - o.cutoff;
+    const struct {
+        bool fails;
+        const char* what;
+    } rules[] = {
+        {o.offset < 0, "offset < 0"},
+        {o.offset > duration, "offset past the end"},
+        {o.preutter < 0, "preutterance < 0"},
+        {o.offset + o.preutter > duration, "preutterance past the end"},
+        {o.consonant < 0, "consonant < 0"},
+        {o.offset + o.consonant > duration, "consonant past the end"},
+        {o.offset + o.overlap > duration, "overlap past the end"},
+        {cut < o.offset + o.preutter, "cut before the preutterance"},
+        {cut < o.offset + o.overlap, "cut before the overlap"},
+        {cut <= o.offset + o.consonant, "cut not after the consonant"},
+        {cut > duration, "cut past the end"},
+    };
+    std::string errors;
+    for (const auto& r : rules)
+        errors += r.fails ? std::string(errors.empty() ? "" : "; ") + r.what : "";
+    return errors;
+}
+
+// oto.ini lines decode as CP932 to the names given, read as OpenUtau reads
+// them, and pass its checker for values inside the file; names that CP932
+// or the line cannot hold are refused.
+TEST(BankText, OtoLinesReadAsOpenUtauReadsThem)
+{
+    const struct {
+        const char* file;
+        const char* alias;
+        oto_entry values;
+        double duration;  // ms
+        int result;       // bank_ok: the line is written
+        const char* errors;
+        const char* why;
+    } rows[] = {
+        {"か.wav", "か", {54, 97, -357, 67, 5}, 424.9, bank_ok, "", "a table name"},
+        {"キ゜ェ.wav", "キ゜ェ", {0, 30, -309, 0, 0}, 322, bank_ok, "", "the longest name, with the mark"},
+        {"ん.wav", "ん_A3", {40, 19, -20, 10, 10}, 70, bank_ok, "", "an ASCII suffix on an alias"},
+        {"A3/か.wav", "か", {40, 19, -20, 10, 10}, 70, bank_ok, "", "a subfolder"},
+        {"ん.wav", "ん", {40, 20, -20, 10, 10}, 70, bank_ok, "cut not after the consonant",
+         "the cut must lie after the fixed part, not on it"},
+        {"か.wav", "か", {54, 97, -400, 67, 5}, 424.9, bank_ok, "cut past the end",
+         "written as given: the checker sees the cut past the end"},
+        {"ー.wav", "ー", {}, 0, bank_not_cp932, "", "CP932 has it, the table does not: never guessed"},
+        {"か.wav", "か_Ä", {}, 0, bank_not_cp932, "", "a suffix CP932 cannot hold"},
+        {"か.wav", "か,1", {}, 0, bank_bad_name, "", "a comma would shift the values"},
+        {"か=.wav", "か", {}, 0, bank_bad_name, "", "an '=' would end the file name"},
+        {"か.wav", "", {}, 0, bank_bad_name, "", "no alias"},
+        {"か.wav ", "か", {}, 0, bank_bad_name, "", "OpenUtau trims the file name"},
+        {"か.wav", "か\n", {}, 0, bank_bad_name, "", "a line feed would split the line"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.why);
+        char line[128];
+        const int n = bank_oto_line(r.file, r.alias, r.values, line, sizeof line);
+        if (r.result != bank_ok) {
+            EXPECT_EQ(n, r.result);
+            EXPECT_NE(bank_error_message(n), nullptr);
+            continue;
+        }
+        ASSERT_GT(n, 0) << bank_error_message(n);
+        std::string decoded;
+        ASSERT_TRUE(from_cp932(std::string(line, n), &decoded));
+        char want[128];
+        snprintf(want, sizeof want, "%s=%s,%d,%d,%d,%d,%d\r\n", r.file, r.alias, r.values.offset, r.values.consonant,
+                 r.values.cutoff, r.values.preutterance, r.values.overlap);
+        EXPECT_EQ(decoded, want);
+        // utaupy splits at every '=' and ',': seven fields.
+        EXPECT_EQ(split(decoded, ',').size() + split(decoded, '=').size(), 8u);
+        const openutau_oto o = parse_oto(decoded);
+        ASSERT_TRUE(o.valid);
+        EXPECT_EQ(o.wav, r.file);
+        EXPECT_EQ(o.alias, r.alias);
+        EXPECT_EQ(o.offset, r.values.offset);
+        EXPECT_EQ(o.consonant, r.values.consonant);
+        EXPECT_EQ(o.cutoff, r.values.cutoff);
+        EXPECT_EQ(o.preutter, r.values.preutterance);
+        EXPECT_EQ(o.overlap, r.values.overlap);
+        EXPECT_EQ(checker_errors(o, r.duration), r.errors);
+        EXPECT_EQ(bank_oto_line(r.file, r.alias, r.values, line, static_cast<size_t>(n) - 1), bank_no_room);
+    }
+}
+
+// character.txt and readme.txt decode as CP932 with CR LF lines and say
+// what OpenUtau and a reader need; character.yaml names their encoding.
+TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
+{
+    const struct {
+        const char* voice;
+        bool sample;
+        std::vector<const char*> credits;  // in readme.txt
+    } rows[] = {
+        {"hts", true, {"nitech_jp_atr503_m001", "Nagoya Institute of Technology", "Creative Commons Attribution 3.0",
+                       "https://creativecommons.org/licenses/by/3.0/", "credit the voice"}},
+        {"espeak", false, {"eSpeak NG", "GNU General Public License, version 3 or later", "Jonathan Duddington"}},
+        {"fake", true, {"no credits"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.voice);
+        bank_bytes b;
+        ASSERT_EQ(bank_character_txt(r.voice, r.sample, &b), bank_ok);
+        std::string character;
+        ASSERT_TRUE(from_cp932(text(b), &character));
+        EXPECT_TRUE(crlf_lines(character)) << character;
+        // As OpenUtau's ParseCharacterTxt: trimmed lines, split at the first '='.
+        std::map<std::string, std::string> keys;
+        for (const std::string& line : split(character, '\n')) {
+            const size_t eq = trim(line).find('=');
+            if (eq != std::string::npos)
+                keys[trim(line).substr(0, eq)] = trim(line).substr(eq + 1);
+        }
+        const bank_voice* v = bank_find_voice(r.voice);
+        EXPECT_EQ(keys["name"], std::string("Morivox ") + r.voice);
+        EXPECT_EQ(keys["image"], bank_icon_file);
+        EXPECT_EQ(keys["author"], "Morivox");
+        EXPECT_EQ(keys.count("voice"), v ? 1u : 0u);
+        EXPECT_EQ(keys["voice"], v ? v->credit : "");
+        EXPECT_EQ(keys.count("sample"), r.sample ? 1u : 0u);
+        EXPECT_EQ(keys["sample"], r.sample ? bank_sample_file : "");
+
+        const bank_run run = {r.voice, 123, 48000, true, 110.0, r.sample};
+        ASSERT_EQ(bank_readme(run, &b), bank_ok);
+        const std::string raw = text(b);
+        for (unsigned char c : raw)
+            ASSERT_LT(c, 0x80) << "plain ASCII, the same in every encoding";
+        std::string readme;
+        ASSERT_TRUE(from_cp932(raw, &readme));
+        EXPECT_TRUE(crlf_lines(readme));
+        const std::string command = std::string("morivox -voice ") + r.voice + " -speed 123 -rate 48000 -sinc -oto";
+        for (const char* want : {"Morivox Ver1.00", "Speed: 123", "SamplingRate: 48000", "Sinc Filter: On", "110 Hz",
+                                 command.c_str()})
+            EXPECT_NE(readme.find(want), std::string::npos) << want;
+        for (const char* want : r.credits)
+            EXPECT_NE(readme.find(want), std::string::npos) << want;
+        EXPECT_EQ(readme.find(bank_sample_file) != std::string::npos, r.sample);
+        ASSERT_EQ(bank_readme(run, &b), bank_ok);
+        EXPECT_EQ(text(b), raw) << "the same run, the same bytes";
+    }
+
+    bank_bytes b;
+    ASSERT_EQ(bank_character_yaml(&b), bank_ok);
+    EXPECT_EQ(text(b), "text_file_encoding: shift_jis\nsinger_type: classic\n");
+
+    char warning[256];
+    EXPECT_EQ(bank_rate_warning(44100, warning, sizeof warning), 0);
+    ASSERT_GT(bank_rate_warning(48000, warning, sizeof warning), 0);
+    EXPECT_NE(std::string(warning).find("48000 Hz"), std::string::npos) << warning;
+    EXPECT_NE(std::string(warning).find("44100 Hz"), std::string::npos) << warning;
+}
+
+// Every voice of the build has its credits in the voicebank's text.
+TEST(BankText, EveryVoiceHasCredits)
+{
+    for (const synth_voice* const* v = synth_voices; *v != nullptr; ++v)
+        EXPECT_NE(bank_find_voice((*v)->name), nullptr) << (*v)->name;
+}
+
+// The icon: a 100x100 24-bit bottom-up BMP with a plain BITMAPINFOHEADER,
+// one look per voice, the same bytes every time.
+TEST(BankIcon, IsThePlainestBmp)
+{
+    std::map<std::string, std::vector<uint8_t>> icons;
+    for (const char* voice : {"espeak", "hts", "fake"}) {
+        SCOPED_TRACE(voice);
+        bank_bytes out;
+        ASSERT_EQ(bank_icon(voice, &out), bank_ok);
+        const std::vector<uint8_t> b(out.bytes, out.bytes + out.size);
+        free(out.bytes);
+        ASSERT_EQ(b.size(), 14u + 40u + 100u * 100u * 3u);
+        EXPECT_EQ(b[0], 'B');
+        EXPECT_EQ(b[1], 'M');
+        const struct {
+            size_t at;
+            int bytes;
+            int32_t want;
+            const char* field;
+        } fields[] = {{2, 4, 30054, "file size"},  {6, 4, 0, "reserved"},     {10, 4, 54, "pixels' offset"},
+                      {14, 4, 40, "header size"},  {18, 4, 100, "width"},     {22, 4, 100, "height: bottom up"},
+                      {26, 2, 1, "planes"},        {28, 2, 24, "bits"},       {30, 4, 0, "BI_RGB"},
+                      {34, 4, 30000, "image size"}, {46, 4, 0, "palette"},    {50, 4, 0, "important colours"}};
+        for (const auto& f : fields) {
+            int32_t v = 0;
+            memcpy(&v, b.data() + f.at, f.bytes);
+            EXPECT_EQ(v, f.want) << f.field;
+        }
+        // Bottom-left pixel is the paper; a point of the disc below the
+        // trace holds the voice's colour.
+        auto pixel = [&](int x, int y_from_top) { return b.data() + 54 + 300 * (99 - y_from_top) + 3 * x; };
+        const uint8_t* paper = pixel(0, 99);
+        const uint8_t* disc = pixel(50, 85);
+        EXPECT_NE(memcmp(paper, disc, 3), 0);
+        if (const bank_voice* v = bank_find_voice(voice)) {
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(disc[2 - c], v->colour[c], 48) << "channel " << c;
+        }
+        bank_icon(voice, &out);
+        EXPECT_EQ(std::vector<uint8_t>(out.bytes, out.bytes + out.size), b);
+        free(out.bytes);
+        icons[voice] = b;
+    }
+    EXPECT_NE(icons["espeak"], icons["hts"]);
+}
+
+int32_t int32_at(const std::vector<uint8_t>& b, size_t at)
+{
+    int32_t v;
+    memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
+
+double double_at(const std::vector<uint8_t>& b, size_t at)
+{
+    double v;
+    memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
+
+// A frequency map holds, frame by frame, f0 where most of the frame is
+// voiced and the frame's mean absolute sample value, in OpenUtau's layout.
+TEST(BankFrq, MapMatchesTheRecording)
+{
+    const int rate = 44100;
+    const double f0 = 110;
+    const struct {
+        size_t count;
+        std::vector<bank_span> spans;
+        int frames;
+        double average;
+        const char* why;
+    } rows[] = {
+        {10000, {{1000, 6000}}, 40, 110, "a tone inside silence: frames 4 to 22 voiced"},
+        {2560, {{0, 2560}}, 11, 110, "a multiple of 256: one more frame, empty"},
+        {1024, {{0, 128}, {256, 385}}, 5, 110, "half a frame voiced is unvoiced, one sample more is voiced"},
+        {700, {}, 3, 0, "nothing voiced: the average is 0"},
+        {0, {}, 1, 0, "no sample: one empty frame"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.why);
+        std::vector<int16_t> x(r.count, 0);
+        std::vector<bool> voiced(r.count, false);
+        for (const bank_span& s : r.spans) {
+            for (size_t i = s.start; i < s.end; ++i) {
+                x[i] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * M_PI * f0 * i / rate)));
+                voiced[i] = true;
+            }
+        }
+        bank_bytes out;
+        ASSERT_EQ(bank_frq(x.data(), x.size(), f0, r.spans.data(), r.spans.size(), &out), bank_ok);
+        const std::vector<uint8_t> b(out.bytes, out.bytes + out.size);
+        free(out.bytes);
+        ASSERT_EQ(b.size(), 40u + 16u * r.frames);
+        EXPECT_EQ(std::string(b.begin(), b.begin() + 8), "FREQ0003");
+        EXPECT_EQ(int32_at(b, 8), 256);
+        EXPECT_EQ(double_at(b, 12), r.average);
+        EXPECT_EQ(std::vector<uint8_t>(b.begin() + 20, b.begin() + 36), std::vector<uint8_t>(16, 0));
+        ASSERT_EQ(int32_at(b, 36), r.frames);
+        for (int i = 0; i < r.frames; ++i) {
+            size_t in = 0, on = 0;
+            double sum = 0;
+            for (size_t k = 256 * i; k < std::min<size_t>(256 * i + 256, r.count); ++k, ++in) {
+                on += voiced[k];
+                sum += std::abs(x[k]);
+            }
+            EXPECT_EQ(double_at(b, 40 + 16 * i), 2 * on > in ? f0 : 0.0) << "frame " << i;
+            EXPECT_EQ(double_at(b, 48 + 16 * i), in ? sum / in : 0.0) << "frame " << i;
+        }
+        if (r.count == 10000) {
+            EXPECT_NEAR(pitch_at(x, 3500, rate), double_at(b, 40 + 16 * 13), 0.5) << "the tone's own pitch";
+        }
+    }
+
+    const std::vector<int16_t> x(1000, 0);
+    const struct {
+        std::vector<bank_span> spans;
+        double f0;
+    } bad[] = {{{{0, 1001}}, 110}, {{{500, 600}, {100, 200}}, 110}, {{{10, 10}}, 110}, {{}, 0}, {{}, NAN}};
+    for (const auto& r : bad) {
+        bank_bytes out;
+        EXPECT_EQ(bank_frq(x.data(), x.size(), r.f0, r.spans.data(), r.spans.size(), &out), bank_bad_input);
+        EXPECT_EQ(out.bytes, nullptr);
+    }
+
+    const struct {
+        const char* wav;
+        const char* frq;
+    } names[] = {{"か.wav", "か_wav.frq"}, {"A3/キ゜ェ.wav", "A3/キ゜ェ_wav.frq"}, {"a.b/c", "a.b/c.frq"}};
+    for (const auto& n : names) {
+        char out[64];
+        ASSERT_GT(bank_frq_name(n.wav, out, sizeof out), 0);
+        EXPECT_STREQ(out, n.frq);
+        EXPECT_EQ(bank_frq_name(n.wav, out, strlen(n.frq)), bank_no_room);
+    }
+}
+
+// The phrase places its pieces on equal beats: each piece's own level
+// holds from its fade-in's end, no step is sharper than a fade allows, and
+// the last piece runs to the end of its recording. At 1000 Hz a sample is
+// a millisecond.
+TEST(BankPhrase, PiecesFallOnEqualBeats)
+{
+    const struct {
+        int length;     // of each recording, ms
+        oto_entry oto;  // the same for every piece
+        int note;       // ms between beats
+        const char* why;
+    } rows[] = {
+        {500, {10, 60, -300, 50, 20}, 280, "the vowel holds 300 - 50 ms, the next one starts 50 - 20 before its beat"},
+        {1500, {10, 60, -1000, 50, 20}, 300, "long vowels: a note is at most 300 ms"},
+        {200, {10, 60, -100, 80, 20}, 120, "short vowels: at least 120 ms, with a gap"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.why);
+        const int pieces = 4;
+        std::vector<std::vector<int16_t>> recordings;
+        std::vector<bank_piece> p;
+        for (int k = 0; k < pieces; ++k)
+            recordings.emplace_back(r.length, static_cast<int16_t>(1000 * (k + 1)));
+        for (int k = 0; k < pieces; ++k)
+            p.push_back({recordings[k].data(), recordings[k].size(), r.oto});
+        int16_t* out = nullptr;
+        size_t count = 0;
+        ASSERT_EQ(bank_phrase(p.data(), p.size(), 1000, &out, &count), bank_ok);
+        const std::vector<int16_t> y(out, out + count);
+        free(out);
+        const int fade_in = std::max(r.oto.overlap, 5);
+        for (int k = 0; k < pieces; ++k) {
+            const int beat = k * r.note + r.oto.preutterance;
+            EXPECT_EQ(y[beat - r.oto.preutterance + fade_in], 1000 * (k + 1)) << "piece " << k;
+            if (k > 0) {
+                EXPECT_NE(y[beat - r.oto.preutterance + fade_in - 2], 1000 * (k + 1)) << "piece " << k << " fades in";
+            }
+        }
+        EXPECT_EQ(count, static_cast<size_t>((pieces - 1) * r.note + r.length - r.oto.offset))
+            << "the last piece whole";
+        int steepest = 0;
+        for (size_t i = 1; i < y.size(); ++i)
+            steepest = std::max(steepest, std::abs(y[i] - y[i - 1]));
+        EXPECT_LE(steepest, 4000 / 5 + 1) << "no step sharper than the loudest piece over the shortest fade";
+    }
+
+    int16_t* out = nullptr;
+    size_t count = 0;
+    EXPECT_EQ(bank_phrase(nullptr, 0, 44100, &out, &count), bank_bad_input);
+    const int16_t one = 1;
+    const bank_piece piece = {&one, 1, {}};
+    EXPECT_EQ(bank_phrase(&piece, 1, 0, &out, &count), bank_bad_input);
+    EXPECT_EQ(out, nullptr);
+}
+
+} // namespace
