@@ -19,6 +19,7 @@
 #pragma once
 
 #include "driver/oto.h"
+#include "driver/syllables.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -174,3 +175,45 @@ inline constexpr size_t bank_phrase_max_pieces = 16;
 // length in samples to *out_count. Fails with bank_bad_input (no piece,
 // more than bank_phrase_max_pieces, a rate <= 0) or bank_no_memory.
 int bank_phrase(const bank_piece* pieces, size_t count, int rate, int16_t** out, size_t* out_count);
+
+// ---- The files of a set --------------------------------------------------
+
+// What the files are made from: the run, its timings, and the recordings as
+// they lie in the current folder (read back where a file needs samples).
+struct bank_set {
+    const char* voice;       // the voice's name, as -voice takes it
+    int speed;
+    int rate;                // samples per second of the recordings
+    bool sinc_filter;
+    double f0;               // the voice's steady pitch, Hz
+    const oto_times* times;  // one per entry of syllable_table
+    const bool* on_disk;     // one per entry: its recording reached the disk
+};
+
+// One file of the set. A file `per_recording` exists once for every
+// recording on the disk and is named "<the recording's stem><name>"; any
+// other is named `name`. `make` returns its bytes (bank_bytes: the caller
+// frees) and bank_ok, or a bank_error.
+struct bank_file {
+    const char* name;
+    bool per_recording;
+    int (*make)(const bank_set& set, int entry, bank_bytes* out);
+};
+
+// Every file, in the order -oto writes them once the recordings are made:
+// the frequency maps, oto.ini, character.txt, character.yaml, readme.txt,
+// the icon, the sample.
+extern const bank_file bank_files[];
+extern const int bank_file_count;
+
+// Whether the set has file `f` (for syllable_table[entry] when per
+// recording): a recording on the disk; the sample when all of its
+// syllables are there.
+bool bank_file_wanted(const bank_file& f, const bank_set& set, int entry);
+
+// The name of file `f` for syllable_table[entry] (ignored unless per
+// recording) into out[0..size-1]. Returns 0, or -1 when it does not fit.
+int bank_file_name(const bank_file& f, int entry, char* out, size_t size);
+
+// Whether `name` is the name of one of the set's files (for any recording).
+bool bank_is_file_name(const char* name);

@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include "bank/bank.h"
 #include "driver/oto.h"
 #include "driver/pipeline.h"
 #include "driver/syllables.h"
@@ -146,71 +147,116 @@ bool is_output_name(const char* name)
         if (strncmp(name, s->name, stem) == 0 && strcmp(name + stem, ".wav") == 0)
             return true;
     }
-    return is_oto_file_name(name);
+    return bank_is_file_name(name);
 }
 
-// The sampler files describe the recordings in the folder: before the
-// first of those is replaced, they go aside (a user may have tuned them),
-// and -oto writes new ones once every recording is made. Returns 0, or -1
-// (reported) when one cannot be moved: then no recording may be replaced.
-// `before` says what follows, for the message.
+// Where the set's files went aside in this run, to drop a backup that the
+// new file repeats.
+struct aside_file {
+    char name[name_room], moved[name_room + 16];
+};
+aside_file aside[16];
+int aside_count = 0;
+
+// The set's files describe the recordings in the folder: before the first
+// of those is replaced, they go aside (a user may have tuned them), but
+// for the frequency maps, which only repeat what their recordings hold:
+// those go. -oto writes them all anew once every recording is made.
+// Returns 0, or -1 (reported) when one cannot be moved: then no recording
+// may be replaced. `before` says what follows, for the message.
 int set_aside_sampler_files(const char* before)
 {
-    for (int i = 0; i < oto_file_count; ++i) {
-        const oto_file& f = oto_files[i];
+    int removed = 0;
+    for (int i = 0; i < bank_file_count; ++i) {
+        const bank_file& f = bank_files[i];
         for (int k = f.per_recording ? 0 : -1; k < (f.per_recording ? syllable_count : 0); ++k) {
             char name[name_room], moved[name_room + 16];
-            if (oto_file_name(f, k, name, sizeof name) != 0)
+            if (bank_file_name(f, k, name, sizeof name) != 0)
                 continue;
-            const int aside = folder_set_aside(name, moved, sizeof moved);
-            if (aside < 0) {
+            const int done = f.per_recording ? folder_remove(name) : folder_set_aside(name, moved, sizeof moved);
+            if (done < 0) {
                 fprintf(stderr, "cannot move '%s' aside: %s\n", name, strerror(errno));
                 return -1;
             }
-            if (aside > 0)
+            if (done > 0 && f.per_recording) {
+                ++removed;
+            } else if (done > 0) {
                 fprintf(stderr, "moved '%s' aside to '%s' before %s\n", name, moved, before);
+                if (aside_count < static_cast<int>(sizeof aside / sizeof aside[0])) {
+                    snprintf(aside[aside_count].name, sizeof aside[aside_count].name, "%s", name);
+                    snprintf(aside[aside_count].moved, sizeof aside[aside_count].moved, "%s", moved);
+                    ++aside_count;
+                }
+            }
         }
+    }
+    if (removed > 0) {
+        if (folder_flush() != 0) {
+            fprintf(stderr, "cannot flush the output folder: %s\n", strerror(errno));
+            return -1;
+        }
+        fprintf(stderr, "removed %d frequency map%s of the recordings before %s\n", removed, removed == 1 ? "" : "s",
+                before);
     }
     return 0;
 }
 
-// -oto: every sampler file, made from the recordings on the disk. Returns
-// whether every file was written.
-bool write_oto_files(const synth_voice& voice, const oto_times times[])
+// Whether two files hold the same bytes.
+bool same_bytes(const char* a, const char* b)
+{
+    FILE* fa = fopen(a, "rb");
+    FILE* fb = fopen(b, "rb");
+    bool same = fa != nullptr && fb != nullptr;
+    while (same) {
+        char x[4096], y[4096];
+        const size_t n = fread(x, 1, sizeof x, fa), m = fread(y, 1, sizeof y, fb);
+        same = n == m && memcmp(x, y, n) == 0;
+        if (n == 0 || n < sizeof x)
+            break;
+    }
+    if (fa)
+        fclose(fa);
+    if (fb)
+        fclose(fb);
+    return same;
+}
+
+// -oto: every file of the set, made from the recordings on the disk.
+// Returns whether every file was written.
+bool write_oto_files(const synth_voice& voice, const run_settings& settings, const oto_times times[])
 {
     // Anything still at their names (the recordings were all new) is kept too.
     if (set_aside_sampler_files("writing a new one") != 0)
         return false;
-    const oto_set set = {voice.name, times, written};
-    static char* content = nullptr;
-    static size_t room = 0;
+    const bank_set set = {voice.name, settings.speed,   settings.output_rate, settings.sinc_filter != 0,
+                          synth_steady_f0, times,       written};
     bool all = true;
-    for (int i = 0; i < oto_file_count; ++i) {
-        const oto_file& f = oto_files[i];
+    for (int i = 0; i < bank_file_count; ++i) {
+        const bank_file& f = bank_files[i];
         for (int k = f.per_recording ? 0 : -1; k < (f.per_recording ? syllable_count : 0); ++k) {
             char name[name_room];
-            if ((k >= 0 && !written[k]) || oto_file_name(f, k, name, sizeof name) != 0)
+            if (!bank_file_wanted(f, set, k) || bank_file_name(f, k, name, sizeof name) != 0)
                 continue;
-            size_t size = f.make(set, k, content, room);
-            if (size > room) {
-                char* grown = static_cast<char*>(realloc(content, size));
-                if (grown == nullptr) {
-                    report_not_written(name, ENOMEM);
-                    all = false;
-                    continue;
-                }
-                content = grown;
-                room = size;
-                size = f.make(set, k, content, room);
-            }
             say("generating...'%s'\n", name);
-            if (folder_queue(name, content, size, nullptr, 0) != 0) {
+            bank_bytes made{};
+            const int result = f.make(set, k, &made);
+            if (result != bank_ok) {
+                fprintf(stderr, "cannot make '%s': %s\n", name, bank_error_message(result));
+                all = false;
+            } else if (folder_queue(name, made.bytes, made.size, nullptr, 0) != 0) {
                 report_not_written(name, errno);
                 all = false;
             }
+            free(made.bytes);
         }
     }
-    return finish_files() && all;
+    const bool finished = finish_files();
+    // A backup that the new file repeats holds nothing to keep.
+    for (int i = 0; i < aside_count; ++i) {
+        if (same_bytes(aside[i].name, aside[i].moved) && folder_remove(aside[i].moved) > 0)
+            fprintf(stderr, "removed '%s': the new '%s' is the same\n", aside[i].moved, aside[i].name);
+    }
+    return finished && all;
 }
 
 // Set once the sampler files went aside.
@@ -342,6 +388,9 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         say("Voice: %s\n", chosen->name);
     if (settings.oto)
         say("Oto: On\n");
+    char warning[256];
+    if (settings.oto && bank_rate_warning(settings.output_rate, warning, sizeof warning) > 0)
+        fputs(warning, stderr);
 
     const synth_voice& voice = *chosen;
     pipeline* making = nullptr;
@@ -371,7 +420,7 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     pipeline_stop(making);
     if (!finish_files())
         not_written = true;
-    if (settings.oto && !write_oto_files(voice, times))
+    if (settings.oto && !write_oto_files(voice, settings, times))
         not_written = true;
     say("done.\n");
 

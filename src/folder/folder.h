@@ -106,3 +106,12 @@ int folder_finish_queue();
 // disk before anything that follows. Returns 1 and the new name in
 // moved_to[0..size-1], 0 when there is no such file, or -1.
 int folder_set_aside(const char* name, char* moved_to, size_t size);
+
+// Removes `name`, a regular file (or a link) that no longer stands for
+// anything; nothing else is touched. Returns 1, 0 when there is no such
+// file, or -1. The removal reaches the disk with the next folder_flush.
+int folder_remove(const char* name);
+
+// Flushes the folder, so that its renames and removals are on the disk
+// before anything that follows. Returns 0 or -1.
+int folder_flush();

@@ -404,3 +404,20 @@ int folder_set_aside(const char* name, char* moved_to, size_t size)
     errno = EEXIST;
     return -1;
 }
+
+int folder_remove(const char* name)
+{
+    struct stat st;
+    if (lstat(name, &st) != 0)
+        return errno == ENOENT ? 0 : -1;
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        errno = EISDIR;
+        return -1;
+    }
+    return unlink(name) == 0 ? 1 : -1;
+}
+
+int folder_flush()
+{
+    return flush_folder();
+}

@@ -458,4 +458,23 @@ TEST(BankPhrase, PiecesFallOnEqualBeats)
     EXPECT_EQ(out, nullptr);
 }
 
+// The set's files by name: a file of the set as it is named, a frequency
+// map after its recording's stem; nothing else is taken for one.
+TEST(Bank, FileNames)
+{
+    char name[64];
+    const int ka = static_cast<int>(find_syllable("か") - syllable_table);
+    const char* const ours[] = {"か_wav.frq", "oto.ini", "character.txt", "character.yaml", "readme.txt", "icon.bmp",
+                                "sample.wav"};
+    ASSERT_EQ(bank_file_count, 7);
+    for (int i = 0; i < bank_file_count; ++i) {
+        ASSERT_EQ(bank_file_name(bank_files[i], ka, name, sizeof name), 0);
+        EXPECT_EQ(std::string(name), ours[i]);
+        EXPECT_TRUE(bank_is_file_name(ours[i]));
+    }
+    EXPECT_EQ(bank_file_name(bank_files[0], ka, name, 8), -1) << "does not fit";
+    for (const char* other : {"oto.ini.bak", "notes.txt", "か.wav", "_wav.frq", "ん_wav.frq.bak", ""})
+        EXPECT_FALSE(bank_is_file_name(other)) << other;
+}
+
 } // namespace

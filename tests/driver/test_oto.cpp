@@ -42,31 +42,6 @@ TEST(Oto, ValuesFollowTheRules)
         EXPECT_EQ(got.preutterance, r.want.preutterance) << r.why;
         EXPECT_EQ(got.overlap, r.want.overlap) << r.why;
     }
-    char line[64];
-    ASSERT_GT(oto_line(*find_syllable("か"), {54, 97, -357, 67, 5}, line, sizeof line), 0);
-    EXPECT_EQ(std::string(line), "か.wav=か,54,97,-357,67,5\n");
-    EXPECT_EQ(oto_line(*find_syllable("か"), {54, 97, -357, 67, 5}, line, 10), -1);
-}
-
-// The sampler files' names: a file of the set as it is named, a file per
-// recording after the recording's stem.
-TEST(Oto, FileNames)
-{
-    char name[64];
-    const oto_file per_recording = {"_wav.frq", true, nullptr};
-    const int ka = static_cast<int>(find_syllable("か") - syllable_table);
-    ASSERT_EQ(oto_file_name(per_recording, ka, name, sizeof name), 0);
-    EXPECT_EQ(std::string(name), "か_wav.frq");
-    EXPECT_EQ(oto_file_name(per_recording, ka, name, 8), -1) << "does not fit";
-    const char* const ours[] = {"oto.ini", "character.txt", "character.yaml"};
-    ASSERT_EQ(oto_file_count, 3);
-    for (int i = 0; i < oto_file_count; ++i) {
-        ASSERT_EQ(oto_file_name(oto_files[i], -1, name, sizeof name), 0);
-        EXPECT_EQ(std::string(name), ours[i]);
-        EXPECT_TRUE(is_oto_file_name(ours[i]));
-    }
-    for (const char* other : {"oto.ini.bak", "notes.txt", "か.wav", ""})
-        EXPECT_FALSE(is_oto_file_name(other)) << other;
 }
 
 } // namespace

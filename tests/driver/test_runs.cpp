@@ -355,19 +355,23 @@ TEST_F(FakeRun, SamplerConfiguration)
         EXPECT_EQ(text_of(sub + "/oto.ini.bak"), previous) << c.why << ": kept aside";
         EXPECT_EQ(split_lines(r.out)[4], "Oto: On") << c.why;
         ASSERT_EQ(oto.size(), c.lines) << c.why;
-        // Table order, each file's own name and alias; the fake's 45 ms
-        // files: consonant at 4.5 ms, vowel at 13.6 ms, steady to 40.8 ms.
+        // Table order, each file's own name and alias in Shift-JIS, and
+        // each recording's frequency map.
         size_t line = 0;
         for (const std::string& name : expected_file_names()) {
             if (c.blocked_ka && name == file_name_of("か"))
                 continue;
-            const std::string alias = name.substr(0, name.size() - 4);
-            const std::string want_onset = name + "=" + alias + ",";
+            const std::string stem = name.substr(0, name.size() - 4);
+            const std::string sjis = find_syllable(stem.c_str())->sjis;
+            const std::string want_onset = sjis + ".wav=" + sjis + ",";
             ASSERT_EQ(oto[line].substr(0, want_onset.size()), want_onset) << c.why << " line " << line;
+            EXPECT_TRUE(file_exists(sub + "/" + stem + "_wav.frq")) << c.why << ": " << stem;
             ++line;
         }
-        EXPECT_EQ(text_of(sub + "/character.txt"), "name=Morivox fake\n");
-        EXPECT_EQ(text_of(sub + "/character.yaml"), "text_file_encoding: utf-8\n");
+        EXPECT_EQ(text_of(sub + "/character.txt").substr(0, 19), "name=Morivox fake\r\n");
+        EXPECT_EQ(text_of(sub + "/character.yaml"), "text_file_encoding: shift_jis\nsinger_type: classic\n");
+        for (const char* other : {"readme.txt", "icon.bmp", "sample.wav"})
+            EXPECT_TRUE(file_exists(sub + "/" + other)) << c.why << ": " << other;
         remove_tree(sub);
     }
 }

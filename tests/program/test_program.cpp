@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include <iconv.h>
+
 #include <gtest/gtest.h>
 
 #include <linux/close_range.h>
@@ -84,32 +86,67 @@ TEST(Program, HtsVoiceMakesAllFilesAlikeOnAnyNumberOfCores)
     remove_tree(b);
 }
 
-// With -oto, every value of every line lies within its file, for both voices.
-TEST(Program, SamplerConfigurationFitsEveryFile)
+// Text in Shift-JIS (CP932) as UTF-8; false when it is not CP932.
+bool from_cp932(const std::vector<uint8_t>& in, std::string* out)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    std::string result(in.size() * 3 + 1, 0);
+    char* src = reinterpret_cast<char*>(const_cast<uint8_t*>(in.data()));
+    char* dst = result.data();
+    size_t left = in.size(), room = result.size();
+    const bool ok = cd != reinterpret_cast<iconv_t>(-1) && iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1);
+    if (cd != reinterpret_cast<iconv_t>(-1))
+        iconv_close(cd);
+    result.resize(result.size() - room);
+    *out = result;
+    return ok;
+}
+
+// With -oto the folder is a voicebank as OpenUtau reads one: its text files
+// Shift-JIS, every oto.ini line in its format, naming a recording on the
+// disk, and passing its error checker (VoicebankErrorChecker.CheckOto),
+// with the overlap inside the preutterance; a frequency map per recording.
+TEST(Program, VoicebankAsOpenUtauReadsIt)
 {
     for (const char* voice : {"espeak", "hts"}) {
         const std::string d = make_temp_dir();
-        const run_result r = run_program(d, program, {"-voice", voice, "-oto", "-rate", "22050"});
+        const run_result r = run_program(d, program, {"-voice", voice, "-oto"});
         ASSERT_EQ(r.status, 0) << voice << ": " << r.err;
-        const std::vector<uint8_t> bytes = read_file(d + "/oto.ini");
-        const std::vector<std::string> lines = split_lines(std::string(bytes.begin(), bytes.end()));
+        std::string oto, text;
+        for (const char* name : {"character.txt", "readme.txt"})
+            EXPECT_TRUE(from_cp932(read_file(d + "/" + name), &text)) << voice << ": " << name;
+        ASSERT_TRUE(from_cp932(read_file(d + "/oto.ini"), &oto)) << voice;
+        const std::vector<std::string> lines = split_lines(oto);
         const std::vector<std::string> names = expected_file_names();
         ASSERT_EQ(lines.size(), names.size()) << voice;
         for (size_t i = 0; i < lines.size(); ++i) {
-            const size_t eq = lines[i].find('=');
-            ASSERT_EQ(lines[i].substr(0, eq), names[i]) << voice << ": table order";
-            int offset, consonant, cutoff, pre, overlap;
-            const std::string values = lines[i].substr(lines[i].find(',', eq) + 1);
-            ASSERT_EQ(sscanf(values.c_str(), "%d,%d,%d,%d,%d", &offset, &consonant, &cutoff, &pre, &overlap), 5)
-                << lines[i];
+            const std::string line = lines[i].substr(0, lines[i].find_last_not_of("\r") + 1);
+            const size_t eq = line.find('=');
+            ASSERT_EQ(line.substr(0, eq), names[i]) << voice << ": table order";
+            ASSERT_EQ(line.find('=', eq + 1), std::string::npos) << line;
+            double offset, consonant, cutoff, pre, overlap;
+            const std::string values = line.substr(line.find(',', eq) + 1);
+            ASSERT_EQ(sscanf(values.c_str(), "%lf,%lf,%lf,%lf,%lf", &offset, &consonant, &cutoff, &pre, &overlap), 5)
+                << line;
             const wav_file w = parse_wav(read_file(d + "/" + names[i]));
-            const double length_ms = w.samples.size() * 1000.0 / w.rate;
-            EXPECT_LE(offset - cutoff, length_ms) << voice << ": " << lines[i];
-            EXPECT_LT(cutoff, 0) << lines[i];
-            EXPECT_GE(pre, 0) << lines[i];
-            EXPECT_GE(consonant, pre) << lines[i];
-            EXPECT_LE(consonant, -cutoff) << lines[i];
-            EXPECT_GE(overlap, 0) << lines[i];
+            ASSERT_EQ(w.rate, 44100u) << names[i];
+            const double dur = w.samples.size() * 1000.0 / w.rate;
+            const double cut = cutoff < 0 ? offset - cutoff : dur - cutoff;
+            const struct {
+                bool wrong;
+                const char* rule;
+            } rules[] = {
+                {offset < 0, "offset < 0"},         {offset > dur, "offset > dur"},
+                {pre < 0, "preutter < 0"},          {offset + pre > dur, "offset + preutter > dur"},
+                {consonant < 0, "consonant < 0"},   {offset + consonant > dur, "offset + consonant > dur"},
+                {offset + overlap > dur, "offset + overlap > dur"}, {cut < offset + pre, "cut < offset + preutter"},
+                {cut < offset + overlap, "cut < offset + overlap"}, {cut <= offset + consonant, "cut <= offset + consonant"},
+                {cut > dur, "cut > dur"},           {overlap < 0 || overlap > pre, "overlap outside [0, preutter]"},
+            };
+            for (const auto& rule : rules)
+                EXPECT_FALSE(rule.wrong) << voice << ": " << rule.rule << ": " << line;
+            const std::string stem = names[i].substr(0, names[i].size() - 4);
+            EXPECT_TRUE(file_exists(d + "/" + stem + "_wav.frq")) << voice << ": " << stem;
         }
         remove_tree(d);
     }

@@ -1,0 +1,204 @@
+// The files -oto writes beside the recordings, made from the run's timings
+// and from the recordings as they lie on the disk.
+
+#include "bank/bank.h"
+
+#include "wav/wav.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The recording of syllable_table[entry] as it lies in the folder: its
+// samples (malloc, the caller frees) and rate. Returns bank_ok, or
+// bank_bad_input when it cannot be read as this program writes it.
+int read_recording(int entry, int16_t** samples, size_t* count, int* rate)
+{
+    *samples = nullptr;
+    *count = 0;
+    char name[64];
+    snprintf(name, sizeof name, "%s.wav", syllable_table[entry].name);
+    FILE* f = fopen(name, "rb");
+    if (f == nullptr)
+        return bank_bad_input;
+    uint8_t header[wav_header_size];
+    const wav_format format = fread(header, 1, sizeof header, f) == sizeof header ? wav_read_format(header)
+                                                                                   : wav_format{};
+    int result = bank_bad_input;
+    if (format.channels == 1 && format.bits_per_sample == 16 && format.sampling_rate > 0) {
+        const size_t n = format.data_size / 2;
+        auto* s = static_cast<int16_t*>(malloc(n > 0 ? n * sizeof(int16_t) : 1));
+        if (s == nullptr) {
+            result = bank_no_memory;
+        } else if (fread(s, sizeof(int16_t), n, f) != n) {  // little-endian host, as the writer
+            free(s);
+        } else {
+            *samples = s;
+            *count = n;
+            *rate = static_cast<int>(format.sampling_rate);
+            result = bank_ok;
+        }
+    }
+    fclose(f);
+    return result;
+}
+
+bool has_sample(const bank_set& set)
+{
+    for (const char* name : bank_phrase_syllables) {
+        const syllable* s = find_syllable(name);
+        if (s == nullptr || !set.on_disk[s - syllable_table])
+            return false;
+    }
+    return true;
+}
+
+int make_oto_ini(const bank_set& set, int, bank_bytes* out)
+{
+    *out = {static_cast<uint8_t*>(malloc(syllable_count * 160)), 0};
+    if (out->bytes == nullptr)
+        return bank_no_memory;
+    for (int k = 0; k < syllable_count; ++k) {
+        if (!set.on_disk[k])
+            continue;
+        char file[64];
+        snprintf(file, sizeof file, "%s.wav", syllable_table[k].name);
+        const int n = bank_oto_line(file, syllable_table[k].name, oto_values(syllable_table[k], set.times[k]),
+                                    reinterpret_cast<char*>(out->bytes) + out->size, 160);
+        if (n < 0) {
+            free(out->bytes);
+            *out = {nullptr, 0};
+            return n;
+        }
+        out->size += static_cast<size_t>(n);
+    }
+    return bank_ok;
+}
+
+int make_character_txt(const bank_set& set, int, bank_bytes* out)
+{
+    return bank_character_txt(set.voice, has_sample(set), out);
+}
+
+int make_character_yaml(const bank_set&, int, bank_bytes* out)
+{
+    return bank_character_yaml(out);
+}
+
+int make_readme(const bank_set& set, int, bank_bytes* out)
+{
+    const bank_run run = {set.voice, set.speed, set.rate, set.sinc_filter, set.f0, has_sample(set)};
+    return bank_readme(run, out);
+}
+
+int make_icon(const bank_set& set, int, bank_bytes* out)
+{
+    return bank_icon(set.voice, out);
+}
+
+// "hajimemashite", joined from the recordings at their oto.ini timings.
+int make_sample(const bank_set& set, int, bank_bytes* out)
+{
+    *out = {nullptr, 0};
+    if (!has_sample(set))
+        return bank_bad_input;
+    bank_piece pieces[bank_phrase_length] = {};
+    int rate = 0, result = bank_ok;
+    for (int i = 0; i < bank_phrase_length && result == bank_ok; ++i) {
+        const syllable* s = find_syllable(bank_phrase_syllables[i]);
+        const int entry = static_cast<int>(s - syllable_table);
+        int16_t* samples = nullptr;
+        result = read_recording(entry, &samples, &pieces[i].count, &rate);
+        pieces[i].samples = samples;
+        pieces[i].oto = oto_values(*s, set.times[entry]);
+    }
+    int16_t* phrase = nullptr;
+    size_t count = 0;
+    if (result == bank_ok)
+        result = bank_phrase(pieces, bank_phrase_length, rate, &phrase, &count);
+    for (const bank_piece& p : pieces)
+        free(const_cast<int16_t*>(p.samples));
+    if (result != bank_ok)
+        return result;
+    const size_t data = count * sizeof(int16_t);
+    out->bytes = static_cast<uint8_t*>(malloc(wav_header_size + data));
+    if (out->bytes == nullptr || data > wav_max_data_size) {
+        free(out->bytes);
+        free(phrase);
+        *out = {nullptr, 0};
+        return bank_no_memory;
+    }
+    wav_build_header(out->bytes, static_cast<uint32_t>(data), 16, 1, rate);
+    memcpy(out->bytes + wav_header_size, phrase, data);  // little-endian host
+    out->size = wav_header_size + data;
+    free(phrase);
+    return bank_ok;
+}
+
+// The recording's frequency map: its set pitch where the voice voiced it.
+int make_frq(const bank_set& set, int entry, bank_bytes* out)
+{
+    *out = {nullptr, 0};
+    int16_t* samples = nullptr;
+    size_t count = 0;
+    int rate = 0;
+    const int read = read_recording(entry, &samples, &count, &rate);
+    if (read != bank_ok)
+        return read;
+    const oto_times& t = set.times[entry];
+    const auto at = [&](double ms) {
+        const double i = ms * rate / 1000;
+        return i <= 0 ? size_t{0} : i >= static_cast<double>(count) ? count : static_cast<size_t>(i);
+    };
+    const bank_span voiced = {at(t.voiced_start), at(t.voiced_end)};
+    const int made = bank_frq(samples, count, set.f0, &voiced, voiced.end > voiced.start ? 1 : 0, out);
+    free(samples);
+    return made;
+}
+
+} // namespace
+
+const bank_file bank_files[] = {
+    {"_wav.frq", true, make_frq},
+    {"oto.ini", false, make_oto_ini},
+    {"character.txt", false, make_character_txt},
+    {"character.yaml", false, make_character_yaml},
+    {"readme.txt", false, make_readme},
+    {bank_icon_file, false, make_icon},
+    {bank_sample_file, false, make_sample},
+};
+const int bank_file_count = sizeof bank_files / sizeof bank_files[0];
+
+bool bank_file_wanted(const bank_file& f, const bank_set& set, int entry)
+{
+    if (f.per_recording)
+        return entry >= 0 && entry < syllable_count && set.on_disk[entry];
+    return f.make != make_sample || has_sample(set);
+}
+
+int bank_file_name(const bank_file& f, int entry, char* out, size_t size)
+{
+    const int n = f.per_recording && entry >= 0 && entry < syllable_count
+                      ? snprintf(out, size, "%s%s", syllable_table[entry].name, f.name)
+                      : snprintf(out, size, "%s", f.name);
+    return n < 0 || static_cast<size_t>(n) >= size ? -1 : 0;
+}
+
+bool bank_is_file_name(const char* name)
+{
+    for (const bank_file& f : bank_files) {
+        if (!f.per_recording) {
+            if (strcmp(name, f.name) == 0)
+                return true;
+            continue;
+        }
+        for (int k = 0; k < syllable_count; ++k) {
+            char made[128];
+            if (bank_file_name(f, k, made, sizeof made) == 0 && strcmp(name, made) == 0)
+                return true;
+        }
+    }
+    return false;
+}
