@@ -190,6 +190,9 @@ void stop_engine()
     current = capture{};
 }
 
+// What a data failure concerns, before the voice's own words on it.
+constexpr char data_package[] = "eSpeak NG's data (package espeak-ng-data)";
+
 // Why the engine could not start, in its own words; empty when it did.
 char failure[512];
 synth_error failure_code = synth_ok;
@@ -339,7 +342,7 @@ synth_error start_engine()
         const synth_error code = errno == ENOMEM                     ? synth_error_no_memory
                                  : errno == EMFILE || errno == ENFILE ? synth_error_no_files
                                                                       : synth_error_no_engine;
-        return fail(code, nullptr, why);
+        return fail(code, code == synth_error_no_engine ? data_package : nullptr, why);
     }
 
     // Without DONT_EXIT eSpeak calls exit(1) when its data is missing.
@@ -365,7 +368,7 @@ synth_error start_engine()
         else if (status == EMFILE || status == ENFILE)
             fail(synth_error_no_files, nullptr, text);
         else
-            fail(synth_error_no_engine, nullptr, text);
+            fail(synth_error_no_engine, data_package, text);
         free(text);
         espeak_ng_ClearErrorContext(&context);
         return failure_code;

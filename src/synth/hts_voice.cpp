@@ -11,6 +11,7 @@
 #include <HTS_engine.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -163,9 +164,12 @@ hts_state* state_of(synth_engine* e)
 // What made the last open fail, for the console.
 thread_local char failure[512];
 
-synth_error fail(synth_error code, const char* format, const char* a, const char* b)
+__attribute__((format(printf, 2, 3))) synth_error fail(synth_error code, const char* format, ...)
 {
-    snprintf(failure, sizeof failure, format, a, b);
+    va_list args;
+    va_start(args, format);
+    vsnprintf(failure, sizeof failure, format, args);
+    va_end(args);
     return code;
 }
 
@@ -199,8 +203,8 @@ synth_error hts_open(synth_engine** out)
                 return synth_error_no_memory;
             if (errno == EMFILE || errno == ENFILE)
                 return synth_error_no_files;
-            return fail(synth_error_no_voice_file, "%s; %s the package hts-voice-nitech-jp-atr503-m001", why,
-                        errno == EINVAL ? "reinstall" : "install");
+            return fail(synth_error_no_voice_file, "%s; %s the package %s", why,
+                        errno == EINVAL ? "reinstall" : "install", hts_voice_package);
         }
         voice_file_checked = true;
     }
@@ -224,7 +228,7 @@ synth_error hts_open(synth_engine** out)
         !e->ms.stream[0][1].is_msd) {
         HTS_Engine_clear(e);
         free(s);
-        return fail(synth_error_engine, "the HTS engine cannot use %s%s", hts_voice_path, "");
+        return fail(synth_error_engine, "the HTS engine cannot use %s", hts_voice_path);
     }
     const double voice_rate = static_cast<double>(HTS_Engine_get_sampling_frequency(e));
     s->order1 = static_cast<int>(e->ms.stream[0][0].vector_length);
@@ -233,7 +237,7 @@ synth_error hts_open(synth_engine** out)
     if (e->condition.stage != 0 || s->order1 > max_order || s->half > max_order || voice_rate < engine_rate) {
         HTS_Engine_clear(e);
         free(s);
-        return fail(synth_error_engine, "%s: not a mel-cepstral voice of %s or more", hts_voice_path, "32000 Hz");
+        return fail(synth_error_engine, "%s: not a mel-cepstral voice of %d Hz or more", hts_voice_path, engine_rate);
     }
     build_cepstrum_map(s->order1, voice_rate, HTS_Engine_get_alpha(e), engine_rate, engine_alpha, s->cepstrum_map);
     if (s->half > 0)

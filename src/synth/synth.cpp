@@ -24,7 +24,7 @@ const char* synth_error_message(int code)
     case synth_error_text_too_long:
         return "the text is longer than 128 bytes";
     case synth_error_no_engine:
-        return "eSpeak NG cannot start: its data (package espeak-ng-data) is missing, unreadable, damaged or of another version";
+        return "the synthesizer cannot start: its data is missing, unreadable, damaged or of another version";
     case synth_error_engine:
         return "the synthesizer failed";
     case synth_error_no_memory:

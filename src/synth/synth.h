@@ -29,7 +29,7 @@ enum synth_error : int {
     synth_error_bad_text = 102,       // bytes that are not Shift-JIS kana syllables known here
     synth_error_bad_speed = 103,      // speed outside [synth_min_speed, synth_max_speed]
     synth_error_text_too_long = 104,  // more than synth_max_text_bytes bytes
-    synth_error_no_engine = 105,      // the engine cannot start (voice data missing, unreadable or damaged)
+    synth_error_no_engine = 105,      // the engine cannot start: its data missing, unreadable or damaged
     synth_error_engine = 106,         // the engine failed or gave no samples
     synth_error_no_memory = 107,      // memory ran out
     synth_error_no_voice_file = 108,  // the voice's file is missing, unreadable or damaged

@@ -253,8 +253,8 @@ std::function<void()> mounted_over(const std::string& file, const std::string& b
 TEST(Program, DamagedVoiceDataIsReportedNotACrash)
 {
     const std::string data = make_temp_dir(), empty = make_temp_dir();
-    const std::string no_engine = "ERR:105\neSpeak NG cannot start: its data (package espeak-ng-data) is missing, "
-                                  "unreadable, damaged or of another version: ";
+    const std::string no_engine = "ERR:105\nthe synthesizer cannot start: its data is missing, unreadable, damaged "
+                                  "or of another version: eSpeak NG's data (package espeak-ng-data): ";
     const std::string no_voice_file = "ERR:108\nthe voice file is missing, unreadable or damaged: " + hts_voice_file;
     const std::string reinstall = "; reinstall the package hts-voice-nitech-jp-atr503-m001\n";
     std::vector<uint8_t> cut_voice = read_file(hts_voice_file);
