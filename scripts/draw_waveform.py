@@ -50,15 +50,22 @@ def draw(out, files):
         for y in range(top, top + PANEL):
             img[y][overview + 4] = 120
 
-    raw = b"".join(b"\x00" + bytes(row) for row in img)
+    write_png(out, WIDTH, height, [bytes(row) for row in img], grey=True)
+
+
+def write_png(out, width, height, rows, grey):
+    """Writes rows of 8-bit grey (or RGB) pixels as a PNG file."""
+    raw = b"".join(b"\x00" + row for row in rows)
 
     def chunk(tag, body):
         c = struct.pack(">I", len(body)) + tag + body
         return c + struct.pack(">I", zlib.crc32(tag + body) & 0xFFFFFFFF)
 
-    png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", WIDTH, height, 8, 0, 0, 0, 0))
+    colour_type = 0 if grey else 2
+    png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0))
     png += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
     open(out, "wb").write(png)
 
 
-draw(sys.argv[1], sys.argv[2:])
+if __name__ == "__main__":
+    draw(sys.argv[1], sys.argv[2:])
