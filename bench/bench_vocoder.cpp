@@ -5,6 +5,8 @@
 
 #include "driver/syllables.h"
 #include "resample/isa.h"
+#include "synth/hts_frames.h"
+#include "synth/hts_labels.h"
 #include "synth/hts_voice.h"
 #include "vocoder/vocoder.h"
 
@@ -50,28 +52,18 @@ std::vector<utterance*>& utterances()
             HTS_Engine_set_alpha(e, alpha);
             mora m[max_morae];
             int count = 0;
-            const char* phonemes[hts_max_phonemes];
-            int n = 0;
-            bool half = false;
-            char lines[hts_max_phonemes + 2][hts_label_room];
-            char* line_ptrs[hts_max_phonemes + 2];
+            hts_mora_labels labels;
             if (kana_to_morae(find_syllable(name)->sjis, m, max_morae, &count) != synth_ok ||
-                hts_phonemes(m[0], phonemes, &n, &half) != synth_ok)
-                abort();
-            const int line_count = hts_labels(phonemes, n, lines);
-            for (int i = 0; i < line_count; ++i)
-                line_ptrs[i] = lines[i];
-            if (HTS_Engine_generate_state_sequence_from_strings(e, line_ptrs, static_cast<size_t>(line_count)) != TRUE ||
+                hts_label_mora(m[0], &labels) != synth_ok ||
+                HTS_Engine_generate_state_sequence_from_strings(e, labels.line_pointers,
+                                                                static_cast<size_t>(labels.line_count)) != TRUE ||
                 HTS_Engine_generate_parameter_sequence(e) != TRUE)
                 abort();
-            HTS_PStreamSet* pss = &e->pss;
-            for (size_t t = 0, voiced = 0; t < pss->total_frame; ++t) {
-                u->mcep.push_back(pss->pstream[0].par[t]);
-                u->lpf.push_back(pss->pstream[2].par[t]);
-                u->lf0.push_back(pss->pstream[1].msd_flag[t] ? pss->pstream[1].par[voiced++][0] : vocoder_unvoiced);
-            }
-            u->frames = {pss->total_frame, static_cast<int>(pss->pstream[0].vector_length) - 1, u->mcep.data(),
-                         u->lf0.data(), static_cast<int>(pss->pstream[2].vector_length), u->lpf.data()};
+            const size_t frames = e->pss.total_frame;
+            u->mcep.resize(frames);
+            u->lpf.resize(frames);
+            u->lf0.resize(frames);
+            u->frames = hts_vocoder_frames(e->pss, u->mcep.data(), u->lpf.data(), u->lf0.data());
             u->settings = {rate, static_cast<int>(period), alpha, 0.0, 0, 1.0};
             v.push_back(u);
         }

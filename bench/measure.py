@@ -6,6 +6,7 @@ Every ratio compares figures measured in this one run.
 """
 import json
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -20,24 +21,49 @@ syllables = os.path.join(build, "bench", "syllables.txt")
 one_core = ["taskset", "-c", "0"]
 
 
-def google_benchmark(binary):
-    out = subprocess.run([os.path.join(build, "bench", binary), "--benchmark_format=json",
-                          "--benchmark_min_time=0.5"], check=True, capture_output=True, text=True).stdout
+def google_benchmark(binary, options=("--benchmark_min_time=0.5",)):
+    out = subprocess.run([os.path.join(build, "bench", binary), "--benchmark_format=json", *options],
+                         check=True, capture_output=True, text=True).stdout
     return {b["name"]: b for b in json.loads(out)["benchmarks"]}
 
 
-def timed(command, runs, env=None, output_dir_argument=False):
-    """Median wall time of `command` run in a new empty folder each time."""
-    times = []
-    for _ in range(runs):
-        d = tempfile.mkdtemp(prefix="morivox-bench-", dir=os.path.dirname(build))
-        full_env = dict(os.environ, **(env or {}))
-        start = time.perf_counter()
-        subprocess.run(command + ([d] if output_dir_argument else []), cwd=d, check=True, env=full_env,
+# Stands for the new empty folder a command runs in.
+OUT = "{out}"
+
+
+def run_once(command, env=None, ok=(0,), cpu=False):
+    """Wall time of `command` run in a new empty folder, or with cpu=True the processor time it took
+    (all its threads and processes)."""
+    d = tempfile.mkdtemp(prefix="morivox-bench-", dir=os.path.dirname(build))
+    full_env = dict(os.environ, **(env or {}))
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    r = subprocess.run([d if a == OUT else a for a in command], cwd=d, env=full_env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        times.append(time.perf_counter() - start)
-        shutil.rmtree(d)
-    return statistics.median(times)
+    elapsed = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    shutil.rmtree(d)
+    if r.returncode not in ok:
+        raise RuntimeError(f"{command} ended with {r.returncode}")
+    if cpu:
+        return after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+    return elapsed
+
+
+def synthesis_once():
+    """eSpeak's synthesis of the whole table on one thread, as a run makes the images (seconds)."""
+    b = google_benchmark("bench_stages", ["--benchmark_filter=^synth_table$", "--benchmark_min_time=0.3"])
+    return b["synth_table"]["real_time"] / {"ms": 1e3, "us": 1e6, "ns": 1e9}[b["synth_table"]["time_unit"]]
+
+
+def interleaved(runs, rounds):
+    """Each round measures everything in `runs` (name: (measure, repeats), measure() giving seconds) in
+    turn, so that all see the same load, and keeps the median of the repeats: {name: [one per round]}."""
+    times = {name: [] for name in runs}
+    for _ in range(rounds):
+        for name, (measure, repeats) in runs.items():
+            times[name].append(statistics.median(measure() for _ in range(repeats)))
+    return times
 
 
 def peak_rss_mib(args):
@@ -97,43 +123,81 @@ for level, label in enumerate(["plain", "AVX2", "AVX-512"]):
     goal = " (goal <= 250)" if label == "AVX2" else ""
     print(f"{label:12} {ns(b):10.1f}  {engine_ns / ns(b):.2f} x faster than the engine's{goal}")
 
-default_s = timed([program], 15)
-sinc_s = timed([program, "-sinc"], 15)
-default_one = timed(one_core + [program], 9)
-sinc_one = timed(one_core + [program, "-sinc"], 9)
-no_flush = timed([program], 15, {"LD_PRELOAD": os.path.join(build, "bench", "libskip_flush.so")})
-no_lines = timed([program], 15, {"LD_PRELOAD": os.path.join(build, "bench", "libskip_line_buffering.so")})
-route_s = timed([os.path.join(here, "espeak_sox_route"), syllables], 3, output_dir_argument=True)
-hts_s = timed([program, "-voice", "hts"], 5)
-hts_one = timed(one_core + [program, "-voice", "hts"], 3)
-hts_route_s = timed([os.path.join(here, "open_jtalk_sox_route"), syllables], 3, output_dir_argument=True)
+# The whole runs, in rounds (BENCH_ROUNDS, 3 by default): every ratio is taken within a round and
+# printed as the median over the rounds, with the lowest and the highest.
+route = os.path.join(here, "espeak_sox_route")
+jtalk_route = os.path.join(here, "open_jtalk_sox_route")
+jtalk_22050 = ["-s", "22050", "-p", "110", "-a", "0.47"]
+preload = lambda name: {"LD_PRELOAD": os.path.join(build, "bench", name)}
+rounds = int(os.environ.get("BENCH_ROUNDS", "3"))
+run = lambda command, env=None, ok=(0,), cpu=False: lambda: run_once(command, env, ok, cpu)
+t = interleaved({
+    "default": (run([program]), 7),
+    "default_cpu": (run([program], cpu=True), 7),
+    "sinc": (run([program, "-sinc"]), 7),
+    "default_one": (run(one_core + [program]), 5),
+    "sinc_one": (run(one_core + [program, "-sinc"]), 5),
+    "no_flush": (run([program], preload("libskip_flush.so")), 7),
+    "no_lines": (run([program], preload("libskip_line_buffering.so")), 7),
+    # Start-up and the end of a run: one refused at its first entry.
+    "start": (run([program, "-speed", "0"], ok=(255,)), 7),
+    "synthesis": (synthesis_once, 1),
+    "route": (run([route, syllables, OUT]), 1),
+    "hts": (run([program, "-voice", "hts"]), 3),
+    "hts_one": (run(one_core + [program, "-voice", "hts"]), 1),
+    "jtalk_48000": (run([jtalk_route, syllables, OUT]), 1),
+    "jtalk_22050": (run([jtalk_route, syllables, OUT] + jtalk_22050), 1),
+}, rounds)
+ms = lambda name: statistics.median(t[name]) * 1000
+cores = len(os.sched_getaffinity(0))
+t["bound"] = [start + synthesis / cores for start, synthesis in zip(t["start"], t["synthesis"])]
+t["floor"] = [cpu / cores for cpu in t["default_cpu"]]
+
+
+def ratio(a, b):
+    """a / b per round: the median, and the lowest and highest, as text."""
+    r = [x / y for x, y in zip(t[a], t[b])]
+    return f"{statistics.median(r):.2f} x ({min(r):.2f} to {max(r):.2f})"
+
 
 print()
-print(f'{"whole run (median wall time)":48} {"time":>12}  ratio')
-print(f'{"morivox (default)":48} {default_s * 1000:9.1f} ms')
-print(f'{"morivox -sinc":48} {sinc_s * 1000:9.1f} ms  {sinc_s / default_s:.2f} x default (goal <= 1.3)')
-print(f'{"espeak-ng command line + sox, per syllable":48} {route_s * 1000:9.1f} ms  '
-      f'{route_s / default_s:.1f} x slower than morivox (goal >= 20)')
-print(f'{"morivox -voice hts":48} {hts_s * 1000:9.1f} ms')
-print(f'{"open_jtalk + sox, per syllable":48} {hts_route_s * 1000:9.1f} ms  '
-      f'{hts_route_s / hts_s:.1f} x slower than morivox -voice hts (goal >= 5)')
+print(f"whole runs: median wall time over {rounds} rounds; ratios within a round, median (lowest to highest)")
+print(f'{"morivox (default)":48} {ms("default"):9.1f} ms')
+print(f'{"morivox -sinc":48} {ms("sinc"):9.1f} ms  {ratio("sinc", "default")} default (goal <= 1.3)')
+print(f'{"espeak-ng command line + sox, per syllable":48} {ms("route"):9.1f} ms  '
+      f'{ratio("route", "default")} slower than morivox (goal >= 20 on 2 cores)')
+print(f'{"morivox -voice hts":48} {ms("hts"):9.1f} ms')
+print(f'{"open_jtalk (48000 Hz) + sox, per syllable":48} {ms("jtalk_48000"):9.1f} ms  '
+      f'{ratio("jtalk_48000", "hts")} slower than morivox -voice hts')
+print(f'{"open_jtalk (22050 Hz) + sox, per syllable":48} {ms("jtalk_22050"):9.1f} ms  '
+      f'{ratio("jtalk_22050", "hts")} slower than morivox -voice hts (goal >= 10)')
+
+print()
+print(f"the bound for a default run on {cores} cores: start-up + eSpeak's synthesis / cores")
+print(f'{"start-up and end (a run refused at its first entry)":48} {ms("start"):9.1f} ms')
+print(f'{"eSpeak synthesis of the table, one thread":48} {ms("synthesis"):9.1f} ms')
+print(f'{"bound":48} {ms("bound"):9.1f} ms')
+print(f'{"morivox (default)":48} {ms("default"):9.1f} ms  {ratio("default", "bound")} the bound (goal <= 1.15)')
+print(f'{"morivox (default), without its flushes":48} {ms("no_flush"):9.1f} ms  {ratio("no_flush", "bound")} the bound')
+print(f'{"processor time of a default run / cores":48} {ms("floor"):9.1f} ms  '
+      f'{ratio("default", "floor")} for the run, {ratio("bound", "floor")} for the bound')
 
 print()
 print(f'{"workers (one core: taskset -c 0)":48} {"1 core":>9} {"all":>9}  speed-up')
-for label, one, all_cores in [("default", default_one, default_s), ("-sinc", sinc_one, sinc_s),
-                              ("-voice hts", hts_one, hts_s)]:
-    print(f"{label:48} {one * 1000:6.1f} ms {all_cores * 1000:6.1f} ms  {one / all_cores:.2f} x")
+for label, one, all_cores in [("default", "default_one", "default"), ("-sinc", "sinc_one", "sinc"),
+                              ("-voice hts", "hts_one", "hts")]:
+    print(f"{label:48} {ms(one):6.1f} ms {ms(all_cores):6.1f} ms  {ratio(one, all_cores)}")
 
 print()
 print(f'{"what the safety costs (default run)":48} {"without":>9}  ratio')
-print(f'{"flushing every file before its rename":48} {no_flush * 1000:6.1f} ms  '
-      f'{default_s / no_flush:.2f} x (goal <= 1.15)')
-print(f'{"a line at a time on standard output":48} {no_lines * 1000:6.1f} ms  {default_s / no_lines:.2f} x')
+print(f'{"flushing every file before its rename":48} {ms("no_flush"):6.1f} ms  '
+      f'{ratio("default", "no_flush")} (goal <= 1.15)')
+print(f'{"a line at a time on standard output":48} {ms("no_lines"):6.1f} ms  {ratio("default", "no_lines")}')
 
 print()
 rss = [peak_rss_mib([]), peak_rss_mib(["-sinc"]), peak_rss_mib(["-voice", "hts"])]
 print(f'{"peak resident size, default / -sinc / -voice hts":48} '
-      f'{rss[0]:.1f} / {rss[1]:.1f} / {rss[2]:.1f} MiB  (goal < 32)')
+      f'{rss[0]:.1f} / {rss[1]:.1f} / {rss[2]:.1f} MiB  (goal < 32; within 20 % of 8.9 / 10.1 / 14.3)')
 
 print()
 print(f'{"resampling the 142 buffers, 22050 -> 44100":48} {"samples/s":>12}  ratio (morivox spline / other)')

@@ -27,6 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (code != synth_ok) {
         if (synth_error_message(code) == nullptr || image.bytes != nullptr)
             abort();
+        if (engine != nullptr)
+            espeak_voice.close(engine);  // an engine left open makes the next one a worker process
         return 0;
     }
     const wav_format f = wav_read_format(image.bytes);

@@ -18,8 +18,8 @@ struct worker_start {
     synth_engine* engine;  // the shared engine, or null: the worker opens its own
 };
 
-// Entry k lives in slot k % pipeline_window from its synthesis until
-// pipeline_next hands it out.
+// Entry k lives in slot k % window from its synthesis until pipeline_next
+// hands it out.
 enum slot_state { slot_free, slot_synthesized, slot_converting, slot_made };
 
 struct pipeline {
@@ -29,6 +29,7 @@ struct pipeline {
     pthread_t threads[pipeline_max_workers];
     worker_start starts[pipeline_max_workers];
     int thread_count;
+    int window;  // entries in flight at most: pipeline_entries_per_worker per worker
 
     std::mutex lock;
     std::condition_variable work_waiting;  // workers wait here for something to do
@@ -41,9 +42,9 @@ struct pipeline {
     int next_handed;       // the next entry pipeline_next hands out
     bool synthesizing;     // a voice with shared state is busy
     bool stopping;
-    slot_state state[pipeline_window];
-    synth_image images[pipeline_window];
-    made_syllable made[pipeline_window];
+    slot_state state[pipeline_max_window];
+    synth_image images[pipeline_max_window];
+    made_syllable made[pipeline_max_window];
 };
 
 namespace {
@@ -53,7 +54,7 @@ void synthesize_entry(pipeline* p, synth_engine* engine, int k)
 {
     const syllable& entry = syllable_table[k];
     const synth_voice& voice = *p->voice;
-    const int slot = k % pipeline_window;
+    const int slot = k % p->window;
     made_syllable& out = p->made[slot];
     out = made_syllable{};
     p->images[slot] = synth_image{};
@@ -82,15 +83,15 @@ void convert_entry(pipeline* p, int slot)
 int waiting_slot(const pipeline* p)
 {
     for (int k = p->next_handed; k < p->next_synthesized; ++k) {
-        if (p->state[k % pipeline_window] == slot_synthesized)
-            return k % pipeline_window;
+        if (p->state[k % p->window] == slot_synthesized)
+            return k % p->window;
     }
     return -1;
 }
 
 bool may_synthesize(const pipeline* p)
 {
-    return p->next_synthesized < syllable_count && p->next_synthesized < p->next_handed + pipeline_window &&
+    return p->next_synthesized < syllable_count && p->next_synthesized < p->next_handed + p->window &&
            (p->voice->independent_engines || !p->synthesizing);
 }
 
@@ -107,15 +108,15 @@ bool work_step(pipeline* p, synth_engine* engine, std::unique_lock<std::mutex>& 
         synthesize_entry(p, engine, k);
         // An engine of its own: convert at once, while the cache is warm.
         if (p->voice->independent_engines)
-            convert_entry(p, k % pipeline_window);
+            convert_entry(p, k % p->window);
         hold.lock();
         p->synthesizing = false;
         if (p->voice->independent_engines) {
-            p->state[k % pipeline_window] = slot_made;
+            p->state[k % p->window] = slot_made;
             p->entry_made.notify_one();
         } else {
             // Another worker converts it; this one goes on synthesizing.
-            p->state[k % pipeline_window] = slot_synthesized;
+            p->state[k % p->window] = slot_synthesized;
             p->work_waiting.notify_all();
         }
         return true;
@@ -190,6 +191,7 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
         return synth_error_no_memory;
     p->voice = &voice;
     p->settings = settings;
+    p->window = workers * pipeline_entries_per_worker;
     const bool own_engines = voice.independent_engines;
     if (!own_engines) {
         const synth_error opened = voice.open(&p->engines[0]);
@@ -245,7 +247,7 @@ void pipeline_next(pipeline* p, made_syllable* made)
 {
     std::unique_lock<std::mutex> hold(p->lock);
     const int k = p->next_handed;
-    const int slot = k % pipeline_window;
+    const int slot = k % p->window;
     while (p->state[slot] != slot_made) {
         if (p->thread_count > 0)
             p->entry_made.wait(hold);
@@ -268,7 +270,7 @@ void pipeline_stop(pipeline* p)
     for (int i = 0; i < p->thread_count; ++i)
         pthread_join(p->threads[i], nullptr);
     // What was made ahead and never taken.
-    for (int i = 0; i < pipeline_window; ++i) {
+    for (int i = 0; i < p->window; ++i) {
         p->voice->free_image(&p->images[i]);
         if (p->state[i] == slot_made)
             free(p->made[i].samples);

@@ -6,8 +6,16 @@
 // engines are independent gets one engine per worker, which each worker
 // opens as it starts, side by side with the others; any other voice has
 // one engine, opened first and used by one worker at a time, while the
-// conversions still run in parallel. At most pipeline_window entries are in flight, so memory
-// stays bounded. Without any worker thread the caller's thread does the work.
+// conversions still run in parallel. Without any worker thread the
+// caller's thread does the work.
+//
+// The look-ahead follows the workers: at most pipeline_entries_per_worker
+// entries per worker are in flight (being made, or made and not yet taken),
+// so memory stays bounded (a made entry holds about 60 KB) and every
+// worker has work. The made entries a worker may keep beyond its own let
+// the workers go on while the entry next in order is still being made (it
+// may be longer, or its worker may have lost its core for a while) and
+// while the caller is busy with the disk.
 #pragma once
 
 #include "driver/driver.h"
@@ -16,8 +24,9 @@
 
 #include <cstdint>
 
-inline constexpr int pipeline_window = 8;
 inline constexpr int pipeline_max_workers = 16;
+inline constexpr int pipeline_entries_per_worker = 4;
+inline constexpr int pipeline_max_window = pipeline_max_workers * pipeline_entries_per_worker;
 
 // One entry, synthesized and converted.
 struct made_syllable {

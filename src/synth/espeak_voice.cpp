@@ -2,6 +2,7 @@
 
 #include "synth/espeak_voice.h"
 
+#include "synth/forked_engine.h"
 #include "synth/kana.h"
 #include "synth/shaping.h"
 #include "synth/voice_data.h"
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -440,24 +442,8 @@ synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
 
 namespace {
 
-// eSpeak keeps its state process-wide, so every engine is this one token.
-char the_engine;
-
-synth_error espeak_open(synth_engine** engine)
-{
-    *engine = nullptr;
-    if (const synth_error started = start_engine(); started != synth_ok)
-        return started;
-    *engine = reinterpret_cast<synth_engine*>(&the_engine);
-    return synth_ok;
-}
-
-void espeak_close(synth_engine*)
-{
-    // eSpeak cannot start twice in one process; it stops at exit.
-}
-
-synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_image* image)
+// The engine here: eSpeak in this process.
+synth_error synthesize_here(synth_engine*, const char* text, int speed, synth_image* image)
 {
     *image = synth_image{};
     mora morae[max_morae];
@@ -508,9 +494,85 @@ synth_error espeak_synthesize(synth_engine*, const char* text, int speed, synth_
     return shaped;
 }
 
-const char* espeak_failure()
+// The words on the last failure of this thread's call: the start's, or
+// how a worker process ended.
+thread_local char said[512];
+
+const char* said_here()
 {
     return failure[0] != 0 ? failure : nullptr;
+}
+
+// The engine here as a voice of its own, which the worker processes serve.
+const synth_voice here_voice = {
+    "espeak", false, nullptr, nullptr, synthesize_here, synth_release_image, said_here,
+};
+
+// eSpeak keeps its state process-wide. The first engine opened is eSpeak
+// here; each further one is a worker process forked from this one
+// (forked_engine.h), with a copy of that state, so that engines synthesize
+// on several cores at once and still give the same bytes. An engine whose
+// process cannot be had is another handle on the one here. Syntheses here
+// and forks take turns: a fork in the middle of a synthesis would copy
+// eSpeak's state half-way, and the lock eSpeak takes while it waits for
+// the end of one would stay taken in the child.
+std::mutex here_lock;
+int here_users;  // open engines that synthesize here
+char here_token;
+
+bool is_here(synth_engine* engine)
+{
+    return engine == reinterpret_cast<synth_engine*>(&here_token);
+}
+
+synth_error espeak_open(synth_engine** engine)
+{
+    *engine = nullptr;
+    said[0] = 0;
+    std::lock_guard<std::mutex> hold(here_lock);
+    if (const synth_error started = start_engine(); started != synth_ok) {
+        snprintf(said, sizeof said, "%s", failure);
+        return started;
+    }
+    forked_engine* worker = nullptr;
+    if (here_users > 0 && forked_engine_start(here_voice, nullptr, &worker) == 0) {
+        *engine = reinterpret_cast<synth_engine*>(worker);
+        return synth_ok;
+    }
+    ++here_users;
+    *engine = reinterpret_cast<synth_engine*>(&here_token);
+    return synth_ok;
+}
+
+void espeak_close(synth_engine* engine)
+{
+    // eSpeak cannot start twice in one process; it stops at exit.
+    if (engine == nullptr)
+        return;
+    if (!is_here(engine)) {
+        forked_engine_stop(reinterpret_cast<forked_engine*>(engine));
+        return;
+    }
+    std::lock_guard<std::mutex> hold(here_lock);
+    --here_users;
+}
+
+synth_error espeak_synthesize(synth_engine* engine, const char* text, int speed, synth_image* image)
+{
+    said[0] = 0;
+    if (!is_here(engine))
+        return forked_engine_synthesize(reinterpret_cast<forked_engine*>(engine), text, speed, image, said,
+                                        sizeof said);
+    std::lock_guard<std::mutex> hold(here_lock);
+    const synth_error code = synthesize_here(nullptr, text, speed, image);
+    if (code != synth_ok)
+        snprintf(said, sizeof said, "%s", failure);
+    return code;
+}
+
+const char* espeak_failure()
+{
+    return said[0] != 0 ? said : nullptr;
 }
 
 } // namespace
@@ -529,7 +591,7 @@ extern "C" __attribute__((visibility("default"))) audio_object* create_audio_dev
 }
 
 const synth_voice espeak_voice = {
-    "espeak", false, espeak_open, espeak_close, espeak_synthesize, synth_release_image, espeak_failure,
+    "espeak", true, espeak_open, espeak_close, espeak_synthesize, synth_release_image, espeak_failure,
 };
 
 const char* espeak_reported_phonemes()

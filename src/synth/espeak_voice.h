@@ -1,6 +1,10 @@
 // The eSpeak NG voice: the default, a formant synthesizer with Japanese
 // phonemes at a steady 110 Hz. It starts the engine on the first open,
-// keeps it for the life of the process and never prints.
+// keeps it for the life of the process and never prints. eSpeak keeps its
+// state process-wide, so an engine is eSpeak in this process when no engine
+// here is open, and otherwise a worker process forked from this one (see
+// synth/forked_engine.h): engines on several threads synthesize at once and
+// give the same bytes.
 #pragma once
 
 #include "synth/synth.h"
@@ -18,7 +22,7 @@ inline constexpr int espeak_sampling_rate = 22050;
 // or out is too small.
 synth_error espeak_phonemes(const char* text, char* out, size_t out_size);
 
-// For tests: the phoneme names eSpeak reported while making the last image,
-// separated by spaces (pauses included, as "_:" or "_", and switches of
-// phoneme table, as "(cmn)").
+// For tests: the phoneme names eSpeak reported while making the last image
+// in this process, separated by spaces (pauses included, as "_:" or "_",
+// and switches of phoneme table, as "(cmn)").
 const char* espeak_reported_phonemes();

@@ -4,6 +4,8 @@
 
 #include "synth/hts_voice.h"
 
+#include "synth/hts_frames.h"
+#include "synth/hts_labels.h"
 #include "synth/shaping.h"
 #include "synth/voice_data.h"
 #include "vocoder/vocoder.h"
@@ -30,12 +32,6 @@ constexpr double held_seconds_at_70 = 0.300;
 // fade this long before the held state ends.
 constexpr double fade_lead_seconds = 0.015;
 
-// The phonemes the voice was trained with.
-constexpr const char* voice_phonemes[] = {
-    "a",  "i",  "u", "e",  "o",  "A",  "I", "U",  "E", "O",  "N",  "cl", "pau", "b",  "by",
-    "ch", "d",  "dy", "f", "g",  "gy", "h", "hy", "j", "k",  "ky", "m",  "my",  "n",  "ny",
-    "p",  "py", "r", "ry", "s",  "sh", "t", "ts", "ty", "v", "w",  "y",  "z",
-};
 
 // The voice is trained at 48000 Hz; its vocoder costs in proportion to the
 // rate, and above 16 kHz its output holds nothing within 40 dB of its level.
@@ -97,20 +93,6 @@ void build_filter_map(int half, double src_rate, double dst_rate, double* map)
                 map[i * half + j] += to[i] * from[j];
         }
     }
-}
-
-bool is_vowel(const char* p)
-{
-    return p[0] != 0 && p[1] == 0 && strchr("aiueoAIUEO", p[0]) != nullptr;
-}
-
-bool is_voice_phoneme(const char* p)
-{
-    for (const char* v : voice_phonemes) {
-        if (strcmp(p, v) == 0)
-            return true;
-    }
-    return false;
 }
 
 struct hts_state {
@@ -351,18 +333,16 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
     }
 }
 
-// Renders the phonemes of the mora `m` into a WAV image.
-synth_error render(hts_state& s, const mora& m, const char* const* phonemes, int count, bool first_half, int speed,
-                   synth_image* image)
+// Renders one mora (`labels` made from it) into a WAV image.
+synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int speed, synth_image* image)
 {
-    char lines[hts_max_phonemes + 2][hts_label_room];
-    char* line_ptrs[hts_max_phonemes + 2];
-    const int line_count = hts_labels(phonemes, count, lines);
-    for (int i = 0; i < line_count; ++i)
-        line_ptrs[i] = lines[i];
-
+    const char* const* phonemes = labels.phonemes;
+    const int count = labels.phoneme_count;
+    const bool first_half = labels.first_half;
+    const int line_count = labels.line_count;
     HTS_Engine* e = &s.engine;
-    if (HTS_Engine_generate_state_sequence_from_strings(e, line_ptrs, static_cast<size_t>(line_count)) != TRUE) {
+    if (HTS_Engine_generate_state_sequence_from_strings(e, labels.line_pointers, static_cast<size_t>(line_count)) !=
+        TRUE) {
         HTS_Engine_refresh(e);
         return synth_error_engine;
     }
@@ -400,8 +380,7 @@ synth_error render(hts_state& s, const mora& m, const char* const* phonemes, int
     }
     const size_t fade_lead = frames_at_least(fade_lead_seconds, s) * s.fperiod;
     marks.steady_end -= marks.steady_end - marks.vowel_start > 2 * fade_lead ? fade_lead : 0;
-    // Our vocoder makes the samples from the engine's parameters; the
-    // log-F0 rows hold the voiced frames only.
+    // Our vocoder makes the samples from the engine's parameters.
     const size_t frames = pss->total_frame;
     const size_t n = frames * s.fperiod;
     void* block = malloc(sizeof(double) * (n + frames) + sizeof(const double*) * 2 * frames);
@@ -413,13 +392,7 @@ synth_error render(hts_state& s, const mora& m, const char* const* phonemes, int
     double* lf0_frames = speech + n;
     const double** mcep_rows = reinterpret_cast<const double**>(lf0_frames + frames);
     const double** lpf_rows = mcep_rows + frames;
-    for (size_t t = 0, voiced = 0; t < frames; ++t) {
-        mcep_rows[t] = pss->pstream[0].par[t];
-        lpf_rows[t] = pss->pstream[2].par[t];
-        lf0_frames[t] = lf0->msd_flag[t] ? lf0->par[voiced++][0] : vocoder_unvoiced;
-    }
-    const vocoder_frames params = {frames, s.order1 - 1, mcep_rows, lf0_frames,
-                                   static_cast<int>(pss->pstream[2].vector_length), lpf_rows};
+    const vocoder_frames params = hts_vocoder_frames(*pss, mcep_rows, lpf_rows, lf0_frames);
     if (vocoder_synthesize(s.vocoder, params, speech) != 0) {
         free(block);
         HTS_Engine_refresh(e);
@@ -442,10 +415,8 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, sy
     // The labels describe a one-mora word.
     if (count != 1)
         return synth_error_bad_text;
-    const char* phonemes[hts_max_phonemes];
-    int phoneme_count = 0;
-    bool first_half = false;
-    if (hts_phonemes(morae[0], phonemes, &phoneme_count, &first_half) != synth_ok)
+    hts_mora_labels labels;
+    if (hts_label_mora(morae[0], &labels) != synth_ok)
         return synth_error_bad_text;
     hts_state* s = state_of(engine);
     if (s->abandoned)
@@ -457,7 +428,7 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, sy
         return synth_error_no_memory;
     }
     out_of_memory = &guard;
-    const synth_error made = render(*s, morae[0], phonemes, phoneme_count, first_half, speed, image);
+    const synth_error made = render(*s, morae[0], labels, speed, image);
     out_of_memory = nullptr;
     return made;
 }
@@ -485,88 +456,4 @@ extern "C" __attribute__((visibility("default"))) void* HTS_calloc(const size_t 
         abort();  // a call into the engine without a guard: a bug here
     }
     return p;
-}
-
-synth_error hts_phonemes(const mora& m, const char* out[hts_max_phonemes], int* count, bool* first_half)
-{
-    static const char* const vowels[] = {"a", "i", "u", "e", "o"};
-    const char* vowel = nullptr;
-    for (const char* v : vowels) {
-        if (v[0] == m.vowel)
-            vowel = v;
-    }
-    *count = 0;
-    *first_half = false;
-    if (m.vowel == 0) {
-        out[(*count)++] = "N";  // the moraic nasal
-        return synth_ok;
-    }
-    if (vowel == nullptr)
-        return synth_error_bad_text;
-    if (strcmp(m.onset, "ng") == 0 || strcmp(m.onset, "ngy") == 0) {
-        // No nasal g in the voice: a murmur of N at half length, heard as [ŋ].
-        out[(*count)++] = "N";
-        if (m.onset[2] == 'y')
-            out[(*count)++] = "y";
-        *first_half = true;
-    } else if (m.onset[0] != 0) {
-        if (!is_voice_phoneme(m.onset))
-            return synth_error_bad_text;
-        out[(*count)++] = m.onset;
-    }
-    out[(*count)++] = vowel;
-    // The voice learnt a phrase-final u mostly devoiced: held, it turns to
-    // [i] after s, t, d, n, r and toward [y] after a palatal. A long u (as
-    // in kuu, suu, kyuu) it learnt voiced and unrounded.
-    if (m.vowel == 'u')
-        out[(*count)++] = vowel;
-    return synth_ok;
-}
-
-int hts_labels(const char* const* phonemes, int count, char lines[][hts_label_room])
-{
-    // A mora ends with its vowel or with N; its consonants open it.
-    int mora_of[hts_max_phonemes];
-    int moras = 0;
-    for (int i = 0; i < count; ++i) {
-        mora_of[i] = moras + 1;
-        if (is_vowel(phonemes[i]) || strcmp(phonemes[i], "N") == 0)
-            ++moras;
-    }
-    const char* seq[hts_max_phonemes + 6];
-    int n = 0;
-    seq[n++] = "xx";
-    seq[n++] = "xx";
-    seq[n++] = "sil";
-    for (int i = 0; i < count; ++i)
-        seq[n++] = phonemes[i];
-    seq[n++] = "sil";
-    seq[n++] = "xx";
-    seq[n++] = "xx";
-    int line = 0;
-    for (int j = 2; j < n - 2; ++j, ++line) {
-        char* out = lines[line];
-        const int used = snprintf(out, hts_label_room, "%s^%s-%s+%s=%s", seq[j - 2], seq[j - 1], seq[j], seq[j + 1],
-                                  seq[j + 2]);
-        const size_t rest = hts_label_room - static_cast<size_t>(used);
-        if (j == 2) {
-            snprintf(out + used, rest,
-                     "/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:xx_xx#xx_xx@xx_xx|xx_xx"
-                     "/G:%d_1%%0_xx_xx/H:xx_xx/I:xx-xx@xx+xx&xx-xx|xx+xx/J:1_%d/K:1+1-%d",
-                     moras, moras, moras);
-        } else if (j == n - 3) {
-            snprintf(out + used, rest,
-                     "/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:%d_1!0_xx-xx/F:xx_xx#xx_xx@xx_xx|xx_xx"
-                     "/G:xx_xx%%xx_xx_xx/H:1_%d/I:xx-xx@xx+xx&xx-xx|xx+xx/J:xx_xx/K:1+1-%d",
-                     moras, moras, moras);
-        } else {
-            // Accent type 1; C:09 is how Open JTalk tags an unknown katakana word.
-            const int mora = mora_of[j - 3];
-            snprintf(out + used, rest,
-                     "/A:%d+%d+%d/B:xx-xx_xx/C:09_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:%d_1#0_xx@1_1|1_%d"
-                     "/G:xx_xx%%xx_xx_xx/H:xx_xx/I:1-%d@1+1&1-1|1+%d/J:xx_xx/K:1+1-%d",
-                     mora - 1, mora, moras - mora + 1, moras, moras, moras, moras, moras);
-        }
-    }
-    return line;
 }

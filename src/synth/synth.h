@@ -66,9 +66,10 @@ struct synth_engine;
 struct synth_voice {
     const char* name;  // chosen by this name on the command line
 
-    // True when engines of this voice share nothing, so that several may
-    // synthesize at once on different threads; false when the voice holds
-    // process-wide state and only one synthesis may run at a time.
+    // True when several engines of this voice may synthesize at once on
+    // different threads (each engine on one thread at a time); false when
+    // the voice holds process-wide state and only one synthesis may run at
+    // a time.
     bool independent_engines;
 
     // Starts an engine into *engine.

@@ -11,10 +11,12 @@
 #include <linux/close_range.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -84,6 +86,35 @@ TEST(Program, HtsVoiceMakesAllFilesAlikeOnAnyNumberOfCores)
     }
     remove_tree(a);
     remove_tree(b);
+}
+
+// A worker process of the eSpeak voice that dies ends the run with the
+// synthesizer's error and how the process ended: no hang (the alarm ends a
+// hung run), the files before it whole, no process left behind.
+TEST(Program, WorkerProcessThatDiesEndsTheRunWithAnError)
+{
+    cpu_set_t cpus;
+    ASSERT_EQ(sched_getaffinity(0, sizeof cpus, &cpus), 0);
+    if (CPU_COUNT(&cpus) < 2)
+        GTEST_SKIP() << "on one core the program starts no worker process";
+    // What the program leaves running or unreaped comes to this process.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const std::string d = make_temp_dir();
+    const run_result r = run_program(d, program, {},
+                                     {"LD_PRELOAD=" MORIVOX_KILL_WORKER, "MORIVOX_KILL_WORKER_AT=3",
+                                      "ASAN_OPTIONS=verify_asan_link_order=0"},
+                                     [] { alarm(60); });
+    const pid_t left = waitpid(-1, nullptr, WNOHANG);
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "ERR:106\nthe synthesizer failed: its worker process ended: killed by signal 9 (SIGKILL)\n");
+    EXPECT_EQ(left, -1) << "a worker process was left behind";
+    const std::vector<std::string> files = list_dir(d);
+    EXPECT_LT(files.size(), 142u);
+    const std::vector<std::string> names = expected_file_names();
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_TRUE(parse_wav(read_file(d + "/" + names[i])).valid) << names[i] << ": the table's first files, whole";
+    remove_tree(d);
 }
 
 // Text in Shift-JIS (CP932) as UTF-8; false when it is not CP932.
@@ -551,8 +582,9 @@ TEST(Program, NoSoundServerAndNothingFromOrIntoTheHomeFolder)
     ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(listen(server, 16), 0);
 
-    const run_result r = run_program(d, "/usr/bin/strace", {"-f", "-qq", "-o", sockets + "/trace", "-e",
-                                                           "trace=connect", program},
+    // Only the calls: not the worker processes' signals nor how they ended.
+    const run_result r = run_program(d, "/usr/bin/strace", {"-f", "-qqq", "-e", "signal=none", "-o",
+                                                           sockets + "/trace", "-e", "trace=connect", program},
                                      {"HOME=" + home, "PULSE_SERVER=unix:" + path, "XDG_RUNTIME_DIR=" + home,
                                       "ASAN_OPTIONS=detect_leaks=0"});  // no leak check under ptrace
     close(server);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -118,6 +119,7 @@ TEST(Espeak, TimingsFollowThePhonemes)
         EXPECT_LE(im.marks.steady_end, (im.size - 44) / 2) << s->name;
         espeak_voice.free_image(&im);
     }
+    espeak_voice.close(engine);
 }
 
 TEST(Espeak, ImagesAreCanonical16BitMono)
@@ -144,6 +146,50 @@ TEST(Espeak, SameTextSameBytesWhateverCameBefore)
         synth(syllable_table[(i * 37) % syllable_count].sjis, 50 + i);  // something else in between
         EXPECT_EQ(synth(syllable_table[i].sjis, 70).bytes, first[i]) << "entry " << i + 1;
     }
+}
+
+// The engines after the first are worker processes: each gives what the
+// engine in this process gives, images, marks and refusals alike.
+TEST(Espeak, WorkerProcessesGiveWhatTheEngineHereGives)
+{
+    synth_engine* engines[3] = {};
+    for (synth_engine*& e : engines)
+        ASSERT_EQ(espeak_voice.open(&e), synth_ok);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), 0) << "no worker process";
+    struct request {
+        std::string text;
+        bool null;
+        int speed;
+    };
+    std::vector<request> requests;
+    for (const syllable* s = syllable_table; s->sjis != nullptr; ++s)
+        requests.push_back({s->sjis, false, syllable_speed(*s, 70)});
+    std::string longest;
+    while (longest.size() + 2 <= static_cast<size_t>(synth_max_text_bytes))
+        longest += "\x82\xA9";
+    requests.push_back({longest, false, synth_min_speed});
+    requests.push_back({longest + "\x82\xA9", false, 100});  // too long, cut in the request
+    requests.push_back({"", true, 100});
+    requests.push_back({"\x82\xA0", false, synth_max_speed + 1});
+    for (const request& r : requests) {
+        synth_image im[3] = {};
+        synth_error code[3];
+        for (int e = 0; e < 3; ++e)
+            code[e] = espeak_voice.synthesize(engines[e], r.null ? nullptr : r.text.c_str(), r.speed, &im[e]);
+        for (int e = 1; e < 3; ++e) {
+            SCOPED_TRACE("engine " + std::to_string(e) + ", " + std::to_string(r.text.size()) + " bytes at speed " +
+                         std::to_string(r.speed));
+            EXPECT_EQ(code[e], code[0]);
+            EXPECT_EQ(im[e].size, im[0].size);
+            EXPECT_TRUE(im[e].size == im[0].size && (im[0].size == 0 || memcmp(im[e].bytes, im[0].bytes, im[0].size) == 0));
+            EXPECT_EQ(memcmp(&im[e].marks, &im[0].marks, sizeof(synth_marks)), 0);
+        }
+        for (synth_image& i : im)
+            espeak_voice.free_image(&i);
+    }
+    for (synth_engine* e : engines)
+        espeak_voice.close(e);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a worker process was left behind";
 }
 
 TEST(Espeak, RefusalsCarryTheirCodes)

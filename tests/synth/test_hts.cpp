@@ -1,5 +1,7 @@
 #include "synth/hts_voice.h"
 
+#include "synth/hts_labels.h"
+
 #include "driver/syllables.h"
 #include "support.h"
 

@@ -3,6 +3,7 @@
 
 #include "synth/espeak_voice.h"
 #include "synth/hts_voice.h"
+#include "synth/kana.h"
 #include "synth/shaping.h"
 
 #include "driver/syllables.h"

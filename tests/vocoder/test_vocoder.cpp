@@ -9,11 +9,14 @@
 
 #include "driver/syllables.h"
 #include "resample/every_path.h"
+#include "synth/hts_frames.h"
+#include "synth/hts_labels.h"
 #include "synth/hts_voice.h"
 
 #include <HTS_engine.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -32,18 +35,12 @@ struct engine_frames {
 engine_frames frames_of(HTS_Engine* e)
 {
     engine_frames f{};
-    HTS_PStreamSet* pss = &e->pss;
-    const size_t count = pss->total_frame;
-    size_t next_voiced = 0;
-    for (size_t t = 0; t < count; ++t) {
-        f.mcep.push_back(pss->pstream[0].par[t]);
-        f.lpf.push_back(pss->pstream[2].par[t]);
-        const bool voiced = pss->pstream[1].msd_flag[t];
-        f.lf0.push_back(voiced ? pss->pstream[1].par[next_voiced++][0] : vocoder_unvoiced);
-    }
-    f.voiced = next_voiced;
-    f.frames = {count, static_cast<int>(pss->pstream[0].vector_length) - 1, f.mcep.data(), f.lf0.data(),
-                static_cast<int>(pss->pstream[2].vector_length), f.lpf.data()};
+    const size_t count = e->pss.total_frame;
+    f.mcep.resize(count);
+    f.lpf.resize(count);
+    f.lf0.resize(count);
+    f.frames = hts_vocoder_frames(e->pss, f.mcep.data(), f.lpf.data(), f.lf0.data());
+    f.voiced = static_cast<size_t>(std::count_if(f.lf0.begin(), f.lf0.end(), [](double v) { return v != vocoder_unvoiced; }));
     return f;
 }
 
@@ -93,16 +90,10 @@ TEST_P(AgainstEngine, SameDoublesAsTheEnginesVocoder)
         mora m[max_morae];
         int count = 0;
         ASSERT_EQ(kana_to_morae(find_syllable(r.name)->sjis, m, max_morae, &count), synth_ok);
-        const char* phonemes[hts_max_phonemes];
-        int n = 0;
-        bool half = false;
-        ASSERT_EQ(hts_phonemes(m[0], phonemes, &n, &half), synth_ok);
-        char lines[hts_max_phonemes + 2][hts_label_room];
-        char* line_ptrs[hts_max_phonemes + 2];
-        const int line_count = hts_labels(phonemes, n, lines);
-        for (int i = 0; i < line_count; ++i)
-            line_ptrs[i] = lines[i];
-        ASSERT_EQ(HTS_Engine_generate_state_sequence_from_strings(&e, line_ptrs, static_cast<size_t>(line_count)),
+        hts_mora_labels labels;
+        ASSERT_EQ(hts_label_mora(m[0], &labels), synth_ok);
+        ASSERT_EQ(HTS_Engine_generate_state_sequence_from_strings(&e, labels.line_pointers,
+                                                                  static_cast<size_t>(labels.line_count)),
                   TRUE);
         ASSERT_EQ(HTS_Engine_generate_parameter_sequence(&e), TRUE);
 
