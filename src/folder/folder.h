@@ -80,16 +80,25 @@ int folder_published();
 int folder_write(const char* file_name, const void* head, size_t head_size, const void* body,
                  size_t body_size);
 
+// Longest name the writer takes, in bytes with its temporary suffix: the
+// names this program writes are short, and every file in flight keeps its
+// name where a signal handler can find it.
+inline constexpr int folder_name_room = 256;
+
 // The same, but returns once the temporary file is written: one thread
 // flushes and renames the queued files in the background, in batches, so
 // that the next file is made while the disk works. A failure found there
-// is kept for folder_take_failures. Waits while 32 files are in flight.
-// No descriptor stays open for a queued file.
+// is kept for folder_take_failures. Waits only while folder_max_queued
+// files are in flight: more than a run makes, so a slow disk holds back
+// only the end of the run. No descriptor stays open for a queued file.
+// A name longer than folder_name_room fails (ENAMETOOLONG).
 int folder_queue(const char* file_name, const void* head, size_t head_size, const void* body,
                  size_t body_size);
 
+inline constexpr int folder_max_queued = 1024;
+
 struct folder_failure {
-    char name[4096];
+    char name[folder_name_room];
     int error;  // errno
 };
 

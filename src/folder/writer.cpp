@@ -24,15 +24,16 @@ namespace {
 // that the rename stays on one file system and is atomic.
 constexpr int temp_name_tries = 1000;
 
-// Files written but not yet flushed and renamed; the writer waits when
-// this many are in flight.
-constexpr int max_queued = 32;
+constexpr int max_queued = folder_max_queued;
 
 // Files flushed together. Each flush commits the file system's journal,
 // and a commit holds up the creation of the next files, so the flushes go
-// in batches: the first flush of a batch commits them all, the others find
-// nothing left to do.
-constexpr int flush_batch = 16;
+// in small batches: the first flush of a batch commits them all, the
+// others find nothing left to do; and small ones keep the disk busy from
+// the start, so that little is left to wait for at the end. (Measured on
+// a default run: batches of 4 cost 1.03 to 1.11 times a run without
+// flushes, of 16 up to 1.14, of 48 1.19.)
+constexpr int flush_batch = 4;
 
 // ".bak", then ".bak.2" up to this.
 constexpr int set_aside_tries = 100;
@@ -42,7 +43,7 @@ constexpr int set_aside_tries = 100;
 constexpr int slot_count = max_queued + 1;
 struct temp_slot {
     std::atomic<int> used;
-    char name[PATH_MAX];
+    char name[folder_name_room];
 };
 temp_slot slots[slot_count];
 static_assert(std::atomic<int>::is_always_lock_free, "read by a signal handler");
@@ -113,11 +114,11 @@ int write_all(int fd, const void* data, size_t size)
 }
 
 // A file written to its temporary name (slots[slot].name), waiting to be
-// flushed and renamed. No descriptor stays open for it: with 32 files in
+// flushed and renamed. No descriptor stays open for it: with many files in
 // flight a low descriptor limit would run out.
 struct written_file {
     int slot;
-    char name[PATH_MAX];
+    char name[folder_name_room];
 };
 
 void discard(int slot)
@@ -143,7 +144,7 @@ int write_temporary(const char* file_name, const void* head, size_t head_size, c
 
     // A name left by an earlier process is never reused.
     static unsigned counter = 0;
-    char temp[PATH_MAX];
+    char temp[folder_name_room];
     int fd = -1;
     int slot = -1;
     for (int tries = 0; fd < 0 && tries < temp_name_tries; ++tries) {
@@ -255,7 +256,7 @@ struct publish_queue {
 };
 publish_queue queue;
 
-static_assert(sizeof(folder_failure{}.name) == PATH_MAX);
+static_assert(sizeof(folder_failure{}.name) == sizeof(written_file{}.name));
 
 void flush_loop()
 {
@@ -264,7 +265,7 @@ void flush_loop()
         queue.changed.wait(hold, [] { return queue.count >= flush_batch || queue.stopping; });
         if (queue.count == 0)
             return;
-        written_file batch[max_queued];
+        static written_file batch[max_queued];
         const int n = queue.count;
         for (int i = 0; i < n; ++i)
             batch[i] = queue.files[i];
@@ -273,7 +274,7 @@ void flush_loop()
         hold.unlock();
         queue.changed.notify_all();
 
-        folder_failure failed[max_queued];
+        static folder_failure failed[max_queued];
         int failed_count = 0;
         for (int i = 0; i < n; ++i) {
             if (publish(batch[i]) != 0) {
