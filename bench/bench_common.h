@@ -31,7 +31,7 @@ inline synth_engine* bench_engine()
 inline syllable_image make_image(const syllable& entry)
 {
     synth_image im{};
-    if (espeak_voice.synthesize(bench_engine(), entry.sjis, syllable_speed(entry, default_settings.speed),
+    if (espeak_voice.synthesize(bench_engine(), entry.sjis, syllable_speed(entry, default_settings.speed), synth_steady_f0,
                                 &im) != synth_ok)
         abort();
     syllable_image r{std::vector<uint8_t>(im.bytes, im.bytes + im.size),

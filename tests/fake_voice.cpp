@@ -60,7 +60,7 @@ const char* engines_failure()
 
 void fake_close(synth_engine*) {}
 
-synth_error fake_synthesize(synth_engine*, const char* text, int speed, synth_image* image)
+synth_error fake_synthesize(synth_engine*, const char* text, int speed, double, synth_image* image)
 {
     *image = synth_image{};
     if (const char* log = getenv("MORIVOX_FAKE_LOG")) {
@@ -105,10 +105,10 @@ const char* fake_failure()
     return nullptr;
 }
 
-const synth_voice fake_voice = {"fake", false, fake_open, fake_close, fake_synthesize, synth_release_image,
-                                fake_failure};
-const synth_voice engines_voice = {"engines", true, engines_open, fake_close, fake_synthesize, synth_release_image,
-                                   engines_failure};
+const synth_voice fake_voice = {"fake",         false,       synth_lowest_f0,     synth_highest_f0, fake_open,
+                                fake_close,     fake_synthesize, synth_release_image, fake_failure};
+const synth_voice engines_voice = {"engines",       true,        synth_lowest_f0,     synth_highest_f0, engines_open,
+                                   fake_close,      fake_synthesize, synth_release_image, engines_failure};
 const synth_voice* const fake_voices[] = {&fake_voice, &engines_voice, nullptr};
 
 } // namespace

@@ -58,7 +58,8 @@ void synthesize_entry(pipeline* p, synth_engine* engine, int k)
     made_syllable& out = p->made[slot];
     out = made_syllable{};
     p->images[slot] = synth_image{};
-    out.code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), &p->images[slot]);
+    out.code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), synth_steady_f0,
+                                &p->images[slot]);
     if (out.code != synth_ok) {
         if (const char* why = voice.failure())
             snprintf(out.failure, sizeof out.failure, "%s", why);

@@ -13,6 +13,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -443,12 +444,12 @@ synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
 namespace {
 
 // The engine here: eSpeak in this process.
-synth_error synthesize_here(synth_engine*, const char* text, int speed, synth_image* image)
+synth_error synthesize_here(synth_engine*, const char* text, int speed, double f0, synth_image* image)
 {
     *image = synth_image{};
     mora morae[max_morae];
     int count = 0;
-    if (const synth_error read = read_request(text, speed, morae, &count); read != synth_ok)
+    if (const synth_error read = read_request(espeak_voice, text, speed, f0, morae, &count); read != synth_ok)
         return read;
     static char phonemes[phoneme_room + 4];
     memcpy(phonemes, "[[", 2);
@@ -465,6 +466,7 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, synth_im
     reported[0] = 0;
     marks = phoneme_marks{};
     espeak_SetParameter(espeakRATE, synth_words_per_minute(speed), 0);
+    espeak_ng_SetConstF0(static_cast<int>(std::lround(f0)));
     const espeak_ERROR err = espeak_Synth(phonemes, len + 5, 0, POS_CHARACTER, 0,
                                           espeakCHARS_UTF8 | espeakPHONEMES, nullptr, nullptr);
     if (err == EE_OK)
@@ -489,7 +491,7 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, synth_im
     for (size_t i = 0; i < current.count; ++i)
         x[i] = current.samples[i];
     const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    const synth_error shaped = shape_syllable(x, current.count, espeak_sampling_rate, synth_steady_f0, at, fade_in, image);
+    const synth_error shaped = shape_syllable(x, current.count, espeak_sampling_rate, f0, at, fade_in, image);
     free(x);
     return shaped;
 }
@@ -505,7 +507,8 @@ const char* said_here()
 
 // The engine here as a voice of its own, which the worker processes serve.
 const synth_voice here_voice = {
-    "espeak", false, nullptr, nullptr, synthesize_here, synth_release_image, said_here,
+    "espeak", false, synth_lowest_f0, synth_highest_f0, nullptr, nullptr, synthesize_here, synth_release_image,
+    said_here,
 };
 
 // eSpeak keeps its state process-wide. The first engine opened is eSpeak
@@ -557,14 +560,14 @@ void espeak_close(synth_engine* engine)
     --here_users;
 }
 
-synth_error espeak_synthesize(synth_engine* engine, const char* text, int speed, synth_image* image)
+synth_error espeak_synthesize(synth_engine* engine, const char* text, int speed, double f0, synth_image* image)
 {
     said[0] = 0;
     if (!is_here(engine))
-        return forked_engine_synthesize(reinterpret_cast<forked_engine*>(engine), text, speed, image, said,
+        return forked_engine_synthesize(reinterpret_cast<forked_engine*>(engine), text, speed, f0, image, said,
                                         sizeof said);
     std::lock_guard<std::mutex> hold(here_lock);
-    const synth_error code = synthesize_here(nullptr, text, speed, image);
+    const synth_error code = synthesize_here(nullptr, text, speed, f0, image);
     if (code != synth_ok)
         snprintf(said, sizeof said, "%s", failure);
     return code;
@@ -591,7 +594,8 @@ extern "C" __attribute__((visibility("default"))) audio_object* create_audio_dev
 }
 
 const synth_voice espeak_voice = {
-    "espeak", true, espeak_open, espeak_close, espeak_synthesize, synth_release_image, espeak_failure,
+    "espeak", true, synth_lowest_f0, synth_highest_f0, espeak_open, espeak_close, espeak_synthesize,
+    synth_release_image, espeak_failure,
 };
 
 const char* espeak_reported_phonemes()

@@ -23,6 +23,7 @@ namespace {
 // A request: the speed and the text, cut one byte past the longest text
 // taken (so that a longer one is still refused as too long).
 struct request {
+    double f0;
     int32_t speed;
     char text[synth_max_text_bytes + 2];
 };
@@ -90,7 +91,7 @@ int receive_all(int fd, void* data, size_t size)
         rq.text[sizeof rq.text - 1] = 0;
         synth_image image{};
         reply rp{};
-        rp.code = voice.synthesize(engine, rq.text, rq.speed, &image);
+        rp.code = voice.synthesize(engine, rq.text, rq.speed, rq.f0, &image);
         const char* why = rp.code != synth_ok ? voice.failure() : nullptr;
         rp.failure_size = why != nullptr ? static_cast<uint32_t>(strnlen(why, failure_room - 1)) : 0;
         rp.image_size = image.bytes != nullptr ? image.size : 0;
@@ -193,7 +194,7 @@ int forked_engine_start(const synth_voice& voice, synth_engine* engine, forked_e
     return 0;
 }
 
-synth_error forked_engine_synthesize(forked_engine* f, const char* text, int speed, synth_image* image,
+synth_error forked_engine_synthesize(forked_engine* f, const char* text, int speed, double f0, synth_image* image,
                                      char* failure, size_t failure_size)
 {
     *image = synth_image{};
@@ -202,6 +203,7 @@ synth_error forked_engine_synthesize(forked_engine* f, const char* text, int spe
     if (f->pid == 0)
         return child_ended(f, nullptr, failure, failure_size);
     request rq{};
+    rq.f0 = f0;
     rq.speed = speed;
     if (text != nullptr)
         memcpy(rq.text, text, strnlen(text, sizeof rq.text - 1));

@@ -334,7 +334,7 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
 }
 
 // Renders one mora (`labels` made from it) into a WAV image.
-synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int speed, synth_image* image)
+synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int speed, double f0, synth_image* image)
 {
     const char* const* phonemes = labels.phonemes;
     const int count = labels.phoneme_count;
@@ -357,7 +357,7 @@ synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int spe
     // The log-F0 rows hold the voiced frames only.
     HTS_PStream* lf0 = &e->pss.pstream[1];
     for (size_t t = 0; t < lf0->length; ++t)
-        lf0->par[t][0] = std::log(synth_steady_f0);
+        lf0->par[t][0] = std::log(f0);
     HTS_PStreamSet* pss = &e->pss;
     for (size_t t = 0; t < pss->pstream[0].length; ++t)
         refit_cepstrum(s, pss->pstream[0].par[t]);
@@ -399,18 +399,18 @@ synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int spe
         return synth_error_engine;
     }
     const double fade_in = onset_blends(m) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    const synth_error shaped = shape_syllable(speech, n, s.rate, synth_steady_f0, marks, fade_in, image);
+    const synth_error shaped = shape_syllable(speech, n, s.rate, f0, marks, fade_in, image);
     free(block);
     HTS_Engine_refresh(e);
     return shaped;
 }
 
-synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, synth_image* image)
+synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, double f0, synth_image* image)
 {
     *image = synth_image{};
     mora morae[max_morae];
     int count = 0;
-    if (const synth_error read = read_request(text, speed, morae, &count); read != synth_ok)
+    if (const synth_error read = read_request(hts_voice, text, speed, f0, morae, &count); read != synth_ok)
         return read;
     // The labels describe a one-mora word.
     if (count != 1)
@@ -428,7 +428,7 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, sy
         return synth_error_no_memory;
     }
     out_of_memory = &guard;
-    const synth_error made = render(*s, morae[0], labels, speed, image);
+    const synth_error made = render(*s, morae[0], labels, speed, f0, image);
     out_of_memory = nullptr;
     return made;
 }
@@ -441,7 +441,8 @@ const char* hts_failure()
 } // namespace
 
 const synth_voice hts_voice = {
-    "hts", true, hts_open, hts_close, hts_synthesize, synth_release_image, hts_failure,
+    "hts", true, synth_lowest_f0, synth_highest_f0, hts_open, hts_close, hts_synthesize, synth_release_image,
+    hts_failure,
 };
 
 // The engine's allocator, in the library's place (see out_of_memory).

@@ -248,7 +248,7 @@ bool onset_voiceless(const mora& m)
     return false;
 }
 
-synth_error read_request(const char* text, int speed, mora* out, int* count)
+synth_error read_request(const synth_voice& voice, const char* text, int speed, double f0, mora* out, int* count)
 {
     *count = 0;
     if (text == nullptr || text[0] == 0)
@@ -259,5 +259,7 @@ synth_error read_request(const char* text, int speed, mora* out, int* count)
         return synth_error_bad_text;
     if (speed < synth_min_speed || speed > synth_max_speed)
         return synth_error_bad_speed;
+    if (!(f0 >= voice.lowest_f0 && f0 <= voice.highest_f0))
+        return synth_error_bad_pitch;
     return synth_ok;
 }

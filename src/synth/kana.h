@@ -38,6 +38,7 @@ synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count)
 // What every voice checks first, in this order: a text that is empty
 // (synth_error_empty_text), longer than synth_max_text_bytes
 // (synth_error_text_too_long) or not kana (synth_error_bad_text), then a
-// speed outside [synth_min_speed, synth_max_speed] (synth_error_bad_speed).
-// On synth_ok the text's morae are in out[0..*count-1] (out holds max_morae).
-synth_error read_request(const char* text, int speed, mora* out, int* count);
+// speed outside [synth_min_speed, synth_max_speed] (synth_error_bad_speed),
+// then a pitch outside the voice's range (synth_error_bad_pitch). On
+// synth_ok the text's morae are in out[0..*count-1] (out holds max_morae).
+synth_error read_request(const synth_voice& voice, const char* text, int speed, double f0, mora* out, int* count);

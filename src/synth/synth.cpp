@@ -33,6 +33,8 @@ const char* synth_error_message(int code)
         return "the voice file is missing, unreadable or damaged";
     case synth_error_no_files:
         return "the synthesizer cannot open its files: too many open files";
+    case synth_error_bad_pitch:
+        return "the pitch is outside what the voice holds well";
     case synth_error_no_proc:
         return "the synthesizer cannot load its voice: /proc is not mounted";
     default:

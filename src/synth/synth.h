@@ -15,9 +15,12 @@
 inline constexpr int synth_min_speed = 50;
 inline constexpr int synth_max_speed = 300;
 
-// The steady pitch of every voice, in Hz (A2), so that every file can serve
-// as an instrument sample.
+// The steady pitch of the syllables when none is asked for, in Hz (A2), so
+// that every file can serve as an instrument sample.
 inline constexpr double synth_steady_f0 = 110.0;
+// The widest range of pitches a voice may take: C2 to C5, in Hz.
+inline constexpr double synth_lowest_f0 = 65.40639132514966;
+inline constexpr double synth_highest_f0 = 523.2511306011972;
 
 // Longest text accepted, in bytes (without the terminating NUL): 64 kana.
 inline constexpr int synth_max_text_bytes = 128;
@@ -35,6 +38,7 @@ enum synth_error : int {
     synth_error_no_voice_file = 108,  // the voice's file is missing, unreadable or damaged
     synth_error_no_files = 109,       // no file descriptor left for the voice
     synth_error_no_proc = 110,        // /proc, through which the voice is loaded, is missing
+    synth_error_bad_pitch = 111,      // a pitch outside what the voice holds well
 };
 
 // What went wrong, in a few words, for a code of synth_error; null for any
@@ -72,18 +76,22 @@ struct synth_voice {
     // a time.
     bool independent_engines;
 
+    // The pitches the voice holds steady and clean, in Hz, within
+    // [synth_lowest_f0, synth_highest_f0]: synthesize refuses others.
+    double lowest_f0, highest_f0;
+
     // Starts an engine into *engine.
     synth_error (*open)(synth_engine** engine);
     void (*close)(synth_engine* engine);
 
-    // Synthesizes the NUL-terminated Shift-JIS `text` at `speed` into
-    // *image. The text is kana syllables (hiragana or katakana; a base
+    // Synthesizes the NUL-terminated Shift-JIS `text` at `speed`, held at
+    // the steady pitch `f0` (Hz), into *image. The text is kana syllables (hiragana or katakana; a base
     // kana, optionally the mark 0x814B after a k-row kana, optionally one
     // small kana): a sequence of them for eSpeak, exactly one for the HTS
     // voice, whose labels describe a one-mora word (more is
     // synth_error_bad_text). The same text and speed give the same bytes
     // whatever came before. On failure *image is left empty.
-    synth_error (*synthesize)(synth_engine* engine, const char* text, int speed, synth_image* image);
+    synth_error (*synthesize)(synth_engine* engine, const char* text, int speed, double f0, synth_image* image);
 
     // Hands an image back; an empty one is ignored. Leaves *image empty.
     void (*free_image)(synth_image* image);

@@ -29,7 +29,7 @@ image synth(const char* text, int speed)
     synth_error code = espeak_voice.open(&engine);
     synth_image im{};
     if (code == synth_ok)
-        code = espeak_voice.synthesize(engine, text, speed, &im);
+        code = espeak_voice.synthesize(engine, text, speed, synth_steady_f0, &im);
     image r{code == synth_ok, code, {}, 0};
     if (code == synth_ok) {
         r.bytes.assign(im.bytes, im.bytes + im.size);
@@ -109,7 +109,7 @@ TEST(Espeak, TimingsFollowThePhonemes)
     ASSERT_EQ(espeak_voice.open(&engine), synth_ok);
     for (const syllable* s = syllable_table; s->sjis != nullptr; ++s) {
         synth_image im{};
-        ASSERT_EQ(espeak_voice.synthesize(engine, s->sjis, 70, &im), synth_ok);
+        ASSERT_EQ(espeak_voice.synthesize(engine, s->sjis, 70, synth_steady_f0, &im), synth_ok);
         const bool vowel_alone = std::string("あいうえおをん").find(s->name) != std::string::npos;
         if (vowel_alone)
             EXPECT_EQ(im.marks.consonant_start, im.marks.vowel_start) << s->name;
@@ -175,7 +175,7 @@ TEST(Espeak, WorkerProcessesGiveWhatTheEngineHereGives)
         synth_image im[3] = {};
         synth_error code[3];
         for (int e = 0; e < 3; ++e)
-            code[e] = espeak_voice.synthesize(engines[e], r.null ? nullptr : r.text.c_str(), r.speed, &im[e]);
+            code[e] = espeak_voice.synthesize(engines[e], r.null ? nullptr : r.text.c_str(), r.speed, synth_steady_f0, &im[e]);
         for (int e = 1; e < 3; ++e) {
             SCOPED_TRACE("engine " + std::to_string(e) + ", " + std::to_string(r.text.size()) + " bytes at speed " +
                          std::to_string(r.speed));

@@ -104,7 +104,7 @@ struct rendered {
 rendered render(synth_engine* engine, const char* name, int speed)
 {
     synth_image im{};
-    EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, &im), synth_ok) << name;
+    EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, synth_steady_f0, &im), synth_ok) << name;
     const wav_file w = parse_wav(std::vector<uint8_t>(im.bytes, im.bytes + im.size));
     const rendered r = {w.samples, im.marks.vowel_start, im.marks.steady_end};
     hts_voice.free_image(&im);
@@ -143,7 +143,7 @@ TEST(Hts, SyllablesAreSteadyQuietAtTheEdgesAndRepeatable)
     // A vowel alone starts where its consonant would.
     for (const char* name : {"あ", "い", "う", "え", "お", "ん"}) {
         synth_image im{};
-        ASSERT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, 70, &im), synth_ok);
+        ASSERT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, 70, synth_steady_f0, &im), synth_ok);
         EXPECT_EQ(im.marks.consonant_start, im.marks.vowel_start) << name;
         EXPECT_LT(im.marks.vowel_start, im.marks.steady_end) << name;
         hts_voice.free_image(&im);
