@@ -26,9 +26,9 @@ constexpr double audible_db = -40;
 constexpr double onset_db = -20;
 constexpr double blended_db = -12;
 // The spectrum is looked at every 5 ms, through harmonics of the pitch up to
-// 3 kHz (the first two formants); it has settled when, from some moment
-// on, it stays within 1.5 dB on average of the held vowel's, counting the
-// harmonics within 30 dB of the strongest. (Checked against praat: the
+// 3 kHz (the first two formants); it has settled when it stays within
+// 1.5 dB on average of the held vowel's for 60 ms, counting the harmonics
+// within 30 dB of the strongest. (Checked against praat: the
 // second formant is then within 5 % of its held value, a median 0.4 ms
 // apart for eSpeak, 17 ms earlier for the HTS voice, whose formants glide
 // on within that.)
@@ -36,6 +36,7 @@ constexpr double step_ms = 5;
 constexpr double harmonics_up_to_hz = 3000;
 constexpr size_t max_harmonics = 64;
 constexpr double settled_db = 1.5;
+constexpr size_t settled_frames = 12;  // 60 ms
 constexpr double counted_db = 30;
 
 bool blends(const syllable& entry)
@@ -111,7 +112,10 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
         reference[k] = column[taken / 2];
         strongest = std::max(strongest, reference[k]);
     }
-    size_t settled = frames;
+    // Settled: the first frame from which the spectrum stays close for
+    // settled_frames frames (or to the end), whatever the vowel's own end
+    // does later.
+    size_t settled = frames, close_run = 0;
     for (size_t j = frames; j-- > 0;) {
         double distance = 0;
         int counted = 0;
@@ -121,9 +125,9 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
                 ++counted;
             }
         }
-        if (counted > 0 && distance / counted > settled_db)
-            break;
-        settled = j;
+        close_run = counted > 0 && distance / counted > settled_db ? 0 : close_run + 1;
+        if (close_run >= settled_frames || (close_run > 0 && close_run == frames - j))
+            settled = j;
     }
     free(db);
     return settled < frames ? from + settled * step : to;
