@@ -171,6 +171,22 @@ void* work(void* arg)
 
 } // namespace
 
+namespace {
+
+// Opens one engine on this thread; on failure the voice's words go into
+// failure[0..failure_size-1].
+synth_error open_engine(const synth_voice& voice, synth_engine** engine, char* failure, size_t failure_size)
+{
+    const synth_error opened = voice.open(engine);
+    if (opened != synth_ok) {
+        if (const char* why = voice.failure())
+            snprintf(failure, failure_size, "%s", why);
+    }
+    return opened;
+}
+
+} // namespace
+
 int pipeline_workers(int cores)
 {
     int n = cores < 1 ? 1 : cores;
@@ -195,10 +211,7 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
     p->window = workers * pipeline_entries_per_worker;
     const bool own_engines = voice.independent_engines;
     if (!own_engines) {
-        const synth_error opened = voice.open(&p->engines[0]);
-        if (opened != synth_ok) {
-            if (const char* why = voice.failure())
-                snprintf(failure, failure_size, "%s", why);
+        if (const synth_error opened = open_engine(voice, &p->engines[0], failure, failure_size); opened != synth_ok) {
             delete p;
             return opened;
         }
@@ -219,10 +232,7 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
         p->thread_count = i + 1;
     }
     if (own_engines && p->thread_count == 0) {
-        const synth_error opened = voice.open(&p->engines[0]);
-        if (opened != synth_ok) {
-            if (const char* why = voice.failure())
-                snprintf(failure, failure_size, "%s", why);
+        if (const synth_error opened = open_engine(voice, &p->engines[0], failure, failure_size); opened != synth_ok) {
             delete p;
             return opened;
         }
