@@ -432,6 +432,11 @@ synth_error morae_to_phonemes(const mora* morae, int count, char* out, size_t ou
 
 } // namespace
 
+int espeak_image_rate(double f0)
+{
+    return static_cast<int>(std::lround(espeak_sampling_rate * f0 / static_cast<double>(std::lround(f0))));
+}
+
 synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
 {
     mora morae[max_morae];
@@ -466,7 +471,8 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     reported[0] = 0;
     marks = phoneme_marks{};
     espeak_SetParameter(espeakRATE, synth_words_per_minute(speed), 0);
-    espeak_ng_SetConstF0(static_cast<int>(std::lround(f0)));
+    const int whole_hz = static_cast<int>(std::lround(f0));
+    espeak_ng_SetConstF0(whole_hz);
     const espeak_ERROR err = espeak_Synth(phonemes, len + 5, 0, POS_CHARACTER, 0,
                                           espeakCHARS_UTF8 | espeakPHONEMES, nullptr, nullptr);
     if (err == EE_OK)
@@ -491,7 +497,11 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     for (size_t i = 0; i < current.count; ++i)
         x[i] = current.samples[i];
     const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    const synth_error shaped = shape_syllable(x, current.count, espeak_sampling_rate, f0, at, fade_in, image);
+    // The image plays at its rate: its pitch there is within 0.04 cents of
+    // f0, exactly f0 when f0 is whole hertz.
+    const int rate = espeak_image_rate(f0);
+    const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
+    const synth_error shaped = shape_syllable(x, current.count, rate, played_f0, at, fade_in, image);
     free(x);
     return shaped;
 }
