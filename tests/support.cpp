@@ -226,7 +226,7 @@ std::string file_name_of(const char* name)
 }
 
 
-double pitch_at(const std::vector<int16_t>& s, size_t centre, int rate)
+double pitch_at(const std::vector<int16_t>& s, size_t centre, int rate, double lowest, double highest)
 {
     const int window = 1024;
     const size_t start = centre - window / 2;
@@ -242,7 +242,7 @@ double pitch_at(const std::vector<int16_t>& s, size_t centre, int rate)
     };
     int best_lag = 0;
     double best = -1;
-    for (int lag = rate / 400; lag <= rate / 60; ++lag) {
+    for (int lag = static_cast<int>(rate / highest); lag <= static_cast<int>(rate / lowest); ++lag) {
         const double r = correlation(lag);
         if (r > best) {
             best = r;

@@ -53,5 +53,7 @@ std::vector<std::string> expected_file_names();
 std::string file_name_of(const char* name);
 
 // The pitch in Hz around sample `centre` (1024 samples from centre - 512),
-// by autocorrelation over 60 to 400 Hz, its peak placed between samples.
-double pitch_at(const std::vector<int16_t>& samples, size_t centre, int rate);
+// by autocorrelation over `lowest` to `highest` Hz, its peak placed between
+// samples. A range wider than an octave may give a multiple of the period.
+double pitch_at(const std::vector<int16_t>& samples, size_t centre, int rate, double lowest = 60,
+                double highest = 400);

@@ -1,5 +1,5 @@
 // The eSpeak NG voice: the default, a formant synthesizer with Japanese
-// phonemes at a steady 110 Hz. It starts the engine on the first open,
+// phonemes held at a steady pitch. It starts the engine on the first open,
 // keeps it for the life of the process and never prints. eSpeak keeps its
 // state process-wide, so an engine is eSpeak in this process when no engine
 // here is open, and otherwise a worker process forked from this one (see
@@ -11,8 +11,17 @@
 
 extern const synth_voice espeak_voice;
 
-// Sampling rate of every image of this voice, in samples per second.
+// The rate eSpeak synthesizes at, in samples per second: the rate of the
+// images at a pitch of whole hertz, such as A2 (110 Hz).
 inline constexpr int espeak_sampling_rate = 22050;
+
+// The rate of the images made at the pitch `f0` (Hz). eSpeak holds only
+// whole hertz, exactly: a pitch between is made at the nearest, and its
+// image is declared at the rate that plays it at f0, espeak_sampling_rate x
+// f0 / round(f0) to the nearest whole rate (C2, 65.41 Hz, is made at 65 Hz
+// and played at 22188 Hz, 0.04 cents from the note). Formants and timing
+// move with the rate, by at most 0.8 % (0.63 % on the notes C2 to C5).
+int espeak_image_rate(double f0);
 
 // The eSpeak phoneme mnemonics of the Shift-JIS `text` (ASCII, one
 // stressed syllable after another, the last one long, e.g. "ki'e:" for the

@@ -15,10 +15,14 @@ constexpr double pi = 3.14159265358979323846;
 constexpr double transition_seconds = 0.030;
 // Fewer held samples than this are measured from the vowel's start instead.
 constexpr double min_held_seconds = 0.020;
-// Levels are looked at in hops of 5 ms; the held level is smoothed over 9
-// of them (45 ms: four periods at 110 Hz, so the pitch does not show).
+// Levels are looked at in hops of 5 ms; the held level is smoothed over 5
+// of them (25 ms), and over at least 2.5 pitch periods, so that the pulses
+// of the voice do not show as level: evened out over 1.6 periods (25 ms at
+// C2), the level of a held vowel jumps by up to 2 dB from one period to
+// the next. 25 ms hold 2.5 periods down to 100 Hz.
 constexpr double hop_seconds = 0.005;
-constexpr int smooth_hops = 5;
+constexpr size_t smooth_hops = 5;
+constexpr double smooth_periods = 2.5;
 // The held level is evened out by at most this factor either way.
 constexpr double max_correction = 2.0;
 // Below this, relative to the held level, is silence (-40 dB).
@@ -81,10 +85,10 @@ void spread_gains(const double* per_hop, size_t hops, size_t hop, double* gain, 
 }
 
 // Per hop: the gain that holds the held part [h0, h1) at shaping_held_rms,
-// its level smoothed over smooth_hops hops inside the held part; outside,
+// its level smoothed over `smooth` hops (odd) inside the held part; outside,
 // the gain at the nearer end of it.
-void held_gains(const double* x, size_t n, size_t hop, size_t h0, size_t h1, double base, double* per_hop,
-                size_t hops)
+void held_gains(const double* x, size_t n, size_t hop, size_t smooth, size_t h0, size_t h1, double base,
+                double* per_hop, size_t hops)
 {
     const size_t first = (h0 + hop - 1) / hop, last = h1 / hop;  // hops wholly held: [first, last)
     if (first >= last) {
@@ -93,8 +97,8 @@ void held_gains(const double* x, size_t n, size_t hop, size_t h0, size_t h1, dou
         return;
     }
     for (size_t k = first; k < last; ++k) {
-        const size_t from = k >= first + smooth_hops / 2 ? k - smooth_hops / 2 : first;
-        const size_t to = k + smooth_hops / 2 + 1 < last ? k + smooth_hops / 2 + 1 : last;
+        const size_t from = k >= first + smooth / 2 ? k - smooth / 2 : first;
+        const size_t to = k + smooth / 2 + 1 < last ? k + smooth / 2 + 1 : last;
         const double ms = mean_square(x, from * hop, to * hop < n ? to * hop : n);
         double g = ms > 0 ? shaping_held_rms / std::sqrt(ms) : base;
         g = g > base * max_correction ? base * max_correction : g < base / max_correction ? base / max_correction : g;
@@ -180,7 +184,9 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
     const double held = std::sqrt(mean_square(x, h0, h1));
     const double base = held > 0 ? shaping_held_rms / held : 1.0;
 
-    held_gains(x, count, hop, h0, h1, base, per_hop, hops);
+    const double periods_hops = std::ceil(smooth_periods * rate / f0 / static_cast<double>(hop));
+    const size_t smooth = periods_hops > smooth_hops ? static_cast<size_t>(periods_hops) | 1 : smooth_hops;
+    held_gains(x, count, hop, smooth, h0, h1, base, per_hop, hops);
     spread_gains(per_hop, hops, hop, gain, count);
     for (size_t i = 0; i < count; ++i)
         x[i] *= gain[i];

@@ -1,12 +1,13 @@
 // Shaping one syllable for sampling. Both voices pass their rendering
 // through here, and the image they hand out is what comes back.
 //
-// On the voice's samples (doubles at the voice's own rate), in order:
+// On the voice's samples (doubles at the rate the image is to have), in order:
 //  1. the DC offset goes, so loops and crossfades do not thump: the mean
 //     over one period of the voice's steady pitch `f0` is taken away around
 //     every sample, which leaves the harmonics of f0 untouched;
 //  2. the held vowel is set to shaping_held_rms and kept there: its level
-//     is evened out over the held part (changes slower than about 20 Hz);
+//     is evened out over the held part (changes slower than about 20 Hz,
+//     or than f0 / 2.5 below 100 Hz);
 //  3. nothing before the held vowel is more than shaping_overshoot_db above
 //     it, and no sample is above shaping_peak;
 //  4. the sound fades in where it starts (over `fade_in` seconds) and out
@@ -39,10 +40,10 @@ inline constexpr double shaping_min_release_seconds = 0.005;
 inline constexpr double shaping_fade_in_obstruent = 0.001;
 inline constexpr double shaping_fade_in_sonorant = 0.005;
 
-// Shapes samples[0..count-1] (at `rate`, pitch `f0` in Hz), whose parts lie
-// at `marks`, into *image, whose marks are moved to where the parts lie in
-// it: inside the sound and in their order, steady_end before the release
-// where it can be. Works in place: `samples` is left changed. Returns synth_ok,
+// Shapes samples[0..count-1] (at `rate`, the image's, where their pitch is
+// `f0` in Hz), whose parts lie at `marks`, into *image, whose marks are
+// moved to where the parts lie in it: inside the sound and in their order,
+// steady_end before the release where it can be. Works in place: `samples` is left changed. Returns synth_ok,
 // synth_error_engine for no samples, or synth_error_no_memory (*image empty
 // on failure).
 synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const synth_marks& marks,

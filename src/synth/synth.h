@@ -1,8 +1,9 @@
 // The speech synthesizers, as the driver sees them.
 //
-// A voice turns the Shift-JIS text of one syllable and a speed into a WAV
-// image: the 44-byte header, then 16-bit mono samples at the voice's own
-// rate. An engine is one working instance of a voice: open it once, make
+// A voice turns the Shift-JIS text of one syllable, a speed and a pitch
+// into a WAV image: the 44-byte header, then 16-bit mono samples at the
+// rate the header gives, which the voice chooses and may change with the
+// pitch (see each voice). An engine is one working instance of a voice: open it once, make
 // any number of images with it, close it. Images belong to the voice until
 // they are handed back with its free_image. Every call reports failure by
 // returning a synth_error other than synth_ok.

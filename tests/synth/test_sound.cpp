@@ -1,12 +1,15 @@
 // What a voicebank maker hears, measured on every syllable of both voices:
-// clean edges, no DC, one level, and a Japanese u where the voice has one.
+// clean edges, no DC, one level, and a Japanese u where the voice has one;
+// and the notes each voice holds.
 
 #include "synth/espeak_voice.h"
 #include "synth/hts_voice.h"
 #include "synth/kana.h"
 #include "synth/shaping.h"
 
+#include "driver/notes.h"
 #include "driver/syllables.h"
+#include "resample/resample.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -130,6 +133,57 @@ TEST(Sound, EveryFileIsCleanAndEvenInBothVoices)
         EXPECT_LT(highest, 1.5) << v.voice->name << ": held vowels above the target";
         EXPECT_GT(lowest, -1.5) << v.voice->name << ": held vowels below the target";
         v.voice->close(engine);
+    }
+}
+
+// Every note of a voice's range is held at its pitch in the files: eSpeak
+// holds only whole hertz and the HTS voice whole periods, and each image's
+// rate makes up the difference (C2 made at 65 Hz is 10.8 cents flat unless
+// it plays at 22188 Hz). The notes just outside are refused.
+TEST(Sound, BothVoicesHoldEveryNoteOfTheirRange)
+{
+    const struct {
+        const synth_voice* voice;
+        int note;
+        uint32_t rate;  // of its image
+    } cases[] = {
+        {&espeak_voice, 36, 22188}, {&espeak_voice, 57, 22050}, {&espeak_voice, 72, 22061},
+        {&hts_voice, 36, 32000},    {&hts_voice, 57, 31900},    {&hts_voice, 72, 31918},
+    };
+    for (const auto& c : cases) {
+        synth_engine* engine = nullptr;
+        ASSERT_EQ(c.voice->open(&engine), synth_ok) << c.voice->name;
+        const double f0 = note_frequency(c.note);
+        for (const char* name : {"あ", "い", "か"}) {
+            const std::string where = std::string(c.voice->name) + " " + name + " at " + std::to_string(f0) + " Hz";
+            synth_image im{};
+            ASSERT_EQ(c.voice->synthesize(engine, find_syllable(name)->sjis, 70, f0, &im), synth_ok) << where;
+            const wav_file w = parse_wav(std::vector<uint8_t>(im.bytes, im.bytes + im.size));
+            EXPECT_EQ(w.rate, c.rate) << where;
+            // In the file, at 44100 Hz: every 20 ms of the held vowel.
+            int bytes = 0;
+            int16_t* out = resample_wave(im.bytes, 44100, &bytes, 0);
+            ASSERT_NE(out, nullptr);
+            const std::vector<int16_t> s(out, out + bytes / 2);
+            free(out);
+            const double scale = 44100.0 / w.rate;
+            const size_t from = (im.marks.vowel_start + w.rate / 20) * scale;
+            const size_t to = (im.marks.steady_end - w.rate / 50) * scale;
+            ASSERT_LT(from + 4410, to) << where;
+            for (size_t at = from; at < to; at += 882) {
+                const double cents = 1200 * std::log2(pitch_at(s, at, 44100, f0 / 1.4, f0 * 1.4) / f0);
+                EXPECT_NEAR(cents, 0.0, 10.0) << where << " at " << at;
+            }
+            c.voice->free_image(&im);
+        }
+        for (int outside : {35, 73}) {
+            synth_image im{};
+            EXPECT_EQ(c.voice->synthesize(engine, find_syllable("あ")->sjis, 70, note_frequency(outside), &im),
+                      synth_error_bad_pitch)
+                << c.voice->name << " note " << outside;
+            EXPECT_EQ(im.bytes, nullptr);
+        }
+        c.voice->close(engine);
     }
 }
 
