@@ -14,10 +14,12 @@ file) and Python's standard library; the same files give the same figures.
 Definitions. Times in ms, levels in dB; RMS is of the samples as they are
 (DC included), a level is 20 log10(RMS / 32768) dBFS. "Sound": from the first
 to the last non-zero sample. "Level curve": the RMS of a 20 ms Hann window
-every 1 ms (a plain 10 ms window ripples by about 1 dB at 110 Hz).
+(2.2 periods of --f0 when that is longer) every 1 ms (a plain 10 ms window
+ripples by about 1 dB at 110 Hz).
 "Onset": the first point of the level curve within 30 dB of the held RMS
 (past a quiet lead-in). Praat: 5 ms frames; pitch by autocorrelation from
-75 Hz to 300 Hz or 2.5 --f0 (no frame in a file's first or last ~20 ms);
+75 Hz (0.6 --f0 when lower) to 300 Hz or 2.5 --f0 (no frame in a file's
+first or last ~20 ms);
 formants by Burg, 5 below 5 kHz.
 - held vowel: oto.ini's stretch region, offset+consonant to the cutoff end
   (cutoff < 0: offset+|cutoff|; else file end - cutoff). Without oto.ini
@@ -109,12 +111,12 @@ def read_oto(folder):
     return oto
 
 
-def start_praat(folder, ceiling):
+def start_praat(folder, floor, ceiling):
     """Runs praat in the background, its output into a file (not a pipe that
     would stall it until read)."""
     out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
     return subprocess.Popen(["praat", "--run", os.path.join(HERE, "measure_sound.praat"),
-                             os.path.abspath(folder), str(ceiling)], stdout=out, stderr=err), out, err
+                             os.path.abspath(folder), str(floor), str(ceiling)], stdout=out, stderr=err), out, err
 
 
 def read_tracks(praat):
@@ -140,16 +142,16 @@ def hann(n):
 
 
 class Wav:
-    """Samples and their level every 1 ms: self.level[i] is the 20 ms Hann
-    level centred at i ms."""
-    def __init__(self, rate, x):
+    """Samples and their level every 1 ms: self.level[i] is the Hann level
+    centred at i ms, over 20 ms or 2.2 pitch periods."""
+    def __init__(self, rate, x, f0=110.0):
         self.rate, self.x, self.n = rate, x, len(x)
         # A Hann window of N samples from a weighs sample m by
         # 0.5 - 0.5 cos(k (m - a + 0.5)), k = 2 pi / N, which is
         # 0.5 - 0.5 (cos(k m) cos(p) + sin(k m) sin(p)), p = k (a - 0.5):
         # so running sums of x^2, x^2 cos(k m) and x^2 sin(k m) give any
         # window's weighted sum at once, instead of N products each.
-        width = samples(20, rate)
+        width = samples(max(20.0, 2200.0 / f0), rate)
         k = 2 * math.pi / width
         sq = [v * v for v in x]
         total = list(itertools.accumulate(sq, initial=0))
@@ -405,8 +407,8 @@ def measure_folder(folder, f0_target, csv_path, title):
             if left:
                 print(f"{len(left)} *.wav {what}, not measured: {' '.join(left)}")
         names = [n for n in oto if n in names]
-    praat = start_praat(folder, max(300.0, 2.5 * f0_target))
-    wavs = [Wav(*read_wav(os.path.join(folder, n))) for n in names]  # while praat runs
+    praat = start_praat(folder, min(75.0, 0.6 * f0_target), max(300.0, 2.5 * f0_target))
+    wavs = [Wav(*read_wav(os.path.join(folder, n)), f0_target) for n in names]  # while praat runs
     tracks = read_tracks(praat)
     rows = []
     for n, w in zip(names, wavs):
