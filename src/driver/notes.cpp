@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -49,4 +50,42 @@ void note_name(int note, char* out, size_t size)
     static const char* const names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
     const int octave = note >= 0 ? note / 12 - 1 : (note - 11) / 12 - 1;
     snprintf(out, size, "%s%d", names[note - 12 * (octave + 1)], octave);
+}
+
+note_list_status note_list_parse(const char* text, double lowest_f0, double highest_f0, note_list* list)
+{
+    *list = note_list{};
+    for (size_t at = 0;;) {
+        const size_t length = strcspn(text + at, ",");
+        list->bad = at;
+        list->bad_length = length;
+        char name[note_name_room];
+        int note = 0;
+        if (length == 0)
+            return note_list_empty_item;
+        if (length >= sizeof name)
+            return note_list_not_a_note;
+        memcpy(name, text + at, length);
+        name[length] = 0;
+        if (note_parse(name, &note) != 0)
+            return note_list_not_a_note;
+        if (note < note_lowest || note > note_highest)
+            return note_list_out_of_range;
+        for (int i = 0; i < list->count; ++i) {
+            if (list->notes[i] == note) {
+                list->repeats = i;
+                return note_list_repeated;
+            }
+        }
+        // Every note of the range is in the list at most once, so it has room.
+        const double f0 = note_frequency(note);
+        if (!(f0 >= lowest_f0 && f0 <= highest_f0))
+            return note_list_outside_voice;
+        list->notes[list->count] = note;
+        memcpy(list->names[list->count], name, length + 1);
+        ++list->count;
+        if (text[at + length] == 0)
+            return note_list_ok;
+        at += length + 1;
+    }
 }

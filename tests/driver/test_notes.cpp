@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -46,6 +47,58 @@ TEST(Notes, FrequenciesAndNames)
     }
     note_name(61, name, sizeof name);
     EXPECT_EQ(std::string(name), "C#4");
+}
+
+// Lists as -pitch takes them: what is read, or the first fault and where.
+TEST(Notes, ListsAreReadOrRefusedAtTheirFirstFault)
+{
+    const double any_low = 65.40639132514966, any_high = 523.2511306011972;  // C2 to C5
+    const struct {
+        const char* text;
+        double low, high;  // the voice's range, Hz
+        note_list_status status;
+        std::vector<int> notes;  // read, when ok
+        const char* bad;         // the item at fault
+        int repeats;
+        const char* why;
+    } rows[] = {
+        {"A2,A3,E4", any_low, any_high, note_list_ok, {45, 57, 64}, "", 0, "three notes"},
+        {"E4,Db3", any_low, any_high, note_list_ok, {64, 49}, "", 0, "in the order given, a flat"},
+        {"C2,C5", any_low, any_high, note_list_ok, {36, 72}, "", 0, "the range's edges"},
+        {"", any_low, any_high, note_list_empty_item, {}, "", 0, "nothing"},
+        {"A2,,A3", any_low, any_high, note_list_empty_item, {}, "", 0, "between two commas"},
+        {"A2,", any_low, any_high, note_list_empty_item, {}, "", 0, "after the last comma"},
+        {",A2", any_low, any_high, note_list_empty_item, {}, "", 0, "before the first comma"},
+        {"A2, A3", any_low, any_high, note_list_not_a_note, {}, " A3", 0, "a space after the comma"},
+        {"A2;A3", any_low, any_high, note_list_not_a_note, {}, "A2;A3", 0, "another separator"},
+        {"A2,C#44444444", any_low, any_high, note_list_not_a_note, {}, "C#44444444", 0, "longer than any note"},
+        {"A2,B1", any_low, any_high, note_list_out_of_range, {}, "B1", 0, "below C2"},
+        {"C#5", any_low, any_high, note_list_out_of_range, {}, "C#5", 0, "above C5"},
+        {"B1,H2", any_low, any_high, note_list_out_of_range, {}, "B1", 0, "the first fault from the left"},
+        {"A2,A3,A2", any_low, any_high, note_list_repeated, {}, "A2", 0, "a note twice"},
+        {"A2,C#3,Db3", any_low, any_high, note_list_repeated, {}, "Db3", 1, "an enharmonic"},
+        {"B#2,C3", any_low, any_high, note_list_repeated, {}, "C3", 0, "across the octave"},
+        {"A2,E4", 100, 300, note_list_outside_voice, {}, "E4", 0, "above the voice's range"},
+        {"G2", 100, 300, note_list_outside_voice, {}, "G2", 0, "below the voice's range (98 Hz)"},
+        {"A2,D4", note_frequency(45), note_frequency(62), note_list_ok, {45, 62}, "", 0, "the voice's range, edges included"},
+    };
+    for (const auto& r : rows) {
+        note_list list;
+        const note_list_status status = note_list_parse(r.text, r.low, r.high, &list);
+        EXPECT_EQ(status, r.status) << "'" << r.text << "': " << r.why;
+        if (status != r.status)
+            continue;
+        if (status == note_list_ok) {
+            EXPECT_EQ(std::vector<int>(list.notes, list.notes + list.count), r.notes) << r.why;
+            EXPECT_EQ(std::string(list.names[list.count - 1]), std::string(r.text).substr(std::string(r.text).rfind(',') + 1))
+                << r.why << ": the name as given";
+        } else {
+            EXPECT_EQ(std::string(r.text + list.bad, list.bad_length), r.bad) << r.why;
+        }
+        if (status == note_list_repeated) {
+            EXPECT_EQ(list.repeats, r.repeats) << r.why;
+        }
+    }
 }
 
 } // namespace
