@@ -375,7 +375,7 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         fprintf(stderr, "no file lock on %s (%s): only runs on this machine can see the folder is taken\n",
                 folder_lock_name, strerror(lock.kernel_lock_error));
     int kept = 0;
-    folder_remove_leftovers(is_output_name, &kept);
+    folder_remove_leftovers(".", is_output_name, &kept);
     if (kept > 0)
         fprintf(stderr, "kept %d temporary file%s of other runs that may still be writing\n", kept, kept == 1 ? "" : "s");
 

@@ -54,13 +54,27 @@ struct folder_lock_info {
 // reason the lock file cannot be created or read (EACCES, EROFS, …).
 int folder_lock(folder_lock_info* info);
 
-// Removes what stopped runs left in the folder: the temporary files of
-// names that `ours` accepts, written by a process of this machine that is
-// gone. Files of any other name, and the temporary files of a run that is
-// alive or cannot be told (another machine, or one before a restart), are
-// left; *kept receives how many of the latter. Call it under the lock.
-// Returns how many files it removed.
-int folder_remove_leftovers(bool (*ours)(const char* name), int* kept);
+// Removes what stopped runs left in `dir` (".", or a subfolder of the
+// run): the temporary files of names that `ours` accepts, written by a
+// process of this machine that is gone. Files of any other name, and the
+// temporary files of a run that is alive or cannot be told (another
+// machine, or one before a restart), are left; *kept receives how many of
+// the latter. Call it under the lock. Returns how many files it removed.
+int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int* kept);
+
+// Subfolders: a run may write into folders one level down ("A3", then
+// files named "A3/<name>"), all held by the one lock of the folder.
+inline constexpr int folder_max_subfolders = 64;
+inline constexpr size_t folder_subfolder_name_room = 32;  // bytes of a name, with its NUL
+
+// Makes the subfolder `name` (no '/') unless it is there, and counts it as
+// the run's: folder_flush and folder_finish_queue flush it too. Fails
+// (ENOTDIR) when something other than a folder has the name, a symbolic
+// link included (it would lead out of the locked folder), with mkdir's
+// reason when it cannot be made, (EINVAL) for a name with a '/' or too
+// long, or (EMLINK) beyond folder_max_subfolders.
+// A new folder's entry is flushed at once.
+int folder_use_subfolder(const char* name);
 
 // Makes SIGINT, SIGTERM and SIGHUP, unless they were ignored when the
 // program started (nohup, a shell's background job), remove the temporary
@@ -107,11 +121,12 @@ struct folder_failure {
 int folder_take_failures(folder_failure* out, int capacity);
 
 // Waits until every queued file is flushed and renamed, then flushes the
-// folder itself (its whole file system when the folder cannot be read).
+// folder itself and the run's subfolders (the whole file system when a
+// folder cannot be read).
 int folder_finish_queue();
 
 // Moves `name` aside to "<name>.bak" (or "<name>.bak.2", .3, …: an earlier
-// one is never replaced) and flushes the folder, so that the move is on the
+// one is never replaced) and flushes its folder, so that the move is on the
 // disk before anything that follows. Returns 1 and the new name in
 // moved_to[0..size-1], 0 when there is no such file, or -1.
 int folder_set_aside(const char* name, char* moved_to, size_t size);
@@ -121,6 +136,6 @@ int folder_set_aside(const char* name, char* moved_to, size_t size);
 // file, or -1. The removal reaches the disk with the next folder_flush.
 int folder_remove(const char* name);
 
-// Flushes the folder, so that its renames and removals are on the disk
-// before anything that follows. Returns 0 or -1.
+// Flushes the folder and the run's subfolders, so that their renames and
+// removals are on the disk before anything that follows. Returns 0 or -1.
 int folder_flush();

@@ -315,10 +315,10 @@ int folder_lock(folder_lock_info* info)
     return -1;
 }
 
-int folder_remove_leftovers(bool (*ours)(const char* name), int* kept)
+int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int* kept)
 {
     *kept = 0;
-    DIR* d = opendir(".");
+    DIR* d = opendir(dir);
     if (d == nullptr)
         return 0;  // a folder that may not be read: its leftovers stay
     int removed = 0;

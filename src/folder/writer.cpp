@@ -220,12 +220,16 @@ int publish(const written_file& f)
     return renamed;
 }
 
-// The folder's own entries (the renames) to the disk. A folder that may
-// not be read cannot be opened to be flushed: its whole file system is
-// flushed instead, through the lock file.
-int flush_folder()
+// The run's subfolders, flushed with the folder.
+char subfolders[folder_max_subfolders][folder_subfolder_name_room];
+int subfolder_count = 0;
+
+// A folder's own entries (the renames) to the disk. A folder that may not
+// be read cannot be opened to be flushed: its whole file system is flushed
+// instead, through the lock file.
+int flush_dir(const char* dir)
 {
-    const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         const int flushed = fsync(fd);
         const int saved = errno;
@@ -236,6 +240,39 @@ int flush_folder()
     if (errno == EACCES && folder_lock_descriptor() >= 0)
         return syncfs(folder_lock_descriptor());
     return -1;
+}
+
+// The folder and every subfolder of the run. Returns 0, or -1 with the
+// first failure's errno after trying them all.
+int flush_folder()
+{
+    int result = flush_dir(".");
+    int error = errno;
+    for (int i = 0; i < subfolder_count; ++i) {
+        if (flush_dir(subfolders[i]) != 0 && result == 0) {
+            result = -1;
+            error = errno;
+        }
+    }
+    errno = error;
+    return result;
+}
+
+// The folder that holds `name`: a subfolder's, or the folder's.
+int flush_folder_of(const char* name)
+{
+    const char* slash = strrchr(name, '/');
+    if (slash == nullptr)
+        return flush_dir(".");
+    char dir[folder_name_room];
+    const size_t length = static_cast<size_t>(slash - name);
+    if (length >= sizeof dir) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(dir, name, length);
+    dir[length] = 0;
+    return flush_dir(dir);
 }
 
 // The files on their way to the disk, flushed by one thread in batches:
@@ -398,7 +435,7 @@ int folder_set_aside(const char* name, char* moved_to, size_t size)
             continue;
         if (errno != ENOENT)
             return -1;
-        if (rename(name, moved_to) != 0 || flush_folder() != 0)
+        if (rename(name, moved_to) != 0 || flush_folder_of(name) != 0)
             return -1;
         return 1;
     }
@@ -421,4 +458,27 @@ int folder_remove(const char* name)
 int folder_flush()
 {
     return flush_folder();
+}
+
+int folder_use_subfolder(const char* name)
+{
+    if (strchr(name, '/') != nullptr || strlen(name) >= sizeof subfolders[0]) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (subfolder_count == folder_max_subfolders) {
+        errno = EMLINK;
+        return -1;
+    }
+    struct stat st;
+    if (lstat(name, &st) != 0) {
+        // 0777 before the umask, as mkdir(1) makes it.
+        if (errno != ENOENT || mkdir(name, 0777) != 0 || flush_dir(".") != 0)
+            return -1;
+    } else if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return -1;
+    }
+    memcpy(subfolders[subfolder_count++], name, strlen(name) + 1);
+    return 0;
 }
