@@ -1,6 +1,7 @@
 // The voicebank's files besides the recordings: the oto.ini lines,
-// character.txt, character.yaml, readme.txt, the icon, the frequency maps and
-// the sample phrase, each made as bytes in memory for the writer.
+// character.txt, character.yaml, readme.txt, the icon, the frequency maps,
+// the sample phrase and, for a bank of several pitches, prefix.map, each
+// made as bytes in memory for the writer.
 //
 // Text for the samplers is Shift-JIS (code page 932), the encoding that
 // classic UTAU, utaupy and OpenUtau (told so by character.yaml) read it in,
@@ -81,14 +82,28 @@ struct bank_voice {
 // (a test's voice).
 const bank_voice* bank_find_voice(const char* name);
 
-// The run that made the set, as readme.txt states it.
+// One set of recordings: the table's syllables at one pitch, in one folder.
+struct bank_set {
+    const char* folder;      // "" (the current folder) or a subfolder with its '/' ("A3/")
+    const char* suffix;      // after every alias of its oto.ini: "" or "_A3"
+    int note;                // its pitch as a MIDI number (see driver/notes.h)
+    double f0;               // the voice's steady pitch, Hz
+    const oto_times* times;  // one per entry of syllable_table
+    const bool* on_disk;     // one per entry: its recording reached the disk
+};
+
+// The run that made the voicebank: its settings and its sets, in the order
+// they were made. One set lies in the current folder with the bank's other
+// files; several each lie in a subfolder of their own, named after their
+// note, and prefix.map tells the samplers which to take for a note.
 struct bank_run {
     const char* voice;  // the voice's name ("espeak", "hts")
     int speed;
     int rate;           // samples per second of the recordings
     bool sinc_filter;
-    double f0;          // the voices' steady pitch, in Hz
-    bool sample;        // bank_sample_file is part of the set
+    const char* pitch;  // -pitch as given ("A2,A3,E4"), or null
+    const bank_set* sets;
+    int set_count;
 };
 
 // character.txt, in Shift-JIS: name=Morivox <voice>, image=, author=Morivox,
@@ -101,10 +116,24 @@ int bank_character_txt(const char* voice, bool sample, bank_bytes* out);
 int bank_character_yaml(bank_bytes* out);
 
 // readme.txt, plain ASCII (so Shift-JIS too): what made the set and with
-// which settings, the files, the voice's credits and licence, and what
-// that licence asks of whoever uses the recordings. The same run gives the
-// same bytes: no date, no host. Fails with bank_no_memory.
-int bank_readme(const bank_run& run, bank_bytes* out);
+// which settings (the command names -pitch unless the run's one pitch is
+// the default), the files (the sample, when `sample`, made from the first
+// set), the voice's credits and licence, and what that licence asks of
+// whoever uses the recordings. The same run gives the same bytes: no date,
+// no host. Fails with bank_no_memory, or bank_bad_input without a set.
+int bank_readme(const bank_run& run, bool sample, bank_bytes* out);
+
+// The lowest and highest notes prefix.map names: C1 and B7, the range
+// UTAU's map holds (OpenUtau reads it over the same notes).
+inline constexpr int bank_map_lowest = 24;
+inline constexpr int bank_map_highest = 107;
+
+// prefix.map, ASCII (so Shift-JIS too) with CR LF, in UTAU's layout and
+// order: one line "<note>\t<prefix>\t<suffix>" for every note from B7 down
+// to C1, named with sharps ("C#4"); no prefix, and the suffix of the set
+// whose note is nearest (the lower one of two as near). Fails with
+// bank_bad_input without a set, or bank_no_memory.
+int bank_prefix_map(const bank_set* sets, int set_count, bank_bytes* out);
 
 // The warning for a voicebank at `rate`, one line with its line feed, for
 // standard error; "" at bank_sampler_rate. Returns its length, or bank_no_room.
@@ -176,44 +205,43 @@ inline constexpr size_t bank_phrase_max_pieces = 16;
 // more than bank_phrase_max_pieces, a rate <= 0) or bank_no_memory.
 int bank_phrase(const bank_piece* pieces, size_t count, int rate, int16_t** out, size_t* out_count);
 
-// ---- The files of a set --------------------------------------------------
+// ---- The files of a voicebank -------------------------------------------
 
-// What the files are made from: the run, its timings, and the recordings as
-// they lie in the current folder (read back where a file needs samples).
-struct bank_set {
-    const char* voice;       // the voice's name, as -voice takes it
-    int speed;
-    int rate;                // samples per second of the recordings
-    bool sinc_filter;
-    double f0;               // the voice's steady pitch, Hz
-    const oto_times* times;  // one per entry of syllable_table
-    const bool* on_disk;     // one per entry: its recording reached the disk
-};
+// Where a file lies and how many there are: one per recording in its set's
+// folder, one per set in its folder, or one for the whole bank in the
+// current folder.
+enum bank_scope { bank_per_recording, bank_per_set, bank_per_bank };
 
-// One file of the set. A file `per_recording` exists once for every
-// recording on the disk and is named "<the recording's stem><name>"; any
-// other is named `name`. `make` returns its bytes (bank_bytes: the caller
-// frees) and bank_ok, or a bank_error.
+// One file of the voicebank. A file per recording is named "<the
+// recording's stem><name>", any other `name`, each after its folder.
+// `make` returns its bytes (bank_bytes: the caller frees) for
+// run.sets[set] and syllable_table[entry] (each ignored where the scope has
+// no use for it) and bank_ok, or a bank_error. A file `last` points into
+// the sets: it is written only once every other file is on the disk.
 struct bank_file {
     const char* name;
-    bool per_recording;
-    int (*make)(const bank_set& set, int entry, bank_bytes* out);
+    bank_scope scope;
+    bool last;
+    int (*make)(const bank_run& run, int set, int entry, bank_bytes* out);
 };
 
 // Every file, in the order -oto writes them once the recordings are made:
 // the frequency maps, oto.ini, character.txt, character.yaml, readme.txt,
-// the icon, the sample.
+// the icon, the sample, prefix.map.
 extern const bank_file bank_files[];
 extern const int bank_file_count;
 
-// Whether the set has file `f` (for syllable_table[entry] when per
-// recording): a recording on the disk; the sample when all of its
-// syllables are there.
-bool bank_file_wanted(const bank_file& f, const bank_set& set, int entry);
+// Whether the bank has file `f` (for run.sets[set], and for
+// syllable_table[entry] when per recording): a recording on the disk; the
+// sample when all of its syllables are there in the first set; prefix.map
+// for several sets, every recording of each on the disk.
+bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entry);
 
-// The name of file `f` for syllable_table[entry] (ignored unless per
-// recording) into out[0..size-1]. Returns 0, or -1 when it does not fit.
-int bank_file_name(const bank_file& f, int entry, char* out, size_t size);
+// The name of file `f` in `folder` ("" or "A3/"), for syllable_table[entry]
+// (ignored unless per recording), into out[0..size-1]. Returns 0, or -1
+// when it does not fit.
+int bank_file_name(const bank_file& f, const char* folder, int entry, char* out, size_t size);
 
-// Whether `name` is the name of one of the set's files (for any recording).
+// Whether `name` (without a folder) is the name of one of the bank's files
+// (for any recording).
 bool bank_is_file_name(const char* name);

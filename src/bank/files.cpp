@@ -1,5 +1,6 @@
-// The files -oto writes beside the recordings, made from the run's timings
-// and from the recordings as they lie on the disk.
+// The files -oto writes beside the recordings and, for several pitches,
+// above them, made from the run's timings and from the recordings as they
+// lie on the disk.
 
 #include "bank/bank.h"
 
@@ -11,15 +12,15 @@
 
 namespace {
 
-// The recording of syllable_table[entry] as it lies in the folder: its
+// The recording of syllable_table[entry] as it lies in `set`'s folder: its
 // samples (malloc, the caller frees) and rate. Returns bank_ok, or
 // bank_bad_input when it cannot be read as this program writes it.
-int read_recording(int entry, int16_t** samples, size_t* count, int* rate)
+int read_recording(const bank_set& set, int entry, int16_t** samples, size_t* count, int* rate)
 {
     *samples = nullptr;
     *count = 0;
-    char name[64];
-    snprintf(name, sizeof name, "%s.wav", syllable_table[entry].name);
+    char name[96];
+    snprintf(name, sizeof name, "%s%s.wav", set.folder, syllable_table[entry].name);
     FILE* f = fopen(name, "rb");
     if (f == nullptr)
         return bank_bad_input;
@@ -55,17 +56,35 @@ bool has_sample(const bank_set& set)
     return true;
 }
 
-int make_oto_ini(const bank_set& set, int, bank_bytes* out)
+// The sample phrase is made from the first set.
+bool has_sample(const bank_run& run)
 {
+    return run.set_count > 0 && has_sample(run.sets[0]);
+}
+
+bool every_recording(const bank_set& set)
+{
+    for (int k = 0; k < syllable_count; ++k) {
+        if (!set.on_disk[k])
+            return false;
+    }
+    return true;
+}
+
+// The aliases carry the set's suffix; the files are named from the set's folder.
+int make_oto_ini(const bank_run& run, int which, int, bank_bytes* out)
+{
+    const bank_set& set = run.sets[which];
     *out = {static_cast<uint8_t*>(malloc(syllable_count * 160)), 0};
     if (out->bytes == nullptr)
         return bank_no_memory;
     for (int k = 0; k < syllable_count; ++k) {
         if (!set.on_disk[k])
             continue;
-        char file[64];
+        char file[64], alias[64];
         snprintf(file, sizeof file, "%s.wav", syllable_table[k].name);
-        const int n = bank_oto_line(file, syllable_table[k].name, oto_values(syllable_table[k], set.times[k]),
+        snprintf(alias, sizeof alias, "%s%s", syllable_table[k].name, set.suffix);
+        const int n = bank_oto_line(file, alias, oto_values(syllable_table[k], set.times[k]),
                                     reinterpret_cast<char*>(out->bytes) + out->size, 160);
         if (n < 0) {
             free(out->bytes);
@@ -77,40 +96,41 @@ int make_oto_ini(const bank_set& set, int, bank_bytes* out)
     return bank_ok;
 }
 
-int make_character_txt(const bank_set& set, int, bank_bytes* out)
+int make_character_txt(const bank_run& run, int, int, bank_bytes* out)
 {
-    return bank_character_txt(set.voice, has_sample(set), out);
+    return bank_character_txt(run.voice, has_sample(run), out);
 }
 
-int make_character_yaml(const bank_set&, int, bank_bytes* out)
+int make_character_yaml(const bank_run&, int, int, bank_bytes* out)
 {
     return bank_character_yaml(out);
 }
 
-int make_readme(const bank_set& set, int, bank_bytes* out)
+int make_readme(const bank_run& run, int, int, bank_bytes* out)
 {
-    const bank_run run = {set.voice, set.speed, set.rate, set.sinc_filter, set.f0, has_sample(set)};
-    return bank_readme(run, out);
+    return bank_readme(run, has_sample(run), out);
 }
 
-int make_icon(const bank_set& set, int, bank_bytes* out)
+int make_icon(const bank_run& run, int, int, bank_bytes* out)
 {
-    return bank_icon(set.voice, out);
+    return bank_icon(run.voice, out);
 }
 
-// "hajimemashite", joined from the recordings at their oto.ini timings.
-int make_sample(const bank_set& set, int, bank_bytes* out)
+// "hajimemashite", joined from the first set's recordings at their oto.ini
+// timings.
+int make_sample(const bank_run& run, int, int, bank_bytes* out)
 {
     *out = {nullptr, 0};
-    if (!has_sample(set))
+    if (!has_sample(run))
         return bank_bad_input;
+    const bank_set& set = run.sets[0];
     bank_piece pieces[bank_phrase_length] = {};
     int rate = 0, result = bank_ok;
     for (int i = 0; i < bank_phrase_length && result == bank_ok; ++i) {
         const syllable* s = find_syllable(bank_phrase_syllables[i]);
         const int entry = static_cast<int>(s - syllable_table);
         int16_t* samples = nullptr;
-        result = read_recording(entry, &samples, &pieces[i].count, &rate);
+        result = read_recording(set, entry, &samples, &pieces[i].count, &rate);
         pieces[i].samples = samples;
         pieces[i].oto = oto_values(*s, set.times[entry]);
     }
@@ -138,13 +158,14 @@ int make_sample(const bank_set& set, int, bank_bytes* out)
 }
 
 // The recording's frequency map: its set pitch where the voice voiced it.
-int make_frq(const bank_set& set, int entry, bank_bytes* out)
+int make_frq(const bank_run& run, int which, int entry, bank_bytes* out)
 {
     *out = {nullptr, 0};
+    const bank_set& set = run.sets[which];
     int16_t* samples = nullptr;
     size_t count = 0;
     int rate = 0;
-    const int read = read_recording(entry, &samples, &count, &rate);
+    const int read = read_recording(set, entry, &samples, &count, &rate);
     if (read != bank_ok)
         return read;
     const oto_times& t = set.times[entry];
@@ -158,45 +179,62 @@ int make_frq(const bank_set& set, int entry, bank_bytes* out)
     return made;
 }
 
+// Which recordings the samplers take for each note.
+int make_prefix_map(const bank_run& run, int, int, bank_bytes* out)
+{
+    return bank_prefix_map(run.sets, run.set_count, out);
+}
+
 } // namespace
 
 const bank_file bank_files[] = {
-    {"_wav.frq", true, make_frq},
-    {"oto.ini", false, make_oto_ini},
-    {"character.txt", false, make_character_txt},
-    {"character.yaml", false, make_character_yaml},
-    {"readme.txt", false, make_readme},
-    {bank_icon_file, false, make_icon},
-    {bank_sample_file, false, make_sample},
+    {"_wav.frq", bank_per_recording, false, make_frq},
+    {"oto.ini", bank_per_set, false, make_oto_ini},
+    {"character.txt", bank_per_bank, false, make_character_txt},
+    {"character.yaml", bank_per_bank, false, make_character_yaml},
+    {"readme.txt", bank_per_bank, false, make_readme},
+    {bank_icon_file, bank_per_bank, false, make_icon},
+    {bank_sample_file, bank_per_bank, false, make_sample},
+    {"prefix.map", bank_per_bank, true, make_prefix_map},
 };
 const int bank_file_count = sizeof bank_files / sizeof bank_files[0];
 
-bool bank_file_wanted(const bank_file& f, const bank_set& set, int entry)
+bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entry)
 {
-    if (f.per_recording)
-        return entry >= 0 && entry < syllable_count && set.on_disk[entry];
-    return f.make != make_sample || has_sample(set);
+    if (set < 0 || set >= run.set_count)
+        return false;
+    if (f.scope == bank_per_recording)
+        return entry >= 0 && entry < syllable_count && run.sets[set].on_disk[entry];
+    if (f.make == make_sample)
+        return has_sample(run);
+    if (f.make == make_prefix_map) {
+        bool complete = run.set_count > 1;
+        for (int i = 0; i < run.set_count && complete; ++i)
+            complete = every_recording(run.sets[i]);
+        return complete;
+    }
+    return true;
 }
 
-int bank_file_name(const bank_file& f, int entry, char* out, size_t size)
+int bank_file_name(const bank_file& f, const char* folder, int entry, char* out, size_t size)
 {
-    const int n = f.per_recording && entry >= 0 && entry < syllable_count
-                      ? snprintf(out, size, "%s%s", syllable_table[entry].name, f.name)
-                      : snprintf(out, size, "%s", f.name);
+    const int n = f.scope == bank_per_recording && entry >= 0 && entry < syllable_count
+                      ? snprintf(out, size, "%s%s%s", folder, syllable_table[entry].name, f.name)
+                      : snprintf(out, size, "%s%s", folder, f.name);
     return n < 0 || static_cast<size_t>(n) >= size ? -1 : 0;
 }
 
 bool bank_is_file_name(const char* name)
 {
     for (const bank_file& f : bank_files) {
-        if (!f.per_recording) {
+        if (f.scope != bank_per_recording) {
             if (strcmp(name, f.name) == 0)
                 return true;
             continue;
         }
         for (int k = 0; k < syllable_count; ++k) {
             char made[128];
-            if (bank_file_name(f, k, made, sizeof made) == 0 && strcmp(name, made) == 0)
+            if (bank_file_name(f, "", k, made, sizeof made) == 0 && strcmp(name, made) == 0)
                 return true;
         }
     }

@@ -3,6 +3,7 @@
 
 #include "bank/bank.h"
 
+#include "driver/notes.h"
 #include "driver/syllables.h"
 
 #include <cstdarg>
@@ -263,38 +264,75 @@ int bank_character_yaml(bank_bytes* out)
     return bank_ok;
 }
 
-int bank_readme(const bank_run& run, bank_bytes* out)
+int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
 {
+    *out = {nullptr, 0};
+    if (run.set_count < 1)
+        return bank_bad_input;
+    const bool several = run.set_count > 1;
+    // The default pitch goes without saying, as the command leaves it out.
+    const bool pitch_said = run.pitch != nullptr && (several || run.sets[0].note != note_default);
     text_block t = {};
     putf(t, "Morivox %s\n", run.voice);
     for (size_t i = strlen("Morivox ") + strlen(run.voice); i > 0; --i)
         put(t, "=");
     put(t, "\n\n");
-    putf(t,
-         "A voicebank for UTAU and OpenUtau: %d Japanese syllables (CV), one\n"
-         "recording each, at a steady %.6g Hz.\n\n",
-         syllable_count, run.f0);
+    if (!several) {
+        putf(t,
+             "A voicebank for UTAU and OpenUtau: %d Japanese syllables (CV), one\n"
+             "recording each, at a steady %.6g Hz.\n\n",
+             syllable_count, run.sets[0].f0);
+    } else {
+        putf(t,
+             "A voicebank for UTAU and OpenUtau: %d Japanese syllables (CV), one\n"
+             "recording each, at each of %d steady pitches, a folder for each:\n",
+             syllable_count, run.set_count);
+        for (int i = 0; i < run.set_count; ++i)
+            putf(t, "  %-6s %.6g Hz\n", run.sets[i].folder, run.sets[i].f0);
+        put(t, "For each note the samplers take the recordings of the nearest pitch\n"
+               "(prefix.map).\n\n");
+    }
 
     putf(t, "Made by %s with\n", program_version);
     putf(t, "  Voice: %s\n", run.voice);
     putf(t, "  Speed: %d (n, the moraic nasal, always at %d)\n", run.speed, moraic_nasal_speed);
     putf(t, "  SamplingRate: %d\n", run.rate);
     putf(t, "  Sinc Filter: %s\n", run.sinc_filter ? "On" : "Off");
-    putf(t, "that is: morivox -voice %s -speed %d -rate %d%s -oto\n", run.voice, run.speed, run.rate,
-         run.sinc_filter ? " -sinc" : "");
+    if (pitch_said)
+        putf(t, "  Pitch: %s\n", run.pitch);
+    putf(t, "that is: morivox -voice %s -speed %d -rate %d%s%s%s -oto\n", run.voice, run.speed, run.rate,
+         run.sinc_filter ? " -sinc" : "", pitch_said ? " -pitch " : "", pitch_said ? run.pitch : "");
     put(t, "The same command with the same voice data gives the same files.\n\n");
 
-    put(t, "Files\n"
-           "  <syllable>.wav       the recordings, 16-bit mono\n"
-           "  <syllable>_wav.frq   their frequency maps: pitch and level every 256\n"
-           "                       samples, from the voice's set pitch, not estimated\n"
-           "  oto.ini              where each recording's parts lie (Shift-JIS)\n"
-           "  character.txt        the voicebank's name, icon and sample (Shift-JIS)\n"
-           "  character.yaml       the text encoding, for OpenUtau\n");
-    putf(t, "  %-20s the icon\n", bank_icon_file);
-    if (run.sample)
-        putf(t, "  %-20s a phrase made from the recordings: \"hajimemashite\"\n", bank_sample_file);
-    put(t, "  readme.txt           this file\n\n");
+    // One file a line, its name in a column wide enough for the longest.
+    const int width = several ? 26 : 20;
+    const auto file = [&](const char* name, const char* what) { putf(t, "  %-*s %s\n", width, name, what); };
+    put(t, "Files\n");
+    if (!several) {
+        file("<syllable>.wav", "the recordings, 16-bit mono");
+        file("<syllable>_wav.frq", "their frequency maps: pitch and level every 256");
+        file("", "samples, from the voice's set pitch, not estimated");
+        file("oto.ini", "where each recording's parts lie (Shift-JIS)");
+    } else {
+        char aliases[64];
+        snprintf(aliases, sizeof aliases, "aliases end in the folder's note: ka%s", run.sets[0].suffix);
+        file("<note>/<syllable>.wav", "the recordings, 16-bit mono, a folder per pitch");
+        file("<note>/<syllable>_wav.frq", "their frequency maps: pitch and level every 256");
+        file("", "samples, from the voice's set pitch, not estimated");
+        file("<note>/oto.ini", "where each recording's parts lie (Shift-JIS); the");
+        file("", aliases);
+        file("prefix.map", "the pitch the samplers take for each note, C1 to B7");
+    }
+    file("character.txt", "the voicebank's name, icon and sample (Shift-JIS)");
+    file("character.yaml", "the text encoding, for OpenUtau");
+    file(bank_icon_file, "the icon");
+    char phrase[96];
+    snprintf(phrase, sizeof phrase, "a phrase made from the recordings%s%s: \"hajimemashite\"", several ? " in " : "",
+             several ? run.sets[0].folder : "");
+    if (sample)
+        file(bank_sample_file, phrase);
+    file("readme.txt", "this file");
+    put(t, "\n");
 
     put(t, "Install\n"
            "  OpenUtau: copy this folder into OpenUtau's Singers folder.\n"
@@ -328,4 +366,24 @@ int bank_rate_warning(int rate, char* out, size_t size)
             return bank_no_room;
     }
     return n;
+}
+
+int bank_prefix_map(const bank_set* sets, int set_count, bank_bytes* out)
+{
+    *out = {nullptr, 0};
+    if (set_count < 1)
+        return bank_bad_input;
+    text_block t = {};
+    for (int note = bank_map_highest; note >= bank_map_lowest; --note) {
+        int nearest = 0;
+        for (int i = 1; i < set_count; ++i) {
+            const int d = std::abs(sets[i].note - note), best = std::abs(sets[nearest].note - note);
+            if (d < best || (d == best && sets[i].note < sets[nearest].note))
+                nearest = i;
+        }
+        char name[note_name_room];
+        note_name(note, name, sizeof name);
+        putf(t, "%s\t\t%s\n", name, sets[nearest].suffix);
+    }
+    return finish(t, out);
 }

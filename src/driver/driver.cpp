@@ -1,6 +1,7 @@
 #include "driver/driver.h"
 
 #include "bank/bank.h"
+#include "driver/notes.h"
 #include "driver/oto.h"
 #include "driver/pipeline.h"
 #include "driver/syllables.h"
@@ -106,8 +107,20 @@ void report_not_written(const char* name, int error)
     fprintf(stderr, "cannot write '%s': %s\n", name, strerror(error));
 }
 
+// The sets of recordings the run makes: the table at one pitch in the
+// folder, or at each of several in a subfolder named after the note.
+struct pitch_set {
+    int note;                         // MIDI number
+    double f0;                        // Hz
+    char folder[note_name_room + 1];  // "" or "A3/"
+    char suffix[note_name_room + 1];  // the aliases': "" or "_A3"
+};
+pitch_set sets[note_list_max];
+int set_count = 0;
+static_assert(note_list_max <= pipeline_max_pitches, "every set in one pipeline");
+
 // Which files of the run are on the disk under their names so far.
-bool written[syllable_count];
+bool written[note_list_max][syllable_count];
 
 // Reports the files that failed on their way to the disk since the last
 // look, and forgets them as written. Returns whether there were any.
@@ -118,11 +131,16 @@ bool report_late_failures()
     for (int n; (n = folder_take_failures(failed, 8)) > 0;) {
         for (int i = 0; i < n; ++i) {
             report_not_written(failed[i].name, failed[i].error);
-            for (int k = 0; k < syllable_count; ++k) {
-                const size_t stem = strlen(syllable_table[k].name);
-                if (strncmp(failed[i].name, syllable_table[k].name, stem) == 0 &&
-                    strcmp(failed[i].name + stem, ".wav") == 0)
-                    written[k] = false;
+            for (int s = 0; s < set_count; ++s) {
+                const size_t folder = strlen(sets[s].folder);
+                if (strncmp(failed[i].name, sets[s].folder, folder) != 0)
+                    continue;
+                const char* rest = failed[i].name + folder;
+                for (int k = 0; k < syllable_count; ++k) {
+                    const size_t stem = strlen(syllable_table[k].name);
+                    if (strncmp(rest, syllable_table[k].name, stem) == 0 && strcmp(rest + stem, ".wav") == 0)
+                        written[s][k] = false;
+                }
             }
         }
         any = true;
@@ -150,35 +168,64 @@ bool is_output_name(const char* name)
     return bank_is_file_name(name);
 }
 
-// Where the set's files went aside in this run, to drop a backup that the
+// Where the bank's files went aside in this run, to drop a backup that the
 // new file repeats.
 struct aside_file {
     char name[name_room], moved[name_room + 16];
 };
-aside_file aside[16];
+// Room for the bank's files and two per subfolder (its oto.ini and one more);
+// a backup beyond that is only kept.
+aside_file aside[16 + 2 * note_list_max];
 int aside_count = 0;
 
-// The set's files describe the recordings in the folder: before the first
-// of those is replaced, they go aside (a user may have tuned them), but
-// for the frequency maps, which only repeat what their recordings hold:
-// those go. -oto writes them all anew once every recording is made.
-// Returns 0, or -1 (reported) when one cannot be moved: then no recording
-// may be replaced. `before` says what follows, for the message.
-int set_aside_sampler_files(const char* before)
+// The bank's files that go aside together.
+enum file_group {
+    files_of_a_folder,  // all that describe a folder's recordings: every file but prefix.map
+    files_of_a_set,     // what -oto writes beside a set's recordings in a subfolder
+    files_of_the_bank,  // what -oto writes above the subfolders
+    the_map,            // prefix.map, which points into the subfolders
+};
+
+bool in_group(const bank_file& f, file_group group)
+{
+    switch (group) {
+    case files_of_a_folder:
+        return !f.last;
+    case files_of_a_set:
+        return f.scope != bank_per_bank;
+    case files_of_the_bank:
+        return f.scope == bank_per_bank;
+    case the_map:
+        return f.last;
+    }
+    return false;
+}
+
+// The bank's files describe the recordings: before the first of those is
+// replaced, those in `folder` ("" or "A3/") of `group` go aside (a user
+// may have tuned them), but for the frequency maps, which only repeat what
+// their recordings hold: those go. -oto writes them all anew once every
+// recording is made. Returns 0, or -1 (reported) when one cannot be moved:
+// then no recording may be replaced. `before` says what follows, for the
+// message.
+int set_aside_sampler_files(const char* folder, file_group group, const char* before)
 {
     int removed = 0;
     for (int i = 0; i < bank_file_count; ++i) {
         const bank_file& f = bank_files[i];
-        for (int k = f.per_recording ? 0 : -1; k < (f.per_recording ? syllable_count : 0); ++k) {
+        if (!in_group(f, group))
+            continue;
+        const bool per_recording = f.scope == bank_per_recording;
+        for (int k = per_recording ? 0 : -1; k < (per_recording ? syllable_count : 0); ++k) {
             char name[name_room], moved[name_room + 16];
-            if (bank_file_name(f, k, name, sizeof name) != 0)
+            if (bank_file_name(f, folder, k, name, sizeof name) != 0)
                 continue;
-            const int done = f.per_recording ? folder_remove(name) : folder_set_aside(name, moved, sizeof moved);
+            const int done = per_recording ? folder_remove(name) : folder_set_aside(name, moved, sizeof moved);
             if (done < 0) {
                 fprintf(stderr, "cannot move '%s' aside: %s\n", name, strerror(errno));
                 return -1;
             }
-            if (done > 0 && f.per_recording) {
+            if (done > 0 && per_recording) {
                 ++removed;
             } else if (done > 0) {
                 fprintf(stderr, "moved '%s' aside to '%s' before %s\n", name, moved, before);
@@ -195,8 +242,8 @@ int set_aside_sampler_files(const char* before)
             fprintf(stderr, "cannot flush the output folder: %s\n", strerror(errno));
             return -1;
         }
-        fprintf(stderr, "removed %d frequency map%s of the recordings before %s\n", removed, removed == 1 ? "" : "s",
-                before);
+        fprintf(stderr, "removed %d frequency map%s of the recordings%s%s before %s\n", removed, removed == 1 ? "" : "s",
+                folder[0] ? " in " : "", folder, before);
     }
     return 0;
 }
@@ -221,36 +268,70 @@ bool same_bytes(const char* a, const char* b)
     return same;
 }
 
-// -oto: every file of the set, made from the recordings on the disk.
-// Returns whether every file was written.
-bool write_oto_files(const synth_voice& voice, const run_settings& settings, const oto_times times[])
+// Makes and queues the bank's files that are `last` or not, each where its
+// scope puts it. Returns whether every one was queued.
+bool queue_bank_files(const bank_run& run, bool last)
 {
-    // Anything still at their names (the recordings were all new) is kept too.
-    if (set_aside_sampler_files("writing a new one") != 0)
-        return false;
-    const bank_set set = {voice.name, settings.speed,   settings.output_rate, settings.sinc_filter != 0,
-                          synth_steady_f0, times,       written};
     bool all = true;
+    const auto one = [&](const bank_file& f, int set, int entry, const char* folder) {
+        char name[name_room];
+        if (!bank_file_wanted(f, run, set, entry) || bank_file_name(f, folder, entry, name, sizeof name) != 0)
+            return;
+        say("generating...'%s'\n", name);
+        bank_bytes made{};
+        const int result = f.make(run, set, entry, &made);
+        if (result != bank_ok) {
+            fprintf(stderr, "cannot make '%s': %s\n", name, bank_error_message(result));
+            all = false;
+        } else if (folder_queue(name, made.bytes, made.size, nullptr, 0) != 0) {
+            report_not_written(name, errno);
+            all = false;
+        }
+        free(made.bytes);
+    };
     for (int i = 0; i < bank_file_count; ++i) {
         const bank_file& f = bank_files[i];
-        for (int k = f.per_recording ? 0 : -1; k < (f.per_recording ? syllable_count : 0); ++k) {
-            char name[name_room];
-            if (!bank_file_wanted(f, set, k) || bank_file_name(f, k, name, sizeof name) != 0)
-                continue;
-            say("generating...'%s'\n", name);
-            bank_bytes made{};
-            const int result = f.make(set, k, &made);
-            if (result != bank_ok) {
-                fprintf(stderr, "cannot make '%s': %s\n", name, bank_error_message(result));
-                all = false;
-            } else if (folder_queue(name, made.bytes, made.size, nullptr, 0) != 0) {
-                report_not_written(name, errno);
-                all = false;
-            }
-            free(made.bytes);
+        if (f.last != last)
+            continue;
+        if (f.scope == bank_per_bank) {
+            one(f, 0, -1, "");
+            continue;
+        }
+        for (int s = 0; s < run.set_count; ++s) {
+            if (f.scope == bank_per_set)
+                one(f, s, -1, run.sets[s].folder);
+            for (int k = 0; f.scope == bank_per_recording && k < syllable_count; ++k)
+                one(f, s, k, run.sets[s].folder);
         }
     }
-    const bool finished = finish_files();
+    return all;
+}
+
+// -oto: every file of the bank, made from the recordings on the disk.
+// Returns whether every file was written.
+bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto_times (*times)[syllable_count])
+{
+    // Anything still at their names (the recordings were all new) is kept too.
+    if (set_count == 1 && set_aside_sampler_files("", files_of_a_folder, "writing a new one") != 0)
+        return false;
+    for (int s = 0; s < set_count && set_count > 1; ++s) {
+        if (set_aside_sampler_files(sets[s].folder, files_of_a_set, "writing a new one") != 0)
+            return false;
+    }
+    if (set_count > 1 && set_aside_sampler_files("", files_of_the_bank, "writing a new one") != 0)
+        return false;
+    bank_set made_sets[note_list_max];
+    for (int s = 0; s < set_count; ++s)
+        made_sets[s] = {sets[s].folder, sets[s].suffix, sets[s].note, sets[s].f0, times[s], written[s]};
+    const bank_run run = {voice.name,     settings.speed, settings.output_rate, settings.sinc_filter != 0,
+                          settings.pitch, made_sets,      set_count};
+    bool all = queue_bank_files(run, false);
+    bool finished = finish_files();
+    // What points into the subfolders only once everything else is there.
+    if (set_count > 1 && all && finished) {
+        all = queue_bank_files(run, true);
+        finished = finish_files();
+    }
     // A backup that the new file repeats holds nothing to keep.
     for (int i = 0; i < aside_count; ++i) {
         if (same_bytes(aside[i].name, aside[i].moved) && folder_remove(aside[i].moved) > 0)
@@ -259,12 +340,16 @@ bool write_oto_files(const synth_voice& voice, const run_settings& settings, con
     return finished && all;
 }
 
-// Set once the sampler files went aside.
-bool sampler_files_aside = false;
+// Set once the files of each set's folder went aside; of the bank's files
+// above the subfolders; of prefix.map.
+bool set_files_aside[note_list_max];
+bool bank_files_aside = false;
+bool map_aside = false;
 
-// Writes one made entry. Returns 0 when the run goes on (*not_written set
-// when the file could not be written, which is reported), -1 when it must end.
-int write_syllable(const syllable& entry, const made_syllable& made, const run_settings& settings,
+// Writes one made entry of set `s`. Returns 0 when the run goes on
+// (*not_written set when the file could not be written, which is
+// reported), -1 when it must end.
+int write_syllable(int s, const syllable& entry, const made_syllable& made, const run_settings& settings,
                    bool* not_written)
 {
     if (made.code != synth_ok) {
@@ -272,28 +357,143 @@ int write_syllable(const syllable& entry, const made_syllable& made, const run_s
         return -1;
     }
     char name[name_room];
-    snprintf(name, sizeof name, "%s.wav", entry.name);
+    snprintf(name, sizeof name, "%s%s.wav", sets[s].folder, entry.name);
     if (made.samples == nullptr) {
         fprintf(stderr, "out of memory converting '%s'\n", name);
         return -1;
     }
-    struct stat existing;
-    if (!sampler_files_aside && lstat(name, &existing) == 0 &&
-        (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode))) {
-        if (set_aside_sampler_files("replacing the recordings it describes") != 0)
+    // A map that points into the subfolders would point at a set half made.
+    if (set_count > 1 && !map_aside) {
+        if (set_aside_sampler_files("", the_map, "writing the recordings it points at") != 0)
             return -1;
-        sampler_files_aside = true;
+        map_aside = true;
+    }
+    struct stat existing;
+    if (!set_files_aside[s] && lstat(name, &existing) == 0 &&
+        (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode))) {
+        if (set_count > 1 && !bank_files_aside) {
+            if (set_aside_sampler_files("", files_of_the_bank, "replacing the recordings it describes") != 0)
+                return -1;
+            bank_files_aside = true;
+        }
+        if (set_aside_sampler_files(sets[s].folder, files_of_a_folder, "replacing the recordings it describes") != 0)
+            return -1;
+        set_files_aside[s] = true;
     }
     say("generating...'%s'\n", name);
-    written[&entry - syllable_table] = true;
+    written[s][&entry - syllable_table] = true;
     if (wav_queue_file(name, made.samples, made.size_bytes, file_bits_per_sample, file_channels,
                        settings.output_rate) != 0) {
         report_not_written(name, errno);
-        written[&entry - syllable_table] = false;
+        written[s][&entry - syllable_table] = false;
         *not_written = true;
     }
     if (report_late_failures())
         *not_written = true;
+    return 0;
+}
+
+// The notes of -pitch are refused: says why on standard error.
+void report_bad_pitch(note_list_status status, const note_list& list, const char* text, const synth_voice& voice)
+{
+    // The item at fault, cut where shown_text cuts it.
+    char item[shown_name_bytes + 2];
+    const size_t length = list.bad_length < sizeof item - 1 ? list.bad_length : sizeof item - 1;
+    memcpy(item, text + list.bad, length);
+    item[length] = 0;
+    char shown[shown_name_bytes * 4 + 8];
+    shown_text(item, shown, sizeof shown);
+    char lowest[note_name_room], highest[note_name_room];
+    note_name(note_lowest, lowest, sizeof lowest);
+    note_name(note_highest, highest, sizeof highest);
+    switch (status) {
+    case note_list_ok:
+        break;
+    case note_list_empty_item:
+        shown_text(text, shown, sizeof shown);
+        fprintf(stderr, "Pitch: '%s' has an empty item (give notes separated by commas, as A2,A3,E4)\n", shown);
+        break;
+    case note_list_not_a_note:
+        fprintf(stderr, "Pitch: '%s' is not a note (a letter A to G, a sharp '#' or a flat 'b', the octave: A2, C#3, "
+                        "Eb4)\n",
+                shown);
+        break;
+    case note_list_out_of_range:
+        fprintf(stderr, "Pitch: %s is out of range (%s to %s)\n", shown, lowest, highest);
+        break;
+    case note_list_repeated:
+        if (strcmp(list.names[list.repeats], item) == 0)
+            fprintf(stderr, "Pitch: %s is given twice\n", shown);
+        else
+            fprintf(stderr, "Pitch: %s is the same note as %s\n", shown, list.names[list.repeats]);
+        break;
+    case note_list_outside_voice: {
+        // The voice's range as the notes it holds.
+        int low = note_highest + 1, high = note_lowest - 1;
+        for (int n = note_lowest; n <= note_highest; ++n) {
+            const double f0 = note_frequency(n);
+            if (f0 >= voice.lowest_f0 && f0 <= voice.highest_f0) {
+                low = low <= note_highest ? low : n;
+                high = n;
+            }
+        }
+        if (low > high) {
+            fprintf(stderr, "Pitch: %s is out of the range of the voice %s, which holds no note of %s to %s\n", shown,
+                    voice.name, lowest, highest);
+            break;
+        }
+        note_name(low, lowest, sizeof lowest);
+        note_name(high, highest, sizeof highest);
+        fprintf(stderr, "Pitch: %s is out of the range of the voice %s (%s to %s)\n", shown, voice.name, lowest,
+                highest);
+        break;
+    }
+    }
+}
+
+// The sets of the run from -pitch (already read into `notes`).
+void choose_sets(const run_settings& settings, const note_list& notes)
+{
+    set_count = 0;
+    if (settings.pitch == nullptr) {
+        sets[set_count++] = {note_default, synth_steady_f0, "", ""};
+        return;
+    }
+    for (int i = 0; i < notes.count; ++i) {
+        pitch_set& s = sets[set_count++];
+        s = {notes.notes[i], note_frequency(notes.notes[i]), "", ""};
+        if (notes.count > 1) {
+            snprintf(s.folder, sizeof s.folder, "%s/", notes.names[i]);
+            snprintf(s.suffix, sizeof s.suffix, "_%s", notes.names[i]);
+        }
+    }
+}
+
+// Several sets: the subfolders, checked all before any is made, and what
+// stopped runs left in them. Returns 0, or -1 (reported).
+int prepare_subfolders(int* kept)
+{
+    for (int s = 0; s < set_count && set_count > 1; ++s) {
+        char dir[sizeof sets[s].folder];
+        snprintf(dir, sizeof dir, "%.*s", static_cast<int>(strlen(sets[s].folder)) - 1, sets[s].folder);
+        struct stat st;
+        if (lstat(dir, &st) == 0 && !S_ISDIR(st.st_mode)) {
+            fprintf(stderr, "cannot make the folder '%s': something that is not a folder has that name\n", dir);
+            return -1;
+        }
+    }
+    for (int s = 0; s < set_count && set_count > 1; ++s) {
+        char dir[sizeof sets[s].folder];
+        snprintf(dir, sizeof dir, "%.*s", static_cast<int>(strlen(sets[s].folder)) - 1, sets[s].folder);
+        if (folder_use_subfolder(dir) != 0) {
+            fprintf(stderr, "cannot make the folder '%s': %s\n", dir,
+                    errno == ENOTDIR ? "something that is not a folder has that name" : strerror(errno));
+            return -1;
+        }
+        int here = 0;
+        folder_remove_leftovers(dir, is_output_name, &here);
+        *kept += here;
+    }
     return 0;
 }
 
@@ -307,10 +507,10 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
             settings->sinc_filter = 1;
         } else if (strcmp(arg, "-oto") == 0) {
             settings->oto = 1;
-        } else if (strcmp(arg, "-voice") == 0) {
+        } else if (strcmp(arg, "-voice") == 0 || strcmp(arg, "-pitch") == 0) {
             if (i + 1 >= argc)
                 break;
-            settings->voice = argv[++i];
+            (arg[1] == 'v' ? settings->voice : settings->pitch) = argv[++i];
         } else if (strcmp(arg, "-speed") == 0 || strcmp(arg, "-rate") == 0) {
             if (i + 1 >= argc)
                 break;
@@ -353,6 +553,24 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         fprintf(stderr, "unknown voice '%s' (known: %s)\n", shown, known);
         return -1;
     }
+    static note_list notes;
+    if (settings.pitch != nullptr) {
+        const note_list_status read = note_list_parse(settings.pitch, chosen->lowest_f0, chosen->highest_f0, &notes);
+        if (read != note_list_ok) {
+            report_bad_pitch(read, notes, settings.pitch, *chosen);
+            return -1;
+        }
+    }
+    choose_sets(settings, notes);
+    // The timings of one set lie here; of several, on the heap (the program
+    // must still start in little memory).
+    static oto_times one_set[1][syllable_count];
+    static oto_times(*times)[syllable_count] = one_set;
+    if (set_count > 1 && (times = static_cast<oto_times(*)[syllable_count]>(
+                              calloc(static_cast<size_t>(set_count), sizeof *times))) == nullptr) {
+        fprintf(stderr, "out of memory\n");
+        return -1;
+    }
 
     // From here a stop removes what the run leaves unfinished.
     folder_clean_up_on_signals();
@@ -376,6 +594,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
                 folder_lock_name, strerror(lock.kernel_lock_error));
     int kept = 0;
     folder_remove_leftovers(".", is_output_name, &kept);
+    if (prepare_subfolders(&kept) != 0)
+        return -1;
     if (kept > 0)
         fprintf(stderr, "kept %d temporary file%s of other runs that may still be writing\n", kept, kept == 1 ? "" : "s");
 
@@ -386,6 +606,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     say("%s", settings.sinc_filter ? "On\n" : "Off\n");
     if (settings.voice != nullptr)
         say("Voice: %s\n", chosen->name);
+    if (settings.pitch != nullptr)
+        say("Pitch: %s\n", settings.pitch);
     if (settings.oto)
         say("Oto: On\n");
     char warning[256];
@@ -395,26 +617,31 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     const synth_voice& voice = *chosen;
     pipeline* making = nullptr;
     char failure[512];
-    const synth_error opened = pipeline_start(voice, settings, &making, failure, sizeof failure);
+    static double f0s[note_list_max];
+    for (int s = 0; s < set_count; ++s)
+        f0s[s] = sets[s].f0;
+    const synth_error opened = pipeline_start(voice, settings, f0s, set_count, &making, failure, sizeof failure);
     if (opened != synth_ok) {
         report_synth_error(opened, failure);
         fflush(stdout);
         return -1;
     }
     bool not_written = false;
-    static oto_times times[syllable_count];
-    for (const syllable* entry = syllable_table; entry->sjis != nullptr; ++entry) {
-        made_syllable made;
-        pipeline_next(making, &made);
-        const int went_on = write_syllable(*entry, made, settings, &not_written);
-        times[entry - syllable_table] = made.times;
-        times[entry - syllable_table].length = made.size_bytes / 2 * 1000.0 / settings.output_rate;
-        free(made.samples);
-        if (went_on != 0) {
-            pipeline_stop(making);
-            finish_files();
-            fflush(stdout);
-            return -1;
+    for (int s = 0; s < set_count; ++s) {
+        for (const syllable* entry = syllable_table; entry->sjis != nullptr; ++entry) {
+            made_syllable made;
+            pipeline_next(making, &made);
+            const int went_on = write_syllable(s, *entry, made, settings, &not_written);
+            oto_times& t = times[s][entry - syllable_table];
+            t = made.times;
+            t.length = made.size_bytes / 2 * 1000.0 / settings.output_rate;
+            free(made.samples);
+            if (went_on != 0) {
+                pipeline_stop(making);
+                finish_files();
+                fflush(stdout);
+                return -1;
+            }
         }
     }
     pipeline_stop(making);

@@ -10,20 +10,22 @@ struct run_settings {
     int sinc_filter;    // non-zero: every syllable goes through the sinc filter
     const char* voice;  // the voice's name as given, or null for the default
     int oto;            // non-zero: write the sampler configuration too
+    const char* pitch;  // the notes as given ("A3", "A2,A3,E4"), or null for the default
 };
 
-inline constexpr run_settings default_settings = {70, 44100, 0, nullptr, 0};
+inline constexpr run_settings default_settings = {70, 44100, 0, nullptr, 0, nullptr};
 
 // Applies argv[1..argc-1] to *settings: "-sinc" turns the sinc filter on;
 // "-speed" and "-rate" consume the next argument, if any, and take its
 // number when it starts with one, as "%d" reads it (values beyond the 32-bit
-// range saturate); "-voice" consumes the next argument, if any, as the
-// voice's name; "-oto" asks for the sampler configuration; anything else
-// is ignored.
+// range saturate); "-voice" and "-pitch" consume the next argument, if any,
+// as the voice's name and the notes; "-oto" asks for the sampler
+// configuration; anything else is ignored.
 void parse_command_line(int argc, const char* const* argv, run_settings* settings);
 
 // The whole program: parse, print the banner, make every file of the table
-// in the current directory with the voice chosen from `voices` (a list
-// ended by null, the default first). Returns 0 when every file was written and everything printed
+// with the voice chosen from `voices` (a list ended by null, the default
+// first): in the current directory, or with several notes in a subfolder
+// per note. Returns 0 when every file was written and everything printed
 // reached standard output, otherwise -1 (after a message on standard error).
 int run_morivox(int argc, const char* const* argv, const synth_voice* const* voices);

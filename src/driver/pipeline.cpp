@@ -18,13 +18,15 @@ struct worker_start {
     synth_engine* engine;  // the shared engine, or null: the worker opens its own
 };
 
-// Entry k lives in slot k % window from its synthesis until pipeline_next
-// hands it out.
+// Entry k (syllable k % syllable_count at pitch k / syllable_count) lives
+// in slot k % window from its synthesis until pipeline_next hands it out.
 enum slot_state { slot_free, slot_synthesized, slot_converting, slot_made };
 
 struct pipeline {
     const synth_voice* voice;
     run_settings settings;
+    const double* f0s;  // the pitches, in the order they are made
+    int entry_count;    // syllable_count per pitch
     synth_engine* engines[pipeline_max_workers];  // one per worker, or the shared one first; null when not open
     pthread_t threads[pipeline_max_workers];
     worker_start starts[pipeline_max_workers];
@@ -43,6 +45,7 @@ struct pipeline {
     bool synthesizing;     // a voice with shared state is busy
     bool stopping;
     slot_state state[pipeline_max_window];
+    double slot_f0[pipeline_max_window];  // the pitch its entry is made at
     synth_image images[pipeline_max_window];
     made_syllable made[pipeline_max_window];
 };
@@ -52,13 +55,14 @@ namespace {
 // Synthesizes entry `k` into its slot's image, or records the failure.
 void synthesize_entry(pipeline* p, synth_engine* engine, int k)
 {
-    const syllable& entry = syllable_table[k];
+    const syllable& entry = syllable_table[k % syllable_count];
     const synth_voice& voice = *p->voice;
     const int slot = k % p->window;
     made_syllable& out = p->made[slot];
     out = made_syllable{};
     p->images[slot] = synth_image{};
-    out.code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), synth_steady_f0,
+    p->slot_f0[slot] = p->f0s[k / syllable_count];
+    out.code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), p->slot_f0[slot],
                                 &p->images[slot]);
     if (out.code != synth_ok) {
         if (const char* why = voice.failure())
@@ -76,7 +80,7 @@ void convert_entry(pipeline* p, int slot)
     out.samples = resample_wave(image.bytes, p->settings.output_rate, &out.size_bytes, p->settings.sinc_filter);
     oto_marks(image, &out.times);
     if (p->settings.oto)
-        oto_listen(image, synth_steady_f0, &out.times);
+        oto_listen(image, p->slot_f0[slot], &out.times);
     p->voice->free_image(&image);
 }
 
@@ -92,7 +96,7 @@ int waiting_slot(const pipeline* p)
 
 bool may_synthesize(const pipeline* p)
 {
-    return p->next_synthesized < syllable_count && p->next_synthesized < p->next_handed + p->window &&
+    return p->next_synthesized < p->entry_count && p->next_synthesized < p->next_handed + p->window &&
            (p->voice->independent_engines || !p->synthesizing);
 }
 
@@ -194,11 +198,13 @@ int pipeline_workers(int cores)
     return n < pipeline_max_workers ? n : pipeline_max_workers;
 }
 
-synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, pipeline** out,
-                           char* failure, size_t failure_size)
+synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, const double* f0s,
+                           int pitch_count, pipeline** out, char* failure, size_t failure_size)
 {
     *out = nullptr;
     failure[0] = 0;
+    if (pitch_count < 1 || pitch_count > pipeline_max_pitches)
+        return synth_error_bad_pitch;
     cpu_set_t cpus;
     const int cores = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
     const int workers = pipeline_workers(cores);
@@ -208,6 +214,8 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
         return synth_error_no_memory;
     p->voice = &voice;
     p->settings = settings;
+    p->f0s = f0s;
+    p->entry_count = pitch_count * syllable_count;
     p->window = workers * pipeline_entries_per_worker;
     const bool own_engines = voice.independent_engines;
     if (!own_engines) {

@@ -1,5 +1,6 @@
 // Making the table's syllables ahead, in parallel, and handing them out in
-// table order.
+// order: the whole table at the first pitch, then at the next, and so on,
+// so that the workers stay busy from one pitch to the next.
 //
 // Worker threads, as many as the processor cores the process may use (never
 // more than the entries), synthesize and convert the entries. A voice whose
@@ -41,15 +42,20 @@ struct made_syllable {
 
 struct pipeline;
 
-// Starts the workers and returns when every engine is open. Returns
-// synth_ok, or the voice's error (with *failure filled: the first engine
-// that could not open, and why) after stopping the workers and closing the
-// engines that did open.
-synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, pipeline** out,
-                           char* failure, size_t failure_size);
+// The most pitches one pipeline makes the table at.
+inline constexpr int pipeline_max_pitches = 64;
 
-// Waits for the next entry in table order and moves it into *made; the
-// caller frees made->samples. Call it once per entry, in order.
+// Starts the workers and returns when every engine is open; they will make
+// the table at each of the `pitch_count` pitches f0s[0..] (Hz; the caller
+// keeps the array), in that order. Returns synth_ok, or the voice's error
+// (with *failure filled: the first engine that could not open, and why)
+// after stopping the workers and closing the engines that did open.
+synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, const double* f0s,
+                           int pitch_count, pipeline** out, char* failure, size_t failure_size);
+
+// Waits for the next entry (table order within each pitch, pitch after
+// pitch) and moves it into *made; the caller frees made->samples. Call it
+// once per entry, in order.
 void pipeline_next(pipeline* p, made_syllable* made);
 
 // Stops the workers (the entries they made but nobody took are dropped),

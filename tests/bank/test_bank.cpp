@@ -229,8 +229,9 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
         EXPECT_EQ(keys.count("sample"), r.sample ? 1u : 0u);
         EXPECT_EQ(keys["sample"], r.sample ? bank_sample_file : "");
 
-        const bank_run run = {r.voice, 123, 48000, true, 110.0, r.sample};
-        ASSERT_EQ(bank_readme(run, &b), bank_ok);
+        const bank_set set = {"", "", 45, 110.0, nullptr, nullptr};
+        const bank_run run = {r.voice, 123, 48000, true, nullptr, &set, 1};
+        ASSERT_EQ(bank_readme(run, r.sample, &b), bank_ok);
         const std::string raw = text(b);
         for (unsigned char c : raw)
             ASSERT_LT(c, 0x80) << "plain ASCII, the same in every encoding";
@@ -244,7 +245,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
         for (const char* want : r.credits)
             EXPECT_NE(readme.find(want), std::string::npos) << want;
         EXPECT_EQ(readme.find(bank_sample_file) != std::string::npos, r.sample);
-        ASSERT_EQ(bank_readme(run, &b), bank_ok);
+        ASSERT_EQ(bank_readme(run, r.sample, &b), bank_ok);
         EXPECT_EQ(text(b), raw) << "the same run, the same bytes";
     }
 
@@ -458,21 +459,23 @@ TEST(BankPhrase, PiecesFallOnEqualBeats)
     EXPECT_EQ(out, nullptr);
 }
 
-// The set's files by name: a file of the set as it is named, a frequency
-// map after its recording's stem; nothing else is taken for one.
+// The bank's files by name: a file as it is named, a frequency map after
+// its recording's stem, each after its folder; nothing else is taken for one.
 TEST(Bank, FileNames)
 {
     char name[64];
     const int ka = static_cast<int>(find_syllable("か") - syllable_table);
     const char* const ours[] = {"か_wav.frq", "oto.ini", "character.txt", "character.yaml", "readme.txt", "icon.bmp",
-                                "sample.wav"};
-    ASSERT_EQ(bank_file_count, 7);
+                                "sample.wav", "prefix.map"};
+    ASSERT_EQ(bank_file_count, 8);
     for (int i = 0; i < bank_file_count; ++i) {
-        ASSERT_EQ(bank_file_name(bank_files[i], ka, name, sizeof name), 0);
+        ASSERT_EQ(bank_file_name(bank_files[i], "", ka, name, sizeof name), 0);
         EXPECT_EQ(std::string(name), ours[i]);
         EXPECT_TRUE(bank_is_file_name(ours[i]));
     }
-    EXPECT_EQ(bank_file_name(bank_files[0], ka, name, 8), -1) << "does not fit";
+    ASSERT_EQ(bank_file_name(bank_files[0], "C#4/", ka, name, sizeof name), 0);
+    EXPECT_EQ(std::string(name), "C#4/か_wav.frq");
+    EXPECT_EQ(bank_file_name(bank_files[0], "", ka, name, 8), -1) << "does not fit";
     for (const char* other : {"oto.ini.bak", "notes.txt", "か.wav", "_wav.frq", "ん_wav.frq.bak", ""})
         EXPECT_FALSE(bank_is_file_name(other)) << other;
 }

@@ -14,6 +14,7 @@ struct args_case {
     std::vector<const char*> args;
     int speed, rate, sinc_filter;
     const char* voice = nullptr;
+    const char* pitch = nullptr;
 };
 
 void PrintTo(const args_case& c, std::ostream* os)
@@ -35,6 +36,7 @@ TEST_P(CommandLine, GivesTheSettings)
     EXPECT_EQ(s.output_rate, c.rate) << c.why;
     EXPECT_EQ(s.sinc_filter, c.sinc_filter) << c.why;
     EXPECT_STREQ(s.voice, c.voice) << c.why;
+    EXPECT_STREQ(s.pitch, c.pitch) << c.why;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,6 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
         args_case{"-voice last is ignored", {"-sinc", "-voice"}, 70, 44100, 1},
         args_case{"the later -voice wins", {"-voice", "a", "-voice", "b"}, 70, 44100, 0, "b"},
         args_case{"-sinc taken as the voice", {"-voice", "-sinc"}, 70, 44100, 0, "-sinc"},
-        args_case{"a voice is any word", {"-voice", ""}, 70, 44100, 0, ""}));
+        args_case{"a voice is any word", {"-voice", ""}, 70, 44100, 0, ""},
+        args_case{"notes, read later", {"-pitch", "A2,x"}, 70, 44100, 0, nullptr, "A2,x"},
+        args_case{"-pitch last is ignored, the earlier kept", {"-pitch", "A3", "-pitch"}, 70, 44100, 0, nullptr, "A3"},
+        args_case{"the later -pitch wins", {"-pitch", "A3", "-voice", "hts", "-pitch", "E4"}, 70, 44100, 0, "hts",
+                  "E4"}));
 
 } // namespace

@@ -315,6 +315,51 @@ TEST(Folder, StoppedRunsLeaveNoTemporaryFileNorAVoicebankThatLies)
     remove_tree(old_set);
 }
 
+// Stopped anywhere, a run of several pitches leaves no prefix.map that
+// points into a subfolder it did not finish: the old one went aside before
+// the first recording, the new one comes once every other file is there.
+TEST(Folder, StoppedRunsOfSeveralPitchesLeaveNoMapIntoAHalfMadeSet)
+{
+    // The bank in place, at another rate, so that every new file differs.
+    const std::string old_bank = make_temp_dir();
+    const std::vector<std::string> args = {"-pitch", "A2,A3", "-oto"};
+    std::vector<std::string> old_args = args;
+    old_args.insert(old_args.end(), {"-rate", "768000"});
+    ASSERT_EQ(run_program(old_bank, fake, old_args).status, 0);
+    const std::vector<uint8_t> old_map = read_file(old_bank + "/prefix.map");
+    for (int delay_ms : {5, 40, 80, 120, 160, 400}) {
+        const std::string d = make_temp_dir();
+        for (const std::string& name : list_dir(old_bank)) {
+            if (name == "A2" || name == "A3") {
+                mkdir((d + "/" + name).c_str(), 0755);
+                for (const std::string& f : list_dir(old_bank + "/" + name))
+                    write_file(d + "/" + name + "/" + f, read_file(old_bank + "/" + name + "/" + f));
+            } else {
+                write_file(d + "/" + name, read_file(old_bank + "/" + name));
+            }
+        }
+        const std::string why = "stopped after " + std::to_string(delay_ms) + " ms";
+        const run_result r = run_program(d, fake, args, {}, {}, SIGTERM, delay_ms);
+        int replaced = 0;
+        for (const char* sub : {"/A2/", "/A3/"}) {
+            for (const std::string& n : expected_file_names())
+                replaced += read_file(d + sub + n) != read_file(old_bank + sub + n);
+            for (const std::string& name : list_dir(d + sub))
+                EXPECT_FALSE(is_temporary(name)) << sub << name << ": " << why;
+        }
+        EXPECT_FALSE(file_exists(d + "/.morivox.lock")) << why;
+        if (file_exists(d + "/prefix.map")) {
+            EXPECT_EQ(replaced, 2 * 142) << why << ": a map into a half-made set";
+            EXPECT_TRUE(file_exists(d + "/A3/oto.ini")) << why;
+        } else {
+            EXPECT_NE(r.status, 0) << why;
+            EXPECT_EQ(read_file(d + "/prefix.map.bak"), old_map) << why << ": the old one, kept aside";
+        }
+        remove_tree(d);
+    }
+    remove_tree(old_bank);
+}
+
 // Every file's data is flushed before the rename that gives it its name,
 // and the folder is flushed after the last rename.
 TEST(Folder, DataReachesTheDiskBeforeTheName)

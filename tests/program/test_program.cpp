@@ -2,7 +2,9 @@
 
 #include "support.h"
 
+#include <cmath>
 #include <functional>
+#include <map>
 
 #include <iconv.h>
 
@@ -183,6 +185,107 @@ TEST(Program, VoicebankAsOpenUtauReadsIt)
     }
 }
 
+// A note's number as OpenUtau reads a prefix.map line's first field
+// (MusicMath.NameToTone): a letter, a '#' or 'b', the octave; -1 otherwise.
+int openutau_tone(const std::string& name)
+{
+    static const std::map<std::string, int> in_octave = {
+        {"C", 0}, {"C#", 1}, {"Db", 1}, {"D", 2}, {"D#", 3}, {"Eb", 3}, {"E", 4}, {"F", 5}, {"F#", 6},
+        {"Gb", 6}, {"G", 7}, {"G#", 8}, {"Ab", 8}, {"A", 9}, {"A#", 10}, {"Bb", 10}, {"B", 11}};
+    if (name.size() < 2)
+        return -1;
+    const size_t letters = name[1] == '#' || name[1] == 'b' ? 2 : 1;
+    const auto found = in_octave.find(name.substr(0, letters));
+    char* end = nullptr;
+    const long octave = strtol(name.c_str() + letters, &end, 10);
+    if (found == in_octave.end() || end == name.c_str() + letters || *end != 0)
+        return -1;
+    return static_cast<int>(12 * (octave + 1)) + found->second;
+}
+
+// Two pitches with -oto, the higher first: a subfolder per note in the order
+// given, each a set with its own oto.ini (aliases ending in the note) and
+// frequency maps, recorded at its note; above them the bank's files once and
+// a prefix.map as OpenUtau and UTAU read it, every note from C1 to B7 once,
+// mapped to the nearest pitch, the lower of two as near (D#3 lies between
+// A2 and A3). A subfolder's name taken by a file is refused first.
+TEST(Program, TwoPitchesMakeOneVoicebankOfTwoSubbanks)
+{
+    const std::string d = make_temp_dir();
+    write_file(d + "/A2", {'x'});
+    const run_result refused = run_program(d, program, {"-pitch", "A3,A2", "-oto"});
+    EXPECT_EQ(refused.status, 255);
+    EXPECT_EQ(refused.err, "cannot make the folder 'A2': something that is not a folder has that name\n");
+    EXPECT_EQ(list_dir(d), std::vector<std::string>{"A2"}) << "nothing made";
+    remove_tree(d + "/A2");
+
+    const run_result r = run_program(d, program, {"-pitch", "A3,A2", "-oto"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> lines = split_lines(r.out);
+    ASSERT_EQ(lines.size(), 6u + 2 * (142u + 142u + 1u) + 6u + 1u);
+    EXPECT_EQ(lines[4], "Pitch: A3,A2");
+    EXPECT_EQ(lines[6], "generating...'A3/あ.wav'");
+    EXPECT_EQ(lines[6 + 142], "generating...'A2/あ.wav'");
+    EXPECT_EQ(lines[lines.size() - 2], "generating...'prefix.map'") << "last, once all else is there";
+    EXPECT_EQ(list_dir(d), (std::vector<std::string>{"A2", "A3", "character.txt", "character.yaml", "icon.bmp",
+                                                     "prefix.map", "readme.txt", "sample.wav"}));
+    std::string readme;
+    ASSERT_TRUE(from_cp932(read_file(d + "/readme.txt"), &readme));
+    EXPECT_NE(readme.find("-pitch A3,A2 -oto"), std::string::npos) << readme;
+
+    const struct {
+        const char* note;
+        double hz;
+    } sets[] = {{"A3", 220}, {"A2", 110}};
+    for (const auto& set : sets) {
+        const std::string sub = d + "/" + set.note;
+        EXPECT_EQ(list_dir(sub).size(), 142u * 2 + 1) << set.note << ": recordings, frequency maps, oto.ini";
+        std::string oto;
+        ASSERT_TRUE(from_cp932(read_file(sub + "/oto.ini"), &oto));
+        const std::vector<std::string> names = expected_file_names();
+        const std::vector<std::string> oto_lines = split_lines(oto);
+        ASSERT_EQ(oto_lines.size(), names.size());
+        for (size_t i = 0; i < names.size(); ++i) {
+            const std::string stem = names[i].substr(0, names[i].size() - 4);
+            EXPECT_EQ(oto_lines[i].rfind(names[i] + "=" + stem + "_" + set.note + ",", 0), 0u) << oto_lines[i];
+            EXPECT_TRUE(file_exists(sub + "/" + stem + "_wav.frq")) << stem;
+        }
+        const wav_file a = parse_wav(read_file(sub + "/" + file_name_of("あ")));
+        ASSERT_TRUE(a.valid);
+        // Within half an octave of the note: a wider range may find two periods.
+        const double f0 = pitch_at(a.samples, a.samples.size() / 2, 44100, set.hz / 1.4, set.hz * 1.4);
+        EXPECT_NEAR(1200 * std::log2(f0 / set.hz), 0, 10) << set.note << ": " << f0 << " Hz in the held vowel";
+    }
+
+    // OpenUtau's ParsePrefixMap: lines of exactly three tab-separated fields,
+    // the note by MusicMath.NameToTone; UTAU names the notes with sharps.
+    const std::vector<uint8_t> map = read_file(d + "/prefix.map");
+    const std::string text(map.begin(), map.end());
+    std::map<int, std::string> suffix_of;
+    for (const std::string& line : split_lines(text)) {
+        ASSERT_EQ(line.back(), '\r') << "CR LF";
+        std::vector<std::string> fields(1);
+        for (char c : line.substr(0, line.size() - 1)) {
+            if (c == '\t')
+                fields.emplace_back();
+            else
+                fields.back() += c;
+        }
+        ASSERT_EQ(fields.size(), 3u) << line;
+        const int tone = openutau_tone(fields[0]);
+        EXPECT_EQ(fields[0].find('b'), std::string::npos) << fields[0] << ": sharps, no flats";
+        EXPECT_EQ(fields[1], "") << line << ": no prefix";
+        EXPECT_TRUE(suffix_of.emplace(tone, fields[2]).second) << fields[0] << " twice";
+    }
+    ASSERT_EQ(suffix_of.size(), 84u);
+    EXPECT_EQ(suffix_of.begin()->first, 24) << "C1";
+    EXPECT_EQ(suffix_of.rbegin()->first, 107) << "B7";
+    for (const auto& [tone, suffix] : suffix_of)
+        EXPECT_EQ(suffix, std::abs(tone - 45) <= std::abs(tone - 57) ? "_A2" : "_A3") << tone;
+    remove_tree(d);
+}
+
 TEST(Program, SincFilteredRunAtAnotherRate)
 {
     const std::string d = make_temp_dir();
@@ -202,9 +305,10 @@ TEST(Program, SincFilteredRunAtAnotherRate)
     remove_tree(d);
 }
 
-// A voice the build does not have: one line naming the ones it has, before
-// anything else, the name shown safely (control characters escaped, cut
-// short). "-voice" with nothing after it is ignored.
+// A voice the build does not have, or notes it cannot make: one line
+// (naming the voices it has), before anything else, the name shown safely
+// (control characters escaped, cut short). "-voice" with nothing after it
+// is ignored.
 TEST(Program, VoiceChoice)
 {
     struct row {
@@ -218,6 +322,10 @@ TEST(Program, VoiceChoice)
         {{"-voice", std::string(5000, 'v')}, 255, "", "unknown voice '" + std::string(32, 'v') + "...' (known: espeak, hts)\n"},
         {{"-voice"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\ngenerating", ""},
         {{"-voice", "espeak"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\nVoice: espeak\n", ""},
+        {{"-pitch", "A2,\x1b[31mH2"}, 255, "", "Pitch: '\\x1b[31mH2' is not a note (a letter A to G, a sharp '#' or a flat "
+                                              "'b', the octave: A2, C#3, Eb4)\n"},
+        {{"-pitch", "Db3,E4,C#3"}, 255, "", "Pitch: C#3 is the same note as Db3\n"},
+        {{"-pitch", "C2,C6"}, 255, "", "Pitch: C6 is out of range (C2 to C5)\n"},
     };
     for (const row& c : rows) {
         const std::string d = make_temp_dir();
