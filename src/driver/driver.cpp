@@ -328,9 +328,18 @@ bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto
     bool all = queue_bank_files(run, false);
     bool finished = finish_files();
     // What points into the subfolders only once everything else is there.
-    if (set_count > 1 && all && finished) {
-        all = queue_bank_files(run, true);
-        finished = finish_files();
+    if (set_count > 1) {
+        bool complete = all && finished;
+        for (int s = 0; s < set_count; ++s) {
+            for (int k = 0; k < syllable_count; ++k)
+                complete = complete && written[s][k];
+        }
+        if (complete) {
+            all = queue_bank_files(run, true);
+            finished = finish_files();
+        } else {
+            fprintf(stderr, "no prefix.map: not every file of the subfolders reached the disk\n");
+        }
     }
     // A backup that the new file repeats holds nothing to keep.
     for (int i = 0; i < aside_count; ++i) {
