@@ -147,6 +147,9 @@ t = interleaved({
     "hts_one": (run(one_core + [program, "-voice", "hts"]), 1),
     "jtalk_48000": (run([jtalk_route, syllables, OUT]), 1),
     "jtalk_22050": (run([jtalk_route, syllables, OUT] + jtalk_22050), 1),
+    # Three pitches in one run against a run per pitch.
+    **{f"{voice}_{pitch}": (run([program, "-voice", voice, "-pitch", pitch]), 3)
+       for voice in ("espeak", "hts") for pitch in ("A2", "A3", "E4", "A2,A3,E4")},
 }, rounds)
 ms = lambda name: statistics.median(t[name]) * 1000
 cores = len(os.sched_getaffinity(0))
@@ -181,6 +184,14 @@ print(f'{"morivox (default)":48} {ms("default"):9.1f} ms  {ratio("default", "bou
 print(f'{"morivox (default), without its flushes":48} {ms("no_flush"):9.1f} ms  {ratio("no_flush", "bound")} the bound')
 print(f'{"processor time of a default run / cores":48} {ms("floor"):9.1f} ms  '
       f'{ratio("default", "floor")} for the run, {ratio("bound", "floor")} for the bound')
+
+print()
+print("three pitches in one run (-pitch A2,A3,E4) against a run per pitch (-pitch A2, A3, E4)")
+for voice in ("espeak", "hts"):
+    t[f"{voice}_singles"] = [sum(x) for x in zip(*(t[f"{voice}_{p}"] for p in ("A2", "A3", "E4")))]
+    print(f'{"-voice " + voice + ", the three single runs":48} {ms(voice + "_singles"):9.1f} ms')
+    print(f'{"-voice " + voice + ", one run of three pitches":48} {ms(voice + "_A2,A3,E4"):9.1f} ms  '
+          f'{ratio(voice + "_A2,A3,E4", voice + "_singles")} the single runs (goal <= 1)')
 
 print()
 print(f'{"workers (one core: taskset -c 0)":48} {"1 core":>9} {"all":>9}  speed-up')
