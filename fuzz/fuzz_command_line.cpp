@@ -1,7 +1,9 @@
 // The command-line parser on arbitrary argument lists (NUL-separated),
-// with every number checked against strtoll saturated to 32 bits.
+// with every number checked against strtoll saturated to 32 bits, and every
+// word read as the notes of -pitch.
 
 #include "driver/driver.h"
+#include "driver/notes.h"
 
 #include <cerrno>
 #include <climits>
@@ -57,6 +59,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         reference_decimal(w.c_str(), &want);
         if (got.speed != want)
             abort();
+        // A list read is a list of distinct notes of the range, each a
+        // name that reads back as its note; a refusal points into the word.
+        note_list list;
+        const note_list_status read = note_list_parse(w.c_str(), 70.0, 500.0, &list);
+        if (read != note_list_ok && list.bad + list.bad_length > w.size())
+            abort();
+        for (int i = 0; read == note_list_ok && i < list.count; ++i) {
+            int again = -1;
+            if (note_parse(list.names[i], &again) != 0 || again != list.notes[i] || again < note_lowest ||
+                again > note_highest || note_frequency(again) < 70.0 || note_frequency(again) > 500.0)
+                abort();
+            for (int j = 0; j < i; ++j) {
+                if (list.notes[j] == list.notes[i])
+                    abort();
+            }
+        }
     }
     return 0;
 }
