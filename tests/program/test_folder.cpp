@@ -349,8 +349,9 @@ TEST(Folder, StoppedRunsOfSeveralPitchesLeaveNoMapIntoAHalfMadeSet)
         }
         EXPECT_FALSE(file_exists(d + "/.morivox.lock")) << why;
         if (file_exists(d + "/prefix.map")) {
-            EXPECT_EQ(replaced, 2 * 142) << why << ": a map into a half-made set";
-            EXPECT_TRUE(file_exists(d + "/A3/oto.ini")) << why;
+            // The old map over the old sets (stopped before the first
+            // recording), or the new one over the new sets.
+            EXPECT_TRUE(replaced == 0 || replaced == 2 * 142) << why << ": a map into a half-made set, " << replaced;
         } else {
             EXPECT_NE(r.status, 0) << why;
             EXPECT_EQ(read_file(d + "/prefix.map.bak"), old_map) << why << ": the old one, kept aside";
