@@ -10,7 +10,9 @@
 //
 // The voice "engines" is the same with an engine per worker, opened by the
 // workers; MORIVOX_FAKE_OPEN_FAIL=k makes the k-th open fail with
-// MORIVOX_FAKE_ERR and words of its own.
+// MORIVOX_FAKE_ERR and words of its own. The voice "forking" is "engines"
+// opened as a voice that forks is; MORIVOX_FAKE_OPEN_LOG=path appends, at
+// each open, how many threads the process has.
 
 #include "driver/driver.h"
 #include "driver/syllables.h"
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 
 namespace {
 
@@ -43,6 +46,18 @@ synth_error engines_open(synth_engine** engine)
     *engine = nullptr;
     open_failure[0] = 0;
     const int k = ++opens;
+    if (const char* log = getenv("MORIVOX_FAKE_OPEN_LOG")) {
+        int threads = 0;
+        if (DIR* tasks = opendir("/proc/self/task")) {
+            while (const dirent* e = readdir(tasks))
+                threads += e->d_name[0] != '.';
+            closedir(tasks);
+        }
+        if (FILE* f = fopen(log, "a")) {
+            fprintf(f, "%d\n", threads);
+            fclose(f);
+        }
+    }
     const char* fail_at = getenv("MORIVOX_FAKE_OPEN_FAIL");
     if (fail_at != nullptr && atoi(fail_at) == k) {
         snprintf(open_failure, sizeof open_failure, "engine %d would not open", k);
@@ -109,7 +124,9 @@ const synth_voice fake_voice = {"fake",         false,       synth_lowest_f0,   
                                 fake_close,     fake_synthesize, synth_release_image, fake_failure};
 const synth_voice engines_voice = {"engines",       true,        synth_lowest_f0,     synth_highest_f0, engines_open,
                                    fake_close,      fake_synthesize, synth_release_image, engines_failure};
-const synth_voice* const fake_voices[] = {&fake_voice, &engines_voice, nullptr};
+const synth_voice forking_voice = {"forking",  true,   synth_lowest_f0, synth_highest_f0,    engines_open,
+                                   fake_close, fake_synthesize, synth_release_image, engines_failure, true};
+const synth_voice* const fake_voices[] = {&fake_voice, &engines_voice, &forking_voice, nullptr};
 
 } // namespace
 

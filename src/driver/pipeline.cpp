@@ -218,28 +218,32 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
     p->entry_count = pitch_count * syllable_count;
     p->window = workers * pipeline_entries_per_worker;
     const bool own_engines = voice.independent_engines;
-    if (!own_engines) {
-        if (const synth_error opened = open_engine(voice, &p->engines[0], failure, failure_size); opened != synth_ok) {
-            delete p;
+    // Opened here, before any worker: the shared engine, or every engine of
+    // a voice that forks as it opens. The workers open the others side by side.
+    const int open_here = !own_engines ? 1 : voice.open_before_threads ? workers : 0;
+    for (int i = 0; i < open_here; ++i) {
+        if (const synth_error opened = open_engine(voice, &p->engines[i], failure, failure_size); opened != synth_ok) {
+            pipeline_stop(p);
             return opened;
         }
     }
     // Threads that cannot be had are done without: pipeline_next then makes
     // the entries itself.
     for (int i = 0; i < workers; ++i) {
-        p->starts[i] = {p, i, own_engines ? nullptr : p->engines[0]};
+        synth_engine* given = own_engines ? p->engines[i] : p->engines[0];
+        p->starts[i] = {p, i, given};
         {
             std::lock_guard<std::mutex> hold(p->lock);
-            p->opening += own_engines;
+            p->opening += given == nullptr;
         }
         if (pthread_create(&p->threads[i], nullptr, work, &p->starts[i]) != 0) {
             std::lock_guard<std::mutex> hold(p->lock);
-            p->opening -= own_engines;
+            p->opening -= given == nullptr;
             break;
         }
         p->thread_count = i + 1;
     }
-    if (own_engines && p->thread_count == 0) {
+    if (p->thread_count == 0 && p->engines[0] == nullptr) {
         if (const synth_error opened = open_engine(voice, &p->engines[0], failure, failure_size); opened != synth_ok) {
             delete p;
             return opened;

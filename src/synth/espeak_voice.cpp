@@ -615,7 +615,7 @@ extern "C" __attribute__((visibility("default"))) audio_object* create_audio_dev
 
 const synth_voice espeak_voice = {
     "espeak", true, lowest_f0, highest_f0, espeak_open, espeak_close, espeak_synthesize,
-    synth_release_image, espeak_failure,
+    synth_release_image, espeak_failure, true,
 };
 
 const char* espeak_reported_phonemes()

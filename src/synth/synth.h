@@ -101,6 +101,12 @@ struct synth_voice {
     // (a file name, a reason), or null when there is nothing to add to the
     // code's message.
     const char* (*failure)();
+
+    // True when open forks a process: the run then opens all its engines
+    // before it starts a thread of its own, since a fork copies only the
+    // calling thread, and a lock another thread held at that moment (the
+    // allocator's, say) would stay held in the child for good.
+    bool open_before_threads = false;
 };
 
 // For the voices: makes *image an image of `samples` 16-bit mono samples at

@@ -124,28 +124,41 @@ TEST_F(FakeRun, SynthesizerFailureStopsAtOnce)
     }
 }
 
-// Engines that the workers open side by side: one that cannot open (the
-// first or a later one, while the others may already be working) gives the
-// voice's code and words once, writes nothing, and leaves no worker behind.
+// Engines that the workers open side by side, or that the run opens before
+// its threads (a voice that forks as it opens, which must fork while it has
+// only one thread): one that cannot open (the first or a later one) gives
+// the voice's code and words once, writes nothing, and leaves no worker
+// behind.
 TEST_F(FakeRun, AnEngineThatCannotOpenIsReportedOnce)
 {
     cpu_set_t cpus;
     ASSERT_EQ(sched_getaffinity(0, sizeof cpus, &cpus), 0);
-    const int workers = CPU_COUNT(&cpus);
-    for (int k = 1; k <= 2 && k <= workers; ++k) {
+    const int workers = std::min(CPU_COUNT(&cpus), 16);
+    for (const std::string voice : {"engines", "forking"}) {
+        for (int k = 1; k <= 2 && k <= workers; ++k) {
+            const std::string sub = make_temp_dir();
+            const run_result r = run_program(sub, fake, {"-voice", voice},
+                                             {"MORIVOX_FAKE_OPEN_FAIL=" + std::to_string(k), "MORIVOX_FAKE_ERR=105"});
+            EXPECT_EQ(r.status, 255) << voice << " open " << k;
+            EXPECT_EQ(r.err, "ERR:105\n" + std::string(synth_error_message(105)) + ": engine " + std::to_string(k) +
+                                 " would not open\n")
+                << voice << " open " << k;
+            EXPECT_TRUE(list_dir(sub).empty()) << voice << " open " << k;
+            remove_tree(sub);
+        }
         const std::string sub = make_temp_dir();
-        const run_result r = run_program(sub, fake, {"-voice", "engines"},
-                                         {"MORIVOX_FAKE_OPEN_FAIL=" + std::to_string(k), "MORIVOX_FAKE_ERR=105"});
-        EXPECT_EQ(r.status, 255) << "open " << k;
-        EXPECT_EQ(r.err, "ERR:105\n" + std::string(synth_error_message(105)) + ": engine " + std::to_string(k) +
-                             " would not open\n")
-            << "open " << k;
-        EXPECT_TRUE(list_dir(sub).empty()) << "open " << k;
+        const std::string log = dir + "/" + voice + ".log";
+        const run_result r = run_program(sub, fake, {"-voice", voice}, {"MORIVOX_FAKE_OPEN_LOG=" + log});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(list_dir(sub), first_names(syllable_count)) << voice;
+        const std::vector<uint8_t> logged = read_file(log);
+        const std::vector<std::string> threads = split_lines(std::string(logged.begin(), logged.end()));
+        EXPECT_EQ(threads.size(), static_cast<size_t>(workers)) << voice << ": an engine per worker";
+        if (voice == "forking") {
+            EXPECT_EQ(threads, std::vector<std::string>(threads.size(), "1")) << "opened before any thread";
+        }
         remove_tree(sub);
     }
-    const run_result r = run_program(dir, fake, {"-voice", "engines"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(list_dir(dir), first_names(syllable_count));
 }
 
 TEST_F(FakeRun, OutputRateOutOfRangeIsRefusedBeforeAnything)
