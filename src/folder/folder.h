@@ -103,8 +103,8 @@ inline constexpr int folder_name_room = 256;
 // flushes and renames the queued files in the background, in batches, so
 // that the next file is made while the disk works. A failure found there
 // is kept for folder_take_failures. Waits only while folder_max_queued
-// files are in flight: more than a run makes, so a slow disk holds back
-// only the end of the run. No descriptor stays open for a queued file.
+// files are in flight: more than a run of up to three pitches makes, so a
+// slow disk holds back only the end of such a run; a longer one waits. No descriptor stays open for a queued file.
 // A name longer than folder_name_room fails (ENAMETOOLONG).
 int folder_queue(const char* file_name, const void* head, size_t head_size, const void* body,
                  size_t body_size);

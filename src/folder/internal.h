@@ -1,7 +1,8 @@
 // What the lock and the writer of the output folder share.
 #pragma once
 
-#include <cstddef>
+// What a temporary file's name holds after the name it will take.
+inline constexpr char folder_temp_infix[] = ".tmp-";
 
 // This process's tag (see folder_run_tag), worked out once.
 const char* folder_own_tag();

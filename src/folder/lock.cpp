@@ -5,13 +5,14 @@
 
 #include "folder/internal.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <initializer_list>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
@@ -20,7 +21,6 @@
 
 namespace {
 
-constexpr char temp_infix[] = ".tmp-";
 constexpr int lock_tries = 10;
 
 // A process as a tag names it.
@@ -323,7 +323,7 @@ int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int
         return 0;  // a folder that may not be read: its leftovers stay
     int removed = 0;
     while (const dirent* e = readdir(d)) {
-        const char* infix = strstr(e->d_name, temp_infix);
+        const char* infix = strstr(e->d_name, folder_temp_infix);
         if (infix == nullptr)
             continue;
         char stem[256];
@@ -338,7 +338,7 @@ int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int
         if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
         // "<tag>-<n>", or "<pid>-<n>" as earlier versions named them.
-        const char* after = infix + strlen(temp_infix);
+        const char* after = infix + strlen(folder_temp_infix);
         run_tag writer{};
         const char* rest = nullptr;
         unsigned long pid = 0, counter = 0;

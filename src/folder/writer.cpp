@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -148,7 +147,7 @@ int write_temporary(const char* file_name, const void* head, size_t head_size, c
     int fd = -1;
     int slot = -1;
     for (int tries = 0; fd < 0 && tries < temp_name_tries; ++tries) {
-        const int n = snprintf(temp, sizeof temp, "%s.tmp-%s-%u", file_name, folder_own_tag(), counter++);
+        const int n = snprintf(temp, sizeof temp, "%s%s%s-%u", file_name, folder_temp_infix, folder_own_tag(), counter++);
         if (n < 0 || static_cast<size_t>(n) >= sizeof temp) {
             errno = ENAMETOOLONG;
             return -1;
@@ -240,22 +239,6 @@ int flush_dir(const char* dir)
     if (errno == EACCES && folder_lock_descriptor() >= 0)
         return syncfs(folder_lock_descriptor());
     return -1;
-}
-
-// The folder and every subfolder of the run. Returns 0, or -1 with the
-// first failure's errno after trying them all.
-int flush_folder()
-{
-    int result = flush_dir(".");
-    int error = errno;
-    for (int i = 0; i < subfolder_count; ++i) {
-        if (flush_dir(subfolders[i]) != 0 && result == 0) {
-            result = -1;
-            error = errno;
-        }
-    }
-    errno = error;
-    return result;
 }
 
 // The folder that holds `name`: a subfolder's, or the folder's.
@@ -402,6 +385,21 @@ int folder_take_failures(folder_failure* out, int capacity)
     return n;
 }
 
+// Tries every folder, and fails with the first failure's errno.
+int folder_flush()
+{
+    int result = flush_dir(".");
+    int error = errno;
+    for (int i = 0; i < subfolder_count; ++i) {
+        if (flush_dir(subfolders[i]) != 0 && result == 0) {
+            result = -1;
+            error = errno;
+        }
+    }
+    errno = error;
+    return result;
+}
+
 int folder_finish_queue()
 {
     {
@@ -414,7 +412,7 @@ int folder_finish_queue()
         queue.flusher_running = false;
     }
     // The renames themselves reach the disk with the folder.
-    return flush_folder();
+    return folder_flush();
 }
 
 int folder_set_aside(const char* name, char* moved_to, size_t size)
@@ -453,11 +451,6 @@ int folder_remove(const char* name)
         return -1;
     }
     return unlink(name) == 0 ? 1 : -1;
-}
-
-int folder_flush()
-{
-    return flush_folder();
 }
 
 int folder_use_subfolder(const char* name)

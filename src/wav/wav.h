@@ -6,7 +6,6 @@
 // synthesizer returns.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 inline constexpr int wav_header_size = 44;
