@@ -6,12 +6,10 @@
 #include "synth/kana.h"
 #include "synth/shaping.h"
 #include "synth/voice_data.h"
-#include "wav/wav.h"
 
 #include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
 
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -91,8 +89,6 @@ const char* espeak_onset(const mora& m)
     return nullptr;
 }
 
-// The images: eSpeak's own samples, 16-bit mono in host order.
-static_assert(std::endian::native == std::endian::little, "images are little-endian");
 
 // Where the rate moves to eSpeak's compressed scale (see synth_words_per_minute).
 constexpr int compressed_from_speed = 172;

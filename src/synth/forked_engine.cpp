@@ -20,7 +20,7 @@ struct forked_engine {
 
 namespace {
 
-// A request: the speed and the text, cut one byte past the longest text
+// A request: the pitch, the speed and the text, cut one byte past the longest text
 // taken (so that a longer one is still refused as too long).
 struct request {
     double f0;

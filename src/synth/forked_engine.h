@@ -5,10 +5,11 @@
 // children synthesize on several cores at once. It answers requests over a
 // socket with that engine, one at a time, until the socket closes.
 //
-// In the child only the forking thread exists: it touches no lock another
-// thread may have held (no stdio, nothing of the caller's) and leaves with
-// _exit, since the library's own threads, which its exit handlers would
-// wait for, are not there. It keeps only its socket and the standard
+// In the child only the forking thread exists. The caller forks before it
+// starts a thread of its own (synth_voice::open_before_threads), since the
+// child allocates memory; it uses no stdio and nothing of the caller's,
+// and leaves with _exit, since the library's own threads, which its exit
+// handlers would wait for, are not there. It keeps only its socket and the standard
 // streams (not the run's folder lock nor its files), and ignores SIGINT,
 // SIGTERM and SIGHUP: on those this process cleans up and ends, and the
 // child ends when its socket closes. A child that dies is found by the next

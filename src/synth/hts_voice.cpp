@@ -171,7 +171,7 @@ __attribute__((format(printf, 2, 3))) synth_error fail(synth_error code, const c
 // null check that came after). The definition below takes the library's
 // place, as create_audio_device_object does eSpeak's: when calloc fails it
 // returns to the call into the engine that asked, through the jump armed
-// around each such call (engine_call), which then reports
+// around the calls in hts_open and hts_synthesize, which then reports
 // synth_error_no_memory; that engine's state is unknown from then on, and
 // it is abandoned. A check of free memory before each call could only
 // guess what the engine and the other threads take meanwhile. The frames

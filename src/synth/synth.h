@@ -90,7 +90,7 @@ struct synth_voice {
     // kana, optionally the mark 0x814B after a k-row kana, optionally one
     // small kana): a sequence of them for eSpeak, exactly one for the HTS
     // voice, whose labels describe a one-mora word (more is
-    // synth_error_bad_text). The same text and speed give the same bytes
+    // synth_error_bad_text). The same text, speed and pitch give the same bytes
     // whatever came before. On failure *image is left empty.
     synth_error (*synthesize)(synth_engine* engine, const char* text, int speed, double f0, synth_image* image);
 

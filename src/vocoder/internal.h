@@ -19,9 +19,13 @@ inline constexpr double pade[pade_order + 1] = {1.00000000000, 0.49993910000, 0.
 inline constexpr int mlsa_lanes = 8;
 static_assert(pade_order <= mlsa_lanes);
 
+// Excitation made ahead of the filter, in samples: a kernel call takes at
+// most this many.
+inline constexpr int excitation_block = 1024;
+
 // The fast excitation adds into a line that slides instead of a ring, and
 // moves its live taps back to the start when it reaches the end.
-inline constexpr int excitation_line = vocoder_max_lpf_taps + 1024;
+inline constexpr int excitation_line = vocoder_max_lpf_taps + excitation_block;
 
 struct excitation_state {
     // Pitch in samples per period (0 when unvoiced), moving by pitch_step
@@ -50,15 +54,14 @@ struct mlsa_state {
     // first-order section's (2 (P+1)), then P all-pass lines of m + 2 and
     // the stage outputs (P + 1).
     double d[pade_order * (vocoder_max_order + 2) + 3 * (pade_order + 1)];
-    // The fast loops: the first-order section's lines and stage outputs,
-    // the all-pass lines with their stages in lanes (line[i][stage]), and
-    // the stage outputs of the second section.
-    double d1[pade_order + 1], pt1[pade_order + 1];
+    // The fast loops: the first section in d as above, the all-pass lines
+    // with their stages in lanes (line[i][stage]), and the stage outputs of
+    // the second section.
     alignas(64) double lanes[vocoder_max_order + 2][mlsa_lanes];
     double pt2[pade_order + 1];
 };
 
-// One frame: `n` samples of excitation shaped by the taps `lpf` into x[],
+// One frame: `n` (at most excitation_block) samples of excitation shaped by the taps `lpf` into x[],
 // and `n` samples of x[] through the filter into out[].
 typedef void (*excitation_kernel)(excitation_state& e, const double* lpf, int n, double* x);
 typedef void (*mlsa_kernel)(mlsa_state& f, const double* x, int n, double* out);
@@ -70,6 +73,24 @@ struct vocoder_kernels {
 
 // Per instruction-set level: the plain loops, AVX2, AVX-512F.
 extern const vocoder_kernels vocoder_kernels_by_level[isa_levels];
+
+// The first section, exp(b1 z~), by its Padé approximation: stage i
+// holds b1 times the first-order all-pass of stage i-1's output.
+inline double mlsa_section1(double x, double b1, double a, double aa, double* d)
+{
+    double* pt = &d[pade_order + 1];
+    double out = 0.0;
+    for (int i = pade_order; i >= 1; i--) {
+        d[i] = aa * pt[i - 1] + a * d[i];
+        pt[i] = d[i] * b1;
+        const double v = pt[i] * pade[i];
+        x += (1 & i) ? v : -v;
+        out += v;
+    }
+    pt[0] = x;
+    out += x;
+    return out;
+}
 
 // The plain loops, written as the engine's.
 void excite_plain(excitation_state& e, const double* lpf, int n, double* x);

@@ -76,16 +76,7 @@ inline __attribute__((always_inline)) void mlsa_first_section(mlsa_state& f, con
         double v = x[j];
         if (v != 0.0)
             v *= std::exp(c0);
-        double out = 0.0;
-        for (int i = pade_order; i >= 1; i--) {
-            f.d1[i] = aa * f.pt1[i - 1] + a * f.d1[i];
-            f.pt1[i] = f.d1[i] * c1;
-            const double w = f.pt1[i] * pade[i];
-            v += (1 & i) ? w : -w;
-            out += w;
-        }
-        f.pt1[0] = v;
-        u[j] = out + v;
+        u[j] = mlsa_section1(v, c1, a, aa, f.d);
         c0 += c0_step;
         c1 += c1_step;
     }
@@ -102,53 +93,49 @@ inline __attribute__((always_inline)) void mlsa_lanes_body(mlsa_state& f, const 
     const vec a = vec{} + f.alpha, aa = vec{} + f.aa;
     vec* line = reinterpret_cast<vec*>(f.lanes);  // line[i * vectors + k]: tap i, lanes of vector k
 
-    double u[1024];
-    for (int done = 0; done < n;) {
-        const int block = n - done < 1024 ? n - done : 1024;
-        mlsa_first_section(f, x + done, block, u);
-        for (int j = 0; j < block; ++j) {
-            double stage_in[mlsa_lanes] = {};
-            for (int k = 0; k < pade_order; ++k)
-                stage_in[k] = f.pt2[k];
-            constexpr size_t count = vectors;
-            vec prev[count], cur[count], y[count];
-            for (int k = 0; k < vectors; ++k) {
-                vec in;
-                memcpy(&in, stage_in + k * width, sizeof in);
-                prev[k] = aa * in + a * line[vectors + k];
-                line[vectors + k] = prev[k];
-                cur[k] = line[2 * vectors + k];
-                y[k] = vec{};
-            }
-            for (int i = 2; i <= m; i++) {
-                const vec b = vec{} + f.c[i];
-                for (int k = 0; k < vectors; ++k) {
-                    const vec next = line[(i + 1) * vectors + k];
-                    const vec now = cur[k] + a * (next - prev[k]);
-                    y[k] = y[k] + now * b;
-                    line[i * vectors + k] = prev[k];
-                    prev[k] = now;
-                    cur[k] = next;
-                }
-            }
-            double stage_out[mlsa_lanes];
-            for (int k = 0; k < vectors; ++k) {
-                line[(m + 1) * vectors + k] = prev[k];
-                memcpy(stage_out + k * width, &y[k], sizeof y[k]);
-            }
-            double v = u[j], sum = 0.0;
-            for (int i = pade_order; i >= 1; i--) {
-                f.pt2[i] = stage_out[i - 1];
-                const double w = f.pt2[i] * pade[i];
-                v += (1 & i) ? w : -w;
-                sum += w;
-            }
-            f.pt2[0] = v;
-            out[done + j] = (sum + v) * f.volume;
-            for (int i = 0; i <= m; i++)
-                f.c[i] += f.cinc[i];
+    double u[excitation_block];
+    mlsa_first_section(f, x, n, u);
+    for (int j = 0; j < n; ++j) {
+        double stage_in[mlsa_lanes] = {};
+        for (int k = 0; k < pade_order; ++k)
+            stage_in[k] = f.pt2[k];
+        constexpr size_t count = vectors;
+        vec prev[count], cur[count], y[count];
+        for (int k = 0; k < vectors; ++k) {
+            vec in;
+            memcpy(&in, stage_in + k * width, sizeof in);
+            prev[k] = aa * in + a * line[vectors + k];
+            line[vectors + k] = prev[k];
+            cur[k] = line[2 * vectors + k];
+            y[k] = vec{};
         }
-        done += block;
+        for (int i = 2; i <= m; i++) {
+            const vec b = vec{} + f.c[i];
+            for (int k = 0; k < vectors; ++k) {
+                const vec next = line[(i + 1) * vectors + k];
+                const vec now = cur[k] + a * (next - prev[k]);
+                y[k] = y[k] + now * b;
+                line[i * vectors + k] = prev[k];
+                prev[k] = now;
+                cur[k] = next;
+            }
+        }
+        double stage_out[mlsa_lanes];
+        for (int k = 0; k < vectors; ++k) {
+            line[(m + 1) * vectors + k] = prev[k];
+            memcpy(stage_out + k * width, &y[k], sizeof y[k]);
+        }
+        double v = u[j], sum = 0.0;
+        for (int i = pade_order; i >= 1; i--) {
+            f.pt2[i] = stage_out[i - 1];
+            const double w = f.pt2[i] * pade[i];
+            v += (1 & i) ? w : -w;
+            sum += w;
+        }
+        f.pt2[0] = v;
+        out[j] = (sum + v) * f.volume;
+        for (int i = 0; i <= m; i++)
+            f.c[i] += f.cinc[i];
     }
 }
 

@@ -15,9 +15,6 @@ constexpr double max_f0 = 20000.0;
 constexpr double min_lf0 = 2.9957322735539909934352235761425;
 constexpr double max_lf0 = 9.9034875525361280454891979401956;
 
-// Excitation made ahead of the filter, in samples.
-constexpr int excitation_block = 1024;
-
 // The engine's noise starts from this seed at every utterance.
 constexpr uint64_t noise_seed = 1;
 
@@ -61,24 +58,6 @@ double mlsa_fir(double x, const double* b, int m, double a, double aa, double* d
     for (int i = m + 1; i > 1; i--)
         d[i] = d[i - 1];
     return y;
-}
-
-// The first section, exp(b1 z~), by its Padé approximation: stage i
-// holds b1 times the first-order all-pass of stage i-1's output.
-double mlsa_section1(double x, double b1, double a, double aa, double* d)
-{
-    double* pt = &d[pade_order + 1];
-    double out = 0.0;
-    for (int i = pade_order; i >= 1; i--) {
-        d[i] = aa * pt[i - 1] + a * d[i];
-        pt[i] = d[i] * b1;
-        const double v = pt[i] * pade[i];
-        x += (1 & i) ? v : -v;
-        out += v;
-    }
-    pt[0] = x;
-    out += x;
-    return out;
 }
 
 // The second section, exp of the taps 2..m, the same way with a whole
