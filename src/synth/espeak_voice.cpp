@@ -511,7 +511,10 @@ const char* said_here()
     return failure[0] != 0 ? failure : nullptr;
 }
 
-// The pitches the voice holds well: all of C2 to C5. Measured at every note
+// The pitches the voice holds well: C2 to A#4. From B4 up a syllable's
+// bytes depend on what the engine made before (ぺ and ぽ at B4, more at C5),
+// so a run's bytes would depend on how its workers shared the table.
+// Measured at every note
 // on あいうえお and four CV syllables, in the files at 44100 Hz: the held
 // vowel's F0 within 1 cent of the note over any 10 ms, its level within
 // 0.6 dB of A2's, and its harmonics (those within 20 dB of the strongest)
@@ -520,7 +523,7 @@ const char* said_here()
 // the pitch; the image's rate moves them by at most 0.63 %
 // (espeak_image_rate).
 constexpr double lowest_f0 = synth_lowest_f0;
-constexpr double highest_f0 = synth_highest_f0;
+constexpr double highest_f0 = 466.1637615180899;  // A#4
 
 // The engine here as a voice of its own, which the worker processes serve.
 const synth_voice here_voice = {
