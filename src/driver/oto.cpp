@@ -68,9 +68,10 @@ image_samples samples_of(const synth_image& image)
             static_cast<double>(f.sampling_rate)};
 }
 
-// The harmonics' levels in dB around sample `centre`, through a Hann
-// window of `width` samples (Goertzel, one harmonic at a time).
-void harmonic_levels(const image_samples& s, size_t centre, size_t width, double f0, size_t count, double* db)
+// The harmonics' levels in dB around sample `centre`, through `window`, a
+// Hann window of `width` samples (Goertzel, one harmonic at a time).
+void harmonic_levels(const image_samples& s, size_t centre, const double* window, size_t width, double f0,
+                     size_t count, double* db)
 {
     const size_t from = centre > width / 2 ? centre - width / 2 : 0;
     for (size_t k = 0; k < count; ++k) {
@@ -78,8 +79,7 @@ void harmonic_levels(const image_samples& s, size_t centre, size_t width, double
         const double coefficient = 2 * std::cos(w);
         double s1 = 0, s2 = 0;
         for (size_t n = 0; n < width && from + n < s.count; ++n) {
-            const double window = 0.5 - 0.5 * std::cos(2 * pi * static_cast<double>(n) / static_cast<double>(width));
-            const double v = window * s.at(from + n) + coefficient * s1 - s2;
+            const double v = window[n] * s.at(from + n) + coefficient * s1 - s2;
             s2 = s1;
             s1 = v;
         }
@@ -97,11 +97,15 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
     if (to <= from || step == 0 || count < 1)
         return from;
     const size_t frames = (to - from) / step + 1;
-    double* db = static_cast<double*>(malloc(sizeof(double) * frames * max_harmonics));
+    // The levels of every frame, then the window, worked out once.
+    double* db = static_cast<double*>(malloc(sizeof(double) * (frames * max_harmonics + width)));
     if (db == nullptr)
         return from;
+    double* window = db + frames * max_harmonics;
+    for (size_t n = 0; n < width; ++n)
+        window[n] = 0.5 - 0.5 * std::cos(2 * pi * static_cast<double>(n) / static_cast<double>(width));
     for (size_t j = 0; j < frames; ++j)
-        harmonic_levels(s, from + j * step, width, f0, count, db + j * max_harmonics);
+        harmonic_levels(s, from + j * step, window, width, f0, count, db + j * max_harmonics);
     // The held vowel's spectrum: each harmonic's median over the later half.
     double reference[max_harmonics], column[1024], strongest = -1e9;
     const size_t half = frames / 2, taken = std::min<size_t>(frames - half, 1024);

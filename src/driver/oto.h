@@ -32,7 +32,7 @@ void oto_marks(const synth_image& image, oto_times* times);
 
 // Fills audible, onset, blended and settled from the samples of `image`,
 // whose voice holds the pitch `f0` (Hz). Needs the marks (oto_marks). Costs
-// about a millisecond a syllable: only for -oto.
+// a few milliseconds a syllable: only for -oto.
 void oto_listen(const synth_image& image, double f0, oto_times* times);
 
 // The values of one oto.ini line, in whole milliseconds measured from the
