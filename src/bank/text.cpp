@@ -3,6 +3,7 @@
 
 #include "bank/bank.h"
 
+#include "driver/driver.h"
 #include "driver/notes.h"
 #include "driver/syllables.h"
 
@@ -12,8 +13,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr char program_version[] = "Morivox Ver1.00";
 
 // The voices' credits, from their Debian copyright files
 // (espeak-ng-data, hts-voice-nitech-jp-atr503-m001, libhtsengine).
@@ -293,7 +292,7 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
                "(prefix.map).\n\n");
     }
 
-    putf(t, "Made by %s with\n", program_version);
+    putf(t, "Made by %s with\n", morivox_version);
     putf(t, "  Voice: %s\n", run.voice);
     putf(t, "  Speed: %d (n, the moraic nasal, always at %d)\n", run.speed, moraic_nasal_speed);
     putf(t, "  SamplingRate: %d\n", run.rate);

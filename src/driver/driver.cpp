@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr const char banner_title[] = "Morivox Ver1.00\n";
 constexpr int file_bits_per_sample = 16;
 constexpr int file_channels = 1;
 
@@ -608,7 +607,7 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     if (kept > 0)
         fprintf(stderr, "kept %d temporary file%s of other runs that may still be writing\n", kept, kept == 1 ? "" : "s");
 
-    say("%s", banner_title);
+    say("%s\n", morivox_version);
     say("Speed: %d\n", settings.speed);
     say("SamplingRate: %d\n", settings.output_rate);
     say("Sinc Filter: ");

@@ -13,6 +13,9 @@ struct run_settings {
     const char* pitch;  // the notes as given ("A3", "A2,A3,E4"), or null for the default
 };
 
+// The program and its version, as the banner and the bank's readme say.
+inline constexpr char morivox_version[] = "Morivox Ver1.00";
+
 inline constexpr run_settings default_settings = {70, 44100, 0, nullptr, 0, nullptr};
 
 // Applies argv[1..argc-1] to *settings: "-sinc" turns the sinc filter on;
