@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <initializer_list>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
@@ -202,6 +201,10 @@ bool may_take_over(int fd, bool kernel_held, folder_lock_info* info)
 
 void on_stop_signal(int sig)
 {
+    if (!folder_stop_changes_now()) {
+        for (;;)
+            pause();
+    }
     folder_remove_temporaries_now();
     remove_lock_file();
     // Only async-signal-safe calls: the line is put together by hand.
@@ -258,62 +261,88 @@ int folder_lock_descriptor()
     return lock_fd;
 }
 
+namespace {
+
+// One try of folder_lock. Returns 0 with the lock taken, 1 to try again,
+// or -1.
+int try_lock(folder_lock_info* info)
+{
+    bool created = true;
+    int fd = open(folder_lock_name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = open(folder_lock_name, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT)
+            return 1;  // its run just ended
+    }
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EEXIST;
+        return -1;
+    }
+    const bool kernel_held = take_kernel_lock(fd) == 0;
+    const bool kernel_busy = !kernel_held && errno == EWOULDBLOCK;
+    if (!kernel_held && !kernel_busy)
+        info->kernel_lock_error = errno;
+    if (kernel_busy || (!created && !may_take_over(fd, kernel_held, info))) {
+        if (kernel_busy) {
+            may_take_over(fd, false, info);  // only to say who holds it
+            info->owner_seen = true;         // its kernel lock says it runs
+        }
+        close(fd);
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    // A run that ended may have removed the file meanwhile: then the
+    // lock is on a file nobody else will find.
+    if (!is_lock_file(fd)) {
+        close(fd);
+        return 1;
+    }
+    char line[folder_tag_room + 160];
+    char host[128] = "";
+    gethostname(host, sizeof host - 1);
+    const int n = snprintf(line, sizeof line, "%s %s\n", folder_own_tag(), host[0] ? host : "?");
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, line, static_cast<size_t>(n), 0) != n || fdatasync(fd) != 0) {
+        const int saved = errno;
+        if (created)
+            unlink(folder_lock_name);  // a file that names nobody would stay
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    lock_fd = fd;
+    return 0;
+}
+
+} // namespace
+
 int folder_lock(folder_lock_info* info)
 {
     *info = folder_lock_info{};
     for (int tries = 0; tries < lock_tries; ++tries) {
-        bool created = true;
-        int fd = open(folder_lock_name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0 && errno == EEXIST) {
-            created = false;
-            fd = open(folder_lock_name, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0 && errno == ENOENT)
-                continue;  // its run just ended
+        // A stop must not come between the file's creation and lock_fd,
+        // through which the handler finds it.
+        sigset_t was;
+        folder_begin_change(&was);
+        const int result = try_lock(info);
+        const int saved = errno;
+        folder_end_change(&was);
+        errno = saved;
+        if (result <= 0) {
+            if (result == 0)
+                atexit(remove_lock_file);
+            return result;
         }
-        if (fd < 0)
-            return -1;
-        struct stat st;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            close(fd);
-            errno = EEXIST;
-            return -1;
-        }
-        const bool kernel_held = take_kernel_lock(fd) == 0;
-        const bool kernel_busy = !kernel_held && errno == EWOULDBLOCK;
-        if (!kernel_held && !kernel_busy)
-            info->kernel_lock_error = errno;
-        if (kernel_busy || (!created && !may_take_over(fd, kernel_held, info))) {
-            if (kernel_busy) {
-                may_take_over(fd, false, info);  // only to say who holds it
-                info->owner_seen = true;         // its kernel lock says it runs
-            }
-            close(fd);
-            errno = EWOULDBLOCK;
-            return -1;
-        }
-        // A run that ended may have removed the file meanwhile: then the
-        // lock is on a file nobody else will find.
-        if (!is_lock_file(fd)) {
-            close(fd);
-            continue;
-        }
-        char line[folder_tag_room + 160];
-        char host[128] = "";
-        gethostname(host, sizeof host - 1);
-        const int n = snprintf(line, sizeof line, "%s %s\n", folder_own_tag(), host[0] ? host : "?");
-        if (ftruncate(fd, 0) != 0 || pwrite(fd, line, static_cast<size_t>(n), 0) != n || fdatasync(fd) != 0) {
-            const int saved = errno;
-            close(fd);
-            errno = saved;
-            return -1;
-        }
-        lock_fd = fd;
-        atexit(remove_lock_file);
-        return 0;
     }
     errno = EWOULDBLOCK;
     return -1;
 }
+
+
 
 int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int* kept)
 {
@@ -363,9 +392,9 @@ void folder_clean_up_on_signals()
     struct sigaction sa{};
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (int sig : folder_stop_signals)
         sigaddset(&sa.sa_mask, sig);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int sig : folder_stop_signals) {
         // An ignored signal was meant not to stop the program (nohup, a
         // shell's background job): it stays ignored.
         struct sigaction was;

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +49,14 @@ temp_slot slots[slot_count];
 static_assert(std::atomic<int>::is_always_lock_free, "read by a signal handler");
 
 std::atomic<int> published{0};
+
+// See folder_begin_change.
+std::atomic<int> stopping{0};
+std::atomic<int> changes{0};
+
+// Long enough for a rename on a slow network file system; a thread stuck
+// longer must not keep the process from stopping.
+constexpr long change_wait_ms = 2000;
 
 int take_slot(const char* temp_name)
 {
@@ -152,17 +161,19 @@ int write_temporary(const char* file_name, const void* head, size_t head_size, c
             errno = ENAMETOOLONG;
             return -1;
         }
-        // The slot first: a signal may come the moment the file exists.
+        sigset_t was;
+        folder_begin_change(&was);
+        // The slot first: the handler finds the file through it.
         slot = take_slot(temp);
         // 0666 before the umask, as fopen would create it.
         fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            const int saved = errno;
+        const int saved = errno;
+        if (fd < 0)
             free_slot(slot);
-            errno = saved;
-            if (errno != EEXIST)
-                return -1;
-        }
+        folder_end_change(&was);
+        errno = saved;
+        if (fd < 0 && errno != EEXIST)
+            return -1;
     }
     if (fd < 0)
         return -1;
@@ -208,6 +219,8 @@ int publish(const written_file& f)
         errno = saved;
         return -1;
     }
+    sigset_t was;
+    folder_begin_change(&was);
     const int renamed = rename(temp, f.name);
     const int saved = errno;
     if (renamed != 0)
@@ -215,6 +228,7 @@ int publish(const written_file& f)
     else
         published.fetch_add(1);
     free_slot(f.slot);
+    folder_end_change(&was);
     errno = saved;
     return renamed;
 }
@@ -320,6 +334,39 @@ void* flush_thread(void*)
 }
 
 } // namespace
+
+void folder_begin_change(sigset_t* was)
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int sig : folder_stop_signals)
+        sigaddset(&stops, sig);
+    pthread_sigmask(SIG_BLOCK, &stops, was);
+    changes.fetch_add(1);
+    if (stopping.load() != 0) {
+        // The handler is ending the process.
+        changes.fetch_sub(1);
+        pthread_sigmask(SIG_SETMASK, was, nullptr);
+        for (;;)
+            pause();
+    }
+}
+
+void folder_end_change(const sigset_t* was)
+{
+    changes.fetch_sub(1);
+    pthread_sigmask(SIG_SETMASK, was, nullptr);
+}
+
+bool folder_stop_changes_now()
+{
+    if (stopping.exchange(1) != 0)
+        return false;
+    const timespec step = {0, 1000000};
+    for (long waited = 0; changes.load() != 0 && waited < change_wait_ms; ++waited)
+        nanosleep(&step, nullptr);
+    return true;
+}
 
 void folder_remove_temporaries_now()
 {
