@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 const char* const hts_voice_path = MORIVOX_HTS_VOICE;
 
@@ -178,28 +179,38 @@ __attribute__((format(printf, 2, 3))) synth_error fail(synth_error code, const c
 // jumped over hold nothing to destroy: the engine's C, and render().
 thread_local jmp_buf* out_of_memory = nullptr;
 
-// Whether the voice file was found whole, once for the process: every
-// engine is opened from the main thread.
+// Whether the voice file was found whole, once for the process. The
+// workers open their engines side by side, so the first one checks while
+// the others wait for its answer.
+std::mutex voice_file_lock;
 bool voice_file_checked = false;
+
+// The engine reads the file's header lines into a fixed buffer and its
+// parts wherever the header puts them: it is checked before the first open.
+synth_error check_voice_file()
+{
+    std::lock_guard<std::mutex> hold(voice_file_lock);
+    if (voice_file_checked)
+        return synth_ok;
+    char why[400];
+    if (hts_voice_file_check(hts_voice_path, why, sizeof why) != 0) {
+        if (errno == ENOMEM)
+            return synth_error_no_memory;
+        if (errno == EMFILE || errno == ENFILE)
+            return synth_error_no_files;
+        return fail(synth_error_no_voice_file, "%s; %s the package %s", why,
+                    errno == EINVAL ? "reinstall" : "install", hts_voice_package);
+    }
+    voice_file_checked = true;
+    return synth_ok;
+}
 
 synth_error hts_open(synth_engine** out)
 {
     *out = nullptr;
     failure[0] = 0;
-    // The engine reads the file's header lines into a fixed buffer and
-    // its parts wherever the header puts them: check it first.
-    if (!voice_file_checked) {
-        char why[400];
-        if (hts_voice_file_check(hts_voice_path, why, sizeof why) != 0) {
-            if (errno == ENOMEM)
-                return synth_error_no_memory;
-            if (errno == EMFILE || errno == ENFILE)
-                return synth_error_no_files;
-            return fail(synth_error_no_voice_file, "%s; %s the package %s", why,
-                        errno == EINVAL ? "reinstall" : "install", hts_voice_package);
-        }
-        voice_file_checked = true;
-    }
+    if (const synth_error checked = check_voice_file(); checked != synth_ok)
+        return checked;
 
     auto* s = static_cast<hts_state*>(calloc(1, sizeof(hts_state)));
     if (s == nullptr)

@@ -328,6 +328,10 @@ TEST(Folder, StoppedRunsLeaveNoTemporaryFileNorAVoicebankThatLies)
 // is created, and gone once the program is.
 TEST(Folder, AStopWhileAFileIsCreatedLeavesNothing)
 {
+#ifdef MORIVOX_THREAD_SANITIZED
+    GTEST_SKIP() << "ThreadSanitizer holds a signal back until its thread next enters a call it intercepts, so the "
+                    "moment this test arranges never comes";
+#endif
     for (const std::string at : {".morivox.lock", ".tmp-"}) {
         const std::string d = make_temp_dir();
         const run_result r = run_program(d, fake, {},
