@@ -477,29 +477,74 @@ void choose_sets(const run_settings& settings, const note_list& notes)
     }
 }
 
-// Several sets: the subfolders, checked all before any is made, and what
-// stopped runs left in them. Returns 0, or -1 (reported).
-int prepare_subfolders(int* kept)
+// The lock of `dir` ("" for the folder, or a subfolder) could not be
+// taken: says why on standard error.
+void report_not_locked(const char* dir, const folder_lock_info& lock)
 {
+    const int error = errno;
+    char path[note_name_room + sizeof folder_lock_name + 2], folder[note_name_room + 16] = "";
+    snprintf(path, sizeof path, "%s%s%s", dir, dir[0] ? "/" : "", folder_lock_name);
+    if (dir[0] != 0)
+        snprintf(folder, sizeof folder, " '%s'", dir);
+    char owner[sizeof lock.owner + 4] = "";
+    if (lock.owner[0] != 0)
+        snprintf(owner, sizeof owner, " (%s)", lock.owner);
+    if (error == EWOULDBLOCK) {
+        fprintf(stderr, "another run is writing into %s%s%s\n", dir[0] ? "the folder" : "this folder", folder, owner);
+        if (!lock.owner_seen)
+            fprintf(stderr, "if no run is writing there (one may have stopped on another machine, or before a "
+                            "restart), remove %s\n",
+                    path);
+    } else if (lock.foreign != nullptr) {
+        fprintf(stderr, "cannot lock the folder%s: %s is %s, not a lock file: move it away or remove it\n", folder,
+                path, lock.foreign);
+    } else if (lock.stale) {
+        fprintf(stderr, "cannot lock the folder%s: %s was left by a run that is gone%s, and this user may not "
+                        "replace it (%s): its owner or root may remove it\n",
+                folder, path, owner, strerror(error));
+    } else {
+        fprintf(stderr, "cannot lock the folder%s: %s: %s\n", folder, path, strerror(error));
+        if (lock.unreadable)
+            fprintf(stderr, "%s is another user's: if no run is writing there, remove it\n", path);
+    }
+}
+
+// Several sets: the subfolders, checked all before any is made, each held
+// under a lock of its own, and what stopped runs left in them. Those there
+// already are taken first: a run that finds one taken makes nothing.
+// Returns 0, or -1 (reported).
+int prepare_subfolders(int* kept, int* kept_error)
+{
+    char dirs[note_list_max][note_name_room + 1];
     for (int s = 0; s < set_count && set_count > 1; ++s) {
-        char dir[sizeof sets[s].folder];
-        snprintf(dir, sizeof dir, "%.*s", static_cast<int>(strlen(sets[s].folder)) - 1, sets[s].folder);
+        snprintf(dirs[s], sizeof dirs[s], "%.*s", static_cast<int>(strlen(sets[s].folder)) - 1, sets[s].folder);
         struct stat st;
-        if (lstat(dir, &st) == 0 && !S_ISDIR(st.st_mode)) {
-            fprintf(stderr, "cannot make the folder '%s': something that is not a folder has that name\n", dir);
+        if (lstat(dirs[s], &st) == 0 && !S_ISDIR(st.st_mode)) {
+            fprintf(stderr, "cannot make the folder '%s': something that is not a folder has that name\n", dirs[s]);
             return -1;
         }
     }
-    for (int s = 0; s < set_count && set_count > 1; ++s) {
-        char dir[sizeof sets[s].folder];
-        snprintf(dir, sizeof dir, "%.*s", static_cast<int>(strlen(sets[s].folder)) - 1, sets[s].folder);
-        if (folder_use_subfolder(dir) != 0) {
-            fprintf(stderr, "cannot make the folder '%s': %s\n", dir,
-                    errno == ENOTDIR ? "something that is not a folder has that name" : strerror(errno));
-            return -1;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int s = 0; s < set_count && set_count > 1; ++s) {
+            struct stat st;
+            if (pass == 0 && lstat(dirs[s], &st) != 0)
+                continue;
+            if (pass == 1 && folder_use_subfolder(dirs[s]) != 0) {
+                fprintf(stderr, "cannot make the folder '%s': %s\n", dirs[s],
+                        errno == ENOTDIR ? "something that is not a folder has that name" : strerror(errno));
+                return -1;
+            }
+            folder_lock_info lock;
+            if (folder_lock_subfolder(dirs[s], &lock) != 0) {
+                report_not_locked(dirs[s], lock);
+                return -1;
+            }
         }
+    }
+    for (int s = 0; s < set_count && set_count > 1; ++s) {
         int here = 0;
-        folder_remove_leftovers(dir, is_output_name, &here);
+        folder_remove_leftovers(dirs[s], is_output_name, &here);
+        *kept_error = *kept == 0 && here > 0 ? errno : *kept_error;
         *kept += here;
     }
     return 0;
@@ -585,27 +630,22 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     // One run at a time in a folder; the lock goes with the process.
     folder_lock_info lock;
     if (folder_lock(&lock) != 0) {
-        if (errno != EWOULDBLOCK) {
-            fprintf(stderr, "cannot lock the folder: %s: %s\n", folder_lock_name, strerror(errno));
-            return -1;
-        }
-        fprintf(stderr, "another run is writing into this folder%s%s%s\n", lock.owner[0] ? " (" : "", lock.owner,
-                lock.owner[0] ? ")" : "");
-        if (!lock.owner_seen)
-            fprintf(stderr, "if no run is writing there (one may have stopped on another machine, or before a "
-                            "restart), remove %s\n",
-                    folder_lock_name);
+        report_not_locked("", lock);
         return -1;
     }
     if (lock.kernel_lock_error != 0)
         fprintf(stderr, "no file lock on %s (%s): only runs on this machine can see the folder is taken\n",
                 folder_lock_name, strerror(lock.kernel_lock_error));
-    int kept = 0;
-    folder_remove_leftovers(".", is_output_name, &kept);
-    if (prepare_subfolders(&kept) != 0)
+    int kept = 0, kept_error = 0;
+    if (prepare_subfolders(&kept, &kept_error) != 0)
         return -1;
+    int here = 0;
+    folder_remove_leftovers(".", is_output_name, &here);
+    kept_error = kept == 0 && here > 0 ? errno : kept_error;
+    kept += here;
     if (kept > 0)
-        fprintf(stderr, "kept %d temporary file%s of other runs that may still be writing\n", kept, kept == 1 ? "" : "s");
+        fprintf(stderr, "cannot remove %d temporary file%s of stopped runs: %s\n", kept, kept == 1 ? "" : "s",
+                strerror(kept_error));
 
     say("%s\n", morivox_version);
     say("Speed: %d\n", settings.speed);

@@ -115,15 +115,19 @@ void as_nobody()
 // whatever the lock file says and however it is seen: its run alive (with
 // or without a kernel lock: another mount of the folder shares none), gone,
 // on another machine, on a file system without locks, in a folder it may
-// not read.
+// not read, in a subfolder a run of several pitches would write. A lock file
+// of a run that is gone is taken over, another user's too where the folder
+// lets this user replace it; something else at its name is named. A run
+// that holds the folder removes every temporary file of its names.
 TEST(Folder, OneRunAtATime)
 {
     const std::string own = tag_of(getpid()), host = host_name();
     const std::string busy = "another run is writing into this folder (pid " + std::to_string(getpid()) + " on ";
-    const std::string kept = "kept 1 temporary file of other runs that may still be writing\n";
     const std::string unseen =
         "if no run is writing there (one may have stopped on another machine, or before a restart), remove "
         ".morivox.lock\n";
+    const std::string gone = gone_tag();
+    const std::string pid_gone = gone.substr(0, gone.find('-'));
     struct row {
         const char* why;
         std::string lock_line;  // what a lock file in place says; "" for none
@@ -132,42 +136,81 @@ TEST(Folder, OneRunAtATime)
         bool unreadable;        // the folder has mode 0300
         int status;
         std::string err;
+        std::vector<std::string> args = {};
+        const char* lock_at = ".morivox.lock";  // where the lock file lies in the folder
+        mode_t others = 0;  // the run is another user's, the folder has this mode, the lock file stays root's
+        const char* foreign = nullptr;  // something else at the lock's name: "fifo", "link"
     } rows[] = {
         {"a run holds it", own + " " + host + "\n", true, false, false, 255, busy + host + ")\n"},
         {"a run through another path (no shared kernel lock)", own + " " + host + "\n", false, false, false, 255,
          busy + host + ")\n"},
         {"in a folder that may not be read", own + " " + host + "\n", false, false, true, 255, busy + host + ")\n"},
-        {"its run is gone", gone_tag() + " " + host + "\n", false, false, false, 0, kept},
+        {"its run is gone", gone + " " + host + "\n", false, false, false, 0, ""},
         {"a run of another machine, its kernel lock free", elsewhere_tag() + " elsewhere\n", false, false, false, 0,
-         kept},
+         ""},
         {"a run of another machine, no file locks", elsewhere_tag() + " elsewhere\n", false, true, false, 255,
          busy + "elsewhere)\n" + unseen},
         {"no file locks, no other run", "", false, true, false, 0,
          "no file lock on .morivox.lock (No locks available): only runs on this machine can see the folder is "
-         "taken\n" + kept},
+         "taken\n"},
         // Its leftovers cannot be listed, so none is removed.
         {"a folder that may not be read, no other run", "", false, false, true, 0, ""},
+        {"a host name of escape sequences", own + " \x1b]2;PWNED\x07\x1b[31m\\" + "\n", true, false, false, 255,
+         busy + "\\x1b]2;PWNED\\x07\\x1b[31m\\x5c)\n"},
+        {"a run in a subfolder of a run of several pitches", own + " " + host + "\n", true, false, false, 255,
+         "another run is writing into the folder 'A3' (pid " + std::to_string(getpid()) + " on " + host + ")\n",
+         {"-pitch", "A2,A3"}, "A3/.morivox.lock"},
+        {"another user's, its run gone, in a folder anyone may write", gone + " " + host + "\n", false, false, false, 0,
+         "", {}, ".morivox.lock", 0777},
+        {"another user's, its run gone, in a folder of the sticky bit", gone + " " + host + "\n", false, false, false,
+         255,
+         "cannot lock the folder: .morivox.lock was left by a run that is gone (pid " + pid_gone + " on " + host +
+             "), and this user may not replace it (Operation not permitted): its owner or root may remove it\n",
+         {}, ".morivox.lock", 01777},
+        {"a named pipe at its name", "", false, false, false, 255,
+         "cannot lock the folder: .morivox.lock is a named pipe, not a lock file: move it away or remove it\n", {},
+         ".morivox.lock", 0, "fifo"},
+        {"a symbolic link at its name", "", false, false, false, 255,
+         "cannot lock the folder: .morivox.lock is a symbolic link, not a lock file: move it away or remove it\n",
+         {}, ".morivox.lock", 0, "link"},
     };
     for (const row& c : rows) {
-        const std::string d = make_temp_dir(), lock = d + "/.morivox.lock";
+        if ((c.others != 0 || c.unreadable) && geteuid() != 0)
+            continue;  // only root can leave a file another user may not write
+        const std::string d = make_temp_dir(), lock = d + "/" + c.lock_at;
+        if (std::string(c.lock_at) != ".morivox.lock")
+            mkdir((d + "/A3").c_str(), 0755);
         const std::vector<uint8_t> theirs(10, 1);
         const std::string in_flight = file_name_of("か") + ".tmp-" + own + "-0";
         write_file(d + "/" + file_name_of("あ"), theirs);
-        write_file(d + "/" + in_flight, theirs);  // the other run's, on its way
+        write_file(d + "/" + in_flight, theirs);  // a run's in flight, or a stopped one's
         if (!c.lock_line.empty())
             write_file(lock, bytes(c.lock_line));
+        if (c.foreign != nullptr && std::string(c.foreign) == "fifo") {
+            ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0);
+        }
+        if (c.foreign != nullptr && std::string(c.foreign) == "link") {
+            ASSERT_EQ(symlink("elsewhere", lock.c_str()), 0);
+        }
         const int held = c.held ? hold_kernel_lock(lock) : -1;
         if (c.unreadable) {
             // The folder and its files are the unprivileged user's.
-            for (const std::string& name : geteuid() == 0 ? list_dir(d) : std::vector<std::string>{})
+            for (const std::string& name : list_dir(d))
                 ASSERT_EQ(chown((d + "/" + name).c_str(), 65534, 65534), 0);
-            ASSERT_TRUE(geteuid() != 0 || chown(d.c_str(), 65534, 65534) == 0);
+            ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
             ASSERT_EQ(chmod(d.c_str(), 0300), 0);
         }
+        if (c.others != 0) {
+            for (const std::string& name : {file_name_of("あ"), in_flight})
+                ASSERT_EQ(chown((d + "/" + name).c_str(), 65534, 65534), 0);
+            ASSERT_EQ(chmod(d.c_str(), c.others), 0);
+        }
+        const std::vector<std::string> before = list_dir(d);
         std::vector<std::string> env;
         if (c.without_locks)
             env = {"LD_PRELOAD=" + no_locks, "ASAN_OPTIONS=verify_asan_link_order=0"};
-        const run_result r = run_program(d, program, {}, env, c.unreadable ? as_nobody : std::function<void()>{});
+        const bool nobody = c.unreadable || c.others != 0;
+        const run_result r = run_program(d, program, c.args, env, nobody ? as_nobody : std::function<void()>{});
         chmod(d.c_str(), 0700);
         if (held >= 0)
             close(held);
@@ -175,18 +218,61 @@ TEST(Folder, OneRunAtATime)
         EXPECT_EQ(r.status, c.status) << c.why << ": " << r.err;
         EXPECT_EQ(r.err, c.err) << c.why;
         const std::vector<std::string> names = list_dir(d);
-        EXPECT_EQ(read_file(d + "/" + in_flight), theirs) << c.why << ": another run's file in flight is kept";
         if (c.status != 0) {
             EXPECT_EQ(r.out, "") << c.why;
-            EXPECT_EQ(names.size(), 3u) << c.why << ": nothing written";
+            EXPECT_EQ(names, before) << c.why << ": nothing written";
+            EXPECT_EQ(read_file(d + "/" + in_flight), theirs) << c.why << ": another run's file in flight is kept";
             EXPECT_EQ(read_file(d + "/" + file_name_of("あ")), theirs) << c.why;
-            EXPECT_EQ(text(read_file(lock)), c.lock_line) << c.why << ": the lock file is the other run's";
+            if (!c.lock_line.empty()) {
+                EXPECT_EQ(text(read_file(lock)), c.lock_line) << c.why << ": the lock file is the other run's";
+            }
         } else {
-            EXPECT_EQ(names.size(), 142u + 1u) << c.why << ": every recording, the lock file gone";
+            // Every recording; the lock file and a stopped run's file gone,
+            // unless the folder could not be read.
+            EXPECT_EQ(names.size(), 142u + c.unreadable) << c.why;
+            EXPECT_NE(file_exists(d + "/" + in_flight), !c.unreadable) << c.why;
             EXPECT_TRUE(parse_wav(read_file(d + "/" + file_name_of("あ"))).valid) << c.why;
         }
         remove_tree(d);
     }
+}
+
+// A run of several pitches holds each subfolder it writes: a run started
+// in one of them meanwhile is refused (the other way round, see
+// OneRunAtATime).
+TEST(Folder, ARunOfSeveralPitchesHoldsItsSubfolders)
+{
+    const std::string d = make_temp_dir();
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        if (chdir(d.c_str()) != 0)
+            _exit(126);
+        execl(fake.c_str(), fake.c_str(), "-pitch", "A2,A3", "-oto", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    // The banner comes once every lock is taken: hold the run there.
+    char c = 0;
+    ASSERT_EQ(read(out[0], &c, 1), 1);
+    kill(pid, SIGSTOP);
+    const run_result r = run_program(d + "/A3", program, {});
+    kill(pid, SIGCONT);
+    std::string rest;
+    for (char buf[4096]; ssize_t n = read(out[0], buf, sizeof buf);)
+        rest.append(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_EQ(r.err, "another run is writing into this folder (pid " + std::to_string(pid) + " on " + host_name() +
+                         ")\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the run of several pitches goes on";
+    EXPECT_EQ(list_dir(d + "/A3").size(), 2u * 142 + 1) << "its recordings, maps and oto.ini, no lock file";
+    remove_tree(d);
 }
 
 // Two paths to one folder where the kernel's locks are not shared between
@@ -216,27 +302,29 @@ TEST(Folder, OneFolderThroughTwoPaths)
     remove_tree(mount_point);
 }
 
-// Leftovers of a stopped run go: temporary files of this program's names,
-// written by a process of this machine that is gone. A run's that is alive,
-// or that nothing can tell (another machine, an older name without its
-// machine), and any file of another name stay. A leftover that blocks the
-// next temporary name is passed over.
-TEST(Folder, LeftoversOfGoneRunsAreRemovedAndNeverBlock)
+// Leftovers of stopped runs go: under the folder's lock no other run of
+// this program writes there, so every temporary file of this program's
+// names is a stopped run's, whichever machine or process namespace it ran
+// in (a run killed in a container names a namespace of its own), and of an
+// older name without its machine. Any file of another name stays. A
+// leftover that blocks the next temporary name is passed over; one that
+// cannot be removed is said.
+TEST(Folder, LeftoversOfStoppedRunsAreRemovedAndNeverBlock)
 {
     const std::string d = make_temp_dir();
     const std::vector<uint8_t> junk(1000, 2);
     const std::string gone = gone_tag();
-    const std::vector<std::string> stale = {file_name_of("か") + ".tmp-" + gone + "-0", "oto.ini.tmp-" + gone + "-3"};
-    const std::vector<std::string> kept_ours = {
-        file_name_of("さ") + ".tmp-" + tag_of(getpid()) + "-0",  // a run in progress
-        file_name_of("す") + ".tmp-" + elsewhere_tag() + "-1",   // another machine's
+    const std::vector<std::string> stale = {
+        file_name_of("か") + ".tmp-" + gone + "-0",             // a run of this machine that is gone
+        "oto.ini.tmp-" + gone + "-3",                           //
+        file_name_of("さ") + ".tmp-" + tag_of(getpid()) + "-0",  // a process that runs, but holds no lock
+        file_name_of("す") + ".tmp-" + elsewhere_tag() + "-1",   // another machine's or namespace's
         file_name_of("ん") + ".tmp-99999-7",                     // an older name: no machine
+        ".morivox.lock.tmp-" + gone + "-0",                     // a lock file on its way
     };
     const std::vector<std::string> kept_others = {"notes.txt.tmp-2024-12", "song.wav.tmp-1-1",
                                                   file_name_of("し") + ".tmp-1-x", "mine.wav"};
     for (const std::string& n : stale)
-        write_file(d + "/" + n, junk);
-    for (const std::string& n : kept_ours)
         write_file(d + "/" + n, junk);
     for (const std::string& n : kept_others)
         write_file(d + "/" + n, junk);
@@ -247,15 +335,25 @@ TEST(Folder, LeftoversOfGoneRunsAreRemovedAndNeverBlock)
             mkdir((file_name_of("あ") + ".tmp-" + tag_of(getpid()) + "-" + std::to_string(n)).c_str(), 0755);
     });
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "kept 3 temporary files of other runs that may still be writing\n");
+    EXPECT_EQ(r.err, "");
     for (const std::string& n : stale)
         EXPECT_FALSE(file_exists(d + "/" + n)) << n;
-    for (const std::string& n : kept_ours)
-        EXPECT_EQ(read_file(d + "/" + n), junk) << n;
     for (const std::string& n : kept_others)
         EXPECT_EQ(read_file(d + "/" + n), junk) << n;
     EXPECT_TRUE(parse_wav(read_file(d + "/" + file_name_of("あ"))).valid);
     remove_tree(d);
+
+    // Another user's, in a folder of the sticky bit.
+    if (geteuid() != 0)
+        return;
+    const std::string shared = make_temp_dir();
+    write_file(shared + "/" + stale[0], junk);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const run_result theirs = run_program(shared, program, {}, {}, as_nobody);
+    EXPECT_EQ(theirs.status, 0) << theirs.err;
+    EXPECT_EQ(theirs.err, "cannot remove 1 temporary file of stopped runs: Operation not permitted\n");
+    EXPECT_EQ(read_file(shared + "/" + stale[0]), junk);
+    remove_tree(shared);
 }
 
 // A run stopped by a signal ends as that signal says, says how many files
