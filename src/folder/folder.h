@@ -113,7 +113,10 @@ int folder_use_subfolder(const char* name);
 // Makes SIGINT, SIGTERM and SIGHUP, unless they were ignored when the
 // program started (nohup, a shell's background job), remove the temporary
 // files in progress and the lock files, say on standard error how many
-// files reached the folder, and end the process as the signal would.
+// files reached the folder (without waiting for a pipe or a terminal that
+// nobody reads: the line is then lost), and end the process as the signal
+// would; as the first process of a process namespace, which such a signal
+// does not end, with the status 128 + the signal.
 void folder_clean_up_on_signals();
 
 // Files that reached the folder under their names so far.

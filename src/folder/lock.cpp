@@ -14,6 +14,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -232,6 +234,38 @@ bool may_take_over(int fd, bool kernel_free, folder_lock_info* info)
     return state == run_gone || (state == run_unknown && kernel_free && locks_shared(fd));
 }
 
+// Writes the stop line to standard error without ever waiting: a pipe or
+// a terminal that nobody reads must not keep the process from ending. Their
+// open file description may be shared with other processes (a shell), so
+// its flags stay as they are: the line goes through a description of our
+// own that does not wait. Only async-signal-safe calls.
+void write_without_waiting(const char* text, size_t size)
+{
+    struct stat st;
+    if (fstat(STDERR_FILENO, &st) != 0)
+        return;
+    if (S_ISSOCK(st.st_mode)) {
+        const ssize_t sent = send(STDERR_FILENO, text, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        (void)sent;
+        return;
+    }
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
+        const int fd = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            const ssize_t written = write(fd, text, size);
+            (void)written;
+            close(fd);
+            return;
+        }
+        // No /proc: only when there is room now.
+        pollfd out = {STDERR_FILENO, POLLOUT, 0};
+        if (poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0)
+            return;
+    }
+    const ssize_t written = write(STDERR_FILENO, text, size);
+    (void)written;
+}
+
 void on_stop_signal(int sig)
 {
     if (!folder_stop_changes_now()) {
@@ -258,10 +292,18 @@ void on_stop_signal(int sig)
     const char* tail = count == 1 ? " file reached the folder\n" : " files reached the folder\n";
     for (const char* p = tail; *p != 0; ++p)
         line[len++] = *p;
-    ssize_t written = write(STDERR_FILENO, line, len);
-    (void)written;
+    write_without_waiting(line, len);
+    // End as the signal says: it is blocked in its handler, so raised, then
+    // let through. The first process of a process namespace (in a container
+    // without an init) is not ended by a signal it does not catch: it exits
+    // with the status a shell gives for the signal.
     signal(sig, SIG_DFL);
     raise(sig);
+    sigset_t this_one;
+    sigemptyset(&this_one);
+    sigaddset(&this_one, sig);
+    sigprocmask(SIG_UNBLOCK, &this_one, nullptr);
+    _exit(128 + sig);
 }
 
 // What is at a lock file's name instead of a file.

@@ -16,10 +16,14 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -420,6 +424,141 @@ TEST(Folder, StoppedRunsLeaveNoTemporaryFileNorAVoicebankThatLies)
         remove_tree(d);
     }
     remove_tree(old_set);
+}
+
+// In the child: what follows runs as the first process of a new PID
+// namespace with its own /proc, as `unshare -fp --mount-proc` runs it (a
+// container without an init). This process stays between, hands SIGTERM
+// on and ends as that process ends.
+void become_namespace_init()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0)
+        _exit(125);
+    const pid_t init = fork();
+    if (init == 0) {
+        sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("proc", "/proc", "proc", 0, nullptr) != 0)
+            _exit(125);
+        return;
+    }
+    for (;;) {
+        int sig = 0;
+        sigwait(&set, &sig);
+        if (sig == SIGTERM)
+            kill(init, SIGTERM);
+        int status = 0;
+        if (sig == SIGCHLD && waitpid(init, &status, WNOHANG) == init)
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+}
+
+// A stop where the signal alone would not end the run: as the first
+// process of a PID namespace, which a signal it does not catch leaves
+// alive, and with its output in a pipe nobody reads, where the stop line
+// cannot go. The run still ends at once, with the status of the signal,
+// and leaves no temporary file and no lock file.
+TEST(Folder, StopsEndTheRunWhereTheSignalAloneWouldNot)
+{
+    struct row {
+        const char* why;
+        bool namespace_init;
+        bool unread_pipe;
+    } rows[] = {
+        {"the output in a pipe nobody reads", false, true},
+        {"the first process of a PID namespace", true, false},  // last: it may be skipped
+    };
+    for (const row& c : rows) {
+        if (c.namespace_init && geteuid() != 0)
+            GTEST_SKIP() << c.why << ": a PID namespace needs root here (CI runs as root)";
+        const std::string d = make_temp_dir();
+        int p[2];
+        ASSERT_EQ(pipe(p), 0);
+        if (c.unread_pipe && fcntl(p[1], F_SETPIPE_SZ, 4096) != 4096)
+            GTEST_SKIP() << c.why << ": no pipe of 4096 bytes to be had here";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(p[1], STDOUT_FILENO);
+            dup2(p[1], STDERR_FILENO);
+            close(p[0]);
+            close(p[1]);
+            if (chdir(d.c_str()) != 0)
+                _exit(126);
+            if (c.namespace_init)
+                become_namespace_init();
+            execl(program.c_str(), program.c_str(), "-voice", "hts", "-oto", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(p[1]);
+        std::string out;
+        // Reads what comes for `ms` milliseconds, or until the end.
+        bool at_end = false;
+        const auto read_for = [&](int ms) {
+            timespec from{}, now{};
+            clock_gettime(CLOCK_MONOTONIC, &from);
+            for (int left = ms; !at_end;) {
+                pollfd in = {p[0], POLLIN, 0};
+                if (poll(&in, 1, left) != 1)
+                    break;
+                char buf[4096];
+                const ssize_t n = read(p[0], buf, sizeof buf);
+                at_end = n <= 0;
+                out.append(buf, n > 0 ? static_cast<size_t>(n) : 0);
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                left = ms - static_cast<int>((now.tv_sec - from.tv_sec) * 1000 + (now.tv_nsec - from.tv_nsec) / 1000000);
+                if (left <= 0)
+                    break;
+            }
+        };
+        if (c.unread_pipe) {
+            // Until the run blocks on the full pipe.
+            int queued = 0;
+            for (int waited = 0; waited < 5000 && queued < 4096 - 100; waited += 10) {
+                usleep(10000);
+                ioctl(p[0], FIONREAD, &queued);
+            }
+            usleep(200000);
+        } else {
+            while (!at_end && out.find('\n') == std::string::npos)
+                read_for(10);
+            read_for(300);
+        }
+        kill(pid, SIGTERM);
+        int status = 0;
+        bool ended = false;
+        for (int waited = 0; waited < 10000 && !ended; waited += 10) {
+            if (!c.unread_pipe && !at_end)
+                read_for(10);
+            else
+                usleep(10000);
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+        }
+        if (!ended) {
+            kill(pid, SIGKILL);  // and its namespace's init with it
+            waitpid(pid, &status, 0);
+        }
+        read_for(0);
+        close(p[0]);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 125)
+            GTEST_SKIP() << c.why << ": no PID namespace and /proc of its own to be had here";
+        EXPECT_TRUE(ended) << c.why << ": still running 10 s after SIGTERM";
+        const int got = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        EXPECT_EQ(got, 128 + SIGTERM) << c.why;
+        const std::vector<std::string> names = list_dir(d);
+        for (const std::string& name : names)
+            EXPECT_FALSE(is_temporary(name) || name == ".morivox.lock") << name << " left: " << c.why;
+        if (c.namespace_init) {
+            EXPECT_EQ(last_line(out), "stopped by SIGTERM: " + std::to_string(names.size()) + " files reached the folder")
+                << c.why;
+        }
+        remove_tree(d);
+    }
 }
 
 // A stop handled on another thread as a file is being created: the file
