@@ -563,6 +563,7 @@ TEST(Program, EachCauseIsNamed)
         std::string err;  // the start of standard error
         std::vector<std::string> args = {};
         bool mounts = true;  // only root may mount; CI runs as root
+        std::vector<std::string> under = {};  // a program that runs it, with its arguments
     } rows[] = {
         {"too few file descriptors", [] {
              close_range(3, ~0u, 0);  // whatever the test runner left open
@@ -595,6 +596,12 @@ TEST(Program, EachCauseIsNamed)
          },
          "ERR:106\nthe synthesizer failed: eSpeak NG cannot start its thread: the user may start no more threads "
          "(RLIMIT_NPROC)\n", {}, false},
+        // The thread started to try passes, eSpeak's own is refused (it
+        // would abort the process, leaving the lock file behind).
+        {"eSpeak's own thread refused", [] { setenv("ASAN_OPTIONS", "detect_leaks=0", 1); },
+         "ERR:106\nthe synthesizer failed: eSpeak NG cannot start its thread: the system refused it one (the "
+         "user's limit of processes, RLIMIT_NPROC, reached for a moment?)\n",
+         {}, false, {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=clone3:error=EAGAIN:when=2"}},
     };
     for (const row& c : rows) {
         if (c.mounts && !root)
@@ -606,7 +613,13 @@ TEST(Program, EachCauseIsNamed)
         const std::string d = make_temp_dir();
         // The folder is the unprivileged user's, for the rows that run as one.
         ASSERT_TRUE(geteuid() != 0 || chown(d.c_str(), 65534, 65534) == 0);
-        const run_result r = run_program(d, program, c.args, {}, c.in_child);
+        std::vector<std::string> args = c.under;
+        if (!args.empty())
+            args.push_back(program);
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const run_result r = run_program(d, c.under.empty() ? program : args[0],
+                                         c.under.empty() ? args : std::vector<std::string>(args.begin() + 1, args.end()),
+                                         {}, c.in_child);
         ASSERT_NE(r.status, 125) << c.why << ": the test could not set the case up";
         EXPECT_EQ(r.status, 255) << c.why;
         EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.why;
