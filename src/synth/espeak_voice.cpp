@@ -194,6 +194,9 @@ void stop_engine()
 // What a data failure concerns, before the voice's own words on it.
 constexpr char data_package[] = "eSpeak NG's data (package espeak-ng-data)";
 
+// The folder of eSpeak NG's data in use, to be named when it fails.
+char data_folder[4096];
+
 // Why the engine could not start, in its own words; empty when it did.
 char failure[512];
 synth_error failure_code = synth_ok;
@@ -375,8 +378,9 @@ synth_error start_engine()
 
     // The engine follows the offsets in its data wherever they point:
     // check the files first (synth/voice_data.h).
-    char data[4096], given[4096], why[400];
-    choose_data(data, given, sizeof data);
+    char given[4096], why[400];
+    char* const data = data_folder;
+    choose_data(data, given, sizeof data_folder);
     if (espeak_data_check(data, why, sizeof why) != 0) {
         const synth_error code = errno == ENOMEM                     ? synth_error_no_memory
                                  : errno == EMFILE || errno == ENFILE ? synth_error_no_files
@@ -507,6 +511,7 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     memcpy(phonemes + 2 + len, "]]", 3);
     if (const synth_error started = start_engine(); started != synth_ok)
         return started;
+    failure[0] = 0;
 
     current.count = 0;
     current.out_of_memory = false;
@@ -546,6 +551,12 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
     const synth_error shaped = shape_syllable(x, current.count, rate, played_f0, at, fade_in, image);
     free(x);
+    if (shaped == synth_error_no_voice_file) {
+        char why[400];
+        snprintf(why, sizeof why, "%.300s: its synthesis gave silence; reinstall the package espeak-ng-data",
+                 data_folder);
+        return fail(synth_error_engine, data_package, why);
+    }
     return shaped;
 }
 
