@@ -101,9 +101,20 @@ void report_synth_error(int code, const char* detail)
         fprintf(stderr, "%s%s%s\n", message, detail[0] ? ": " : "", detail);
 }
 
+// The first file of the run that did not reach the disk, and how many did not.
+char first_missing[name_room + 16];
+int missing_count = 0;
+
+void note_missing(const char* name)
+{
+    if (missing_count++ == 0)
+        snprintf(first_missing, sizeof first_missing, "%s", name);
+}
+
 void report_not_written(const char* name, int error)
 {
     fprintf(stderr, "cannot write '%s': %s\n", name, strerror(error));
+    note_missing(name);
 }
 
 // The sets of recordings the run makes: the table at one pitch in the
@@ -281,6 +292,7 @@ bool queue_bank_files(const bank_run& run, bool last)
         const int result = f.make(run, set, entry, &made);
         if (result != bank_ok) {
             fprintf(stderr, "cannot make '%s': %s\n", name, bank_error_message(result));
+            note_missing(name);
             all = false;
         } else if (folder_queue(name, made.bytes, made.size, nullptr, 0) != 0) {
             report_not_written(name, errno);
@@ -336,8 +348,13 @@ bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto
         if (complete) {
             all = queue_bank_files(run, true);
             finished = finish_files();
+        } else if (missing_count == 0) {
+            fprintf(stderr, "no prefix.map: the folder could not be flushed\n");
+        } else if (missing_count == 1) {
+            fprintf(stderr, "no prefix.map: '%s' did not reach the disk\n", first_missing);
         } else {
-            fprintf(stderr, "no prefix.map: not every file of the subfolders reached the disk\n");
+            fprintf(stderr, "no prefix.map: '%s' and %d other file%s did not reach the disk\n", first_missing,
+                    missing_count - 1, missing_count == 2 ? "" : "s");
         }
     }
     // A backup that the new file repeats holds nothing to keep.

@@ -238,6 +238,36 @@ TEST_F(FakeRun, BlockedFilesAreReportedAndTheRestWritten)
     EXPECT_EQ(list_dir(dir), first_names(syllable_count)) << "the other files written, no temporary file";
 }
 
+// With several pitches, prefix.map is written only once every other file
+// is on the disk: when one is not, the run says which. A file size limit
+// under sample.wav's size stands for a disk that fills at the end.
+TEST_F(FakeRun, NoMapBesideAFileThatFailedAndWhichOneIsSaid)
+{
+    const std::string ka = "A3/" + file_name_of("か");
+    struct row {
+        const char* blocked;  // taken by a folder, or null
+        std::string last;     // the last line of standard error
+    } rows[] = {
+        {nullptr, "no prefix.map: 'sample.wav' did not reach the disk"},
+        {ka.c_str(), "no prefix.map: '" + ka + "' and 1 other file did not reach the disk"},
+    };
+    for (const row& c : rows) {
+        const std::string sub = make_temp_dir();
+        mkdir((sub + "/A3").c_str(), 0755);
+        if (c.blocked != nullptr)
+            mkdir((sub + "/" + c.blocked).c_str(), 0755);
+        const run_result r = run_program(sub, fake, {"-pitch", "A2,A3", "-oto"}, {}, [] {
+            struct rlimit lim = {40000, 40000};  // the fake's recordings and icon fit, its sample does not
+            setrlimit(RLIMIT_FSIZE, &lim);
+        });
+        EXPECT_EQ(r.status, 255) << c.last;
+        const std::vector<std::string> lines = split_lines(r.err);
+        EXPECT_EQ(lines.empty() ? "" : lines.back(), c.last) << r.err;
+        EXPECT_FALSE(file_exists(sub + "/prefix.map")) << c.last;
+        remove_tree(sub);
+    }
+}
+
 TEST_F(FakeRun, FullStandardOutputIsAFailure)
 {
     const run_result r = run_program(dir, fake, {}, {}, [] {
