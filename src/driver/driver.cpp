@@ -611,6 +611,12 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
                 resample_min_rate, resample_max_rate);
         return -1;
     }
+    if (settings.oto && settings.output_rate < oto_lowest_rate) {
+        fprintf(stderr, "SamplingRate: %d is too low for -oto (%d to %d): the recordings would not hold their oto.ini "
+                        "lines\n",
+                settings.output_rate, oto_lowest_rate, resample_max_rate);
+        return -1;
+    }
 
     const synth_voice* chosen = settings.voice ? synth_find_voice(voices, settings.voice) : voices[0];
     if (chosen == nullptr) {

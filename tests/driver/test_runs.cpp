@@ -163,21 +163,31 @@ TEST_F(FakeRun, AnEngineThatCannotOpenIsReportedOnce)
 
 TEST_F(FakeRun, OutputRateOutOfRangeIsRefusedBeforeAnything)
 {
+    const std::string too_low = " is too low for -oto (21 to 768000): the recordings would not hold their oto.ini lines";
     struct row {
         const char* arg;
         const char* shown;
+        bool oto = false;
     } rows[] = {{"0", "0"},
                 {"-1", "-1"},
                 {"768001", "768001"},
                 {"2147483647", "2147483647"},
                 {"99999999999", "2147483647"},
-                {"-99999999999", "-2147483648"}};
+                {"-99999999999", "-2147483648"},
+                // Too short to hold an oto.ini line.
+                {"1", "1", true},
+                {"20", "20", true}};
     for (const row& c : rows) {
         const std::string log = dir + "/calls.log";
-        const run_result r = run_program(dir, fake, {"-rate", c.arg}, {"MORIVOX_FAKE_LOG=" + log});
+        std::vector<std::string> args = {"-rate", c.arg};
+        if (c.oto)
+            args.push_back("-oto");
+        const run_result r = run_program(dir, fake, args, {"MORIVOX_FAKE_LOG=" + log});
         EXPECT_EQ(r.status, 255) << c.arg;
         EXPECT_EQ(r.out, "") << c.arg;
-        EXPECT_EQ(r.err, std::string("SamplingRate: ") + c.shown + " is out of range (1 to 768000)\n") << c.arg;
+        EXPECT_EQ(r.err, std::string("SamplingRate: ") + c.shown + (c.oto ? too_low : " is out of range (1 to 768000)") +
+                             "\n")
+            << c.arg;
         EXPECT_TRUE(list_dir(dir).empty()) << c.arg << ": no file, no synthesis";
     }
 }
