@@ -50,9 +50,14 @@ void shown_text(const char* text, char* out, size_t size)
     }
 }
 
+// The word the output rate was read from, for a message that shows it as
+// given rather than saturated.
+const char* rate_word = nullptr;
+
 // Reads `text` as "%d" would (leading white space, one sign, digits),
-// saturating at the 32-bit limits. Leaves *value alone when no digit starts it.
-void read_decimal(const char* text, int* value)
+// saturating at the 32-bit limits. Leaves *value alone when no digit starts
+// it; else `*read_from`, when given, becomes the text.
+void read_decimal(const char* text, int* value, const char** read_from = nullptr)
 {
     char* end = nullptr;
     errno = 0;
@@ -60,6 +65,23 @@ void read_decimal(const char* text, int* value)
     if (end == text)
         return;
     *value = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+    if (read_from != nullptr)
+        *read_from = text;
+}
+
+// The number of the rate as written (sign and digits, as read), or the rate.
+void shown_rate(int rate, char* out, size_t size)
+{
+    if (rate_word == nullptr) {
+        snprintf(out, size, "%d", rate);
+        return;
+    }
+    const char* from = rate_word;
+    while (*from == ' ' || (*from >= '\t' && *from <= '\r'))
+        ++from;
+    char* end = nullptr;
+    strtol(from, &end, 10);
+    snprintf(out, size, "%.*s", static_cast<int>(end - from), from);
 }
 
 // A closed standard stream would let the next open() take its descriptor,
@@ -211,6 +233,17 @@ bool in_group(const bank_file& f, file_group group)
     return false;
 }
 
+// `name` could not go aside: says why.
+void report_not_aside(const char* name, int error)
+{
+    if (error == EEXIST)
+        fprintf(stderr, "cannot move '%s' aside: its %d backups are all there ('%s.bak' to '%s.bak.%d'): remove those "
+                        "no longer needed\n",
+                name, folder_max_backups, name, name, folder_max_backups);
+    else
+        fprintf(stderr, "cannot move '%s' aside: %s\n", name, strerror(error));
+}
+
 // The bank's files describe the recordings: before the first of those is
 // replaced, those in `folder` ("" or "A3/") of `group` go aside (a user
 // may have tuned them), but for the frequency maps, which only repeat what
@@ -232,7 +265,7 @@ int set_aside_sampler_files(const char* folder, file_group group, const char* be
                 continue;
             const int done = per_recording ? folder_remove(name) : folder_set_aside(name, moved, sizeof moved);
             if (done < 0) {
-                fprintf(stderr, "cannot move '%s' aside: %s\n", name, strerror(errno));
+                report_not_aside(name, errno);
                 return -1;
             }
             if (done > 0 && per_recording) {
@@ -585,7 +618,7 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
             if (i + 1 >= argc)
                 break;
             int* target = arg[1] == 's' ? &settings->speed : &settings->output_rate;
-            read_decimal(argv[++i], target);
+            read_decimal(argv[++i], target, arg[1] == 'r' ? &rate_word : nullptr);
         }
     }
 }
@@ -605,10 +638,12 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     run_settings settings = default_settings;
+    rate_word = nullptr;
     parse_command_line(argc, argv, &settings);
     if (settings.output_rate < resample_min_rate || settings.output_rate > resample_max_rate) {
-        fprintf(stderr, "SamplingRate: %d is out of range (%d to %d)\n", settings.output_rate,
-                resample_min_rate, resample_max_rate);
+        char shown[64];
+        shown_rate(settings.output_rate, shown, sizeof shown);
+        fprintf(stderr, "SamplingRate: %s is out of range (%d to %d)\n", shown, resample_min_rate, resample_max_rate);
         return -1;
     }
     if (settings.oto && settings.output_rate < oto_lowest_rate) {

@@ -162,10 +162,12 @@ int folder_take_failures(folder_failure* out, int capacity);
 // folder cannot be read).
 int folder_finish_queue();
 
-// Moves `name` aside to "<name>.bak" (or "<name>.bak.2", .3, …: an earlier
-// one is never replaced) and flushes its folder, so that the move is on the
-// disk before anything that follows. Returns 1 and the new name in
-// moved_to[0..size-1], 0 when there is no such file, or -1.
+// Moves `name` aside to "<name>.bak" (or "<name>.bak.2", .3, … up to
+// folder_max_backups: an earlier one is never replaced) and flushes its
+// folder, so that the move is on the disk before anything that follows.
+// Returns 1 and the new name in moved_to[0..size-1], 0 when there is no
+// such file, or -1 (EEXIST: every backup name is taken).
+inline constexpr int folder_max_backups = 100;
 int folder_set_aside(const char* name, char* moved_to, size_t size);
 
 // Removes `name`, a regular file (or a link) that no longer stands for

@@ -172,8 +172,11 @@ TEST_F(FakeRun, OutputRateOutOfRangeIsRefusedBeforeAnything)
                 {"-1", "-1"},
                 {"768001", "768001"},
                 {"2147483647", "2147483647"},
-                {"99999999999", "2147483647"},
-                {"-99999999999", "-2147483648"},
+                // As written, not as saturated.
+                {"2147483648", "2147483648"},
+                {"99999999999", "99999999999"},
+                {"-99999999999", "-99999999999"},
+                {" +99999999999999999999Hz", "+99999999999999999999"},
                 // Too short to hold an oto.ini line.
                 {"1", "1", true},
                 {"20", "20", true}};
@@ -276,6 +279,25 @@ TEST_F(FakeRun, NoMapBesideAFileThatFailedAndWhichOneIsSaid)
         EXPECT_FALSE(file_exists(sub + "/prefix.map")) << c.last;
         remove_tree(sub);
     }
+}
+
+// A sampler file whose every backup name is taken cannot go aside: the
+// run says so and replaces no recording.
+TEST_F(FakeRun, AHundredBackupsAreSaid)
+{
+    const std::vector<uint8_t> old(60, 1);
+    for (const std::string& name : expected_file_names())
+        write_file(dir + "/" + name, old);
+    write_file(dir + "/oto.ini", old);
+    write_file(dir + "/oto.ini.bak", old);
+    for (int n = 2; n <= 100; ++n)
+        write_file(dir + "/oto.ini.bak." + std::to_string(n), old);
+    const run_result r = run_program(dir, fake, {"-oto"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "cannot move 'oto.ini' aside: its 100 backups are all there ('oto.ini.bak' to "
+                     "'oto.ini.bak.100'): remove those no longer needed\n");
+    for (const std::string& name : expected_file_names())
+        ASSERT_EQ(read_file(dir + "/" + name), old) << name;
 }
 
 TEST_F(FakeRun, FullStandardOutputIsAFailure)
