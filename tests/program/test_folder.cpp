@@ -144,6 +144,7 @@ TEST(Folder, OneRunAtATime)
         const char* lock_at = ".morivox.lock";  // where the lock file lies in the folder
         mode_t others = 0;  // the run is another user's, the folder has this mode, the lock file stays root's
         const char* foreign = nullptr;  // something else at the lock's name: "fifo", "link"
+        mode_t lock_mode = 0644;
     } rows[] = {
         {"a run holds it", own + " " + host + "\n", true, false, false, 255, busy + host + ")\n"},
         {"a run through another path (no shared kernel lock)", own + " " + host + "\n", false, false, false, 255,
@@ -171,6 +172,10 @@ TEST(Folder, OneRunAtATime)
          "cannot lock the folder: .morivox.lock was left by a run that is gone (pid " + pid_gone + " on " + host +
              "), and this user may not replace it (Operation not permitted): its owner or root may remove it\n",
          {}, ".morivox.lock", 01777},
+        {"another user's that this user may not read", gone + " " + host + "\n", false, false, false, 255,
+         "cannot lock the folder: .morivox.lock: Permission denied\n.morivox.lock is another user's: if no run is "
+         "writing there, remove it\n",
+         {}, ".morivox.lock", 0777, nullptr, 0600},
         {"a named pipe at its name", "", false, false, false, 255,
          "cannot lock the folder: .morivox.lock is a named pipe, not a lock file: move it away or remove it\n", {},
          ".morivox.lock", 0, "fifo"},
@@ -188,8 +193,10 @@ TEST(Folder, OneRunAtATime)
         const std::string in_flight = file_name_of("か") + ".tmp-" + own + "-0";
         write_file(d + "/" + file_name_of("あ"), theirs);
         write_file(d + "/" + in_flight, theirs);  // a run's in flight, or a stopped one's
-        if (!c.lock_line.empty())
+        if (!c.lock_line.empty()) {
             write_file(lock, bytes(c.lock_line));
+            ASSERT_EQ(chmod(lock.c_str(), c.lock_mode), 0);
+        }
         if (c.foreign != nullptr && std::string(c.foreign) == "fifo") {
             ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0);
         }
