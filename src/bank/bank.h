@@ -32,6 +32,8 @@ enum bank_error : int {
     bank_bad_name = -3,    // a name an oto.ini line cannot hold (see bank_oto_line)
     bank_no_memory = -4,   // malloc failed
     bank_bad_input = -5,   // spans out of order or outside the recording, a pitch <= 0, too long
+    bank_recording_gone = -6,     // a recording it is made from is no longer in the folder
+    bank_recording_changed = -7,  // a recording it is made from is not as the run wrote it
 };
 
 // What went wrong, in a few words, for a bank_error; null for any other number.

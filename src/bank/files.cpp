@@ -6,6 +6,7 @@
 
 #include "wav/wav.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +14,9 @@
 namespace {
 
 // The recording of syllable_table[entry] as it lies in `set`'s folder: its
-// samples (malloc, the caller frees) and rate. Returns bank_ok, or
-// bank_bad_input when it cannot be read as this program writes it.
+// samples (malloc, the caller frees) and rate. Returns bank_ok,
+// bank_recording_gone when it is not there (someone removed it), or
+// bank_recording_changed when it cannot be read as this program writes it.
 int read_recording(const bank_set& set, int entry, int16_t** samples, size_t* count, int* rate)
 {
     *samples = nullptr;
@@ -23,11 +25,11 @@ int read_recording(const bank_set& set, int entry, int16_t** samples, size_t* co
     snprintf(name, sizeof name, "%s%s.wav", set.folder, syllable_table[entry].name);
     FILE* f = fopen(name, "rb");
     if (f == nullptr)
-        return bank_bad_input;
+        return errno == ENOENT ? bank_recording_gone : errno == ENOMEM ? bank_no_memory : bank_recording_changed;
     uint8_t header[wav_header_size];
     const wav_format format = fread(header, 1, sizeof header, f) == sizeof header ? wav_read_format(header)
                                                                                    : wav_format{};
-    int result = bank_bad_input;
+    int result = bank_recording_changed;
     if (format.channels == 1 && format.bits_per_sample == 16 && format.sampling_rate > 0) {
         const size_t n = format.data_size / 2;
         auto* s = static_cast<int16_t*>(malloc(n > 0 ? n * sizeof(int16_t) : 1));

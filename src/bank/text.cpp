@@ -170,6 +170,10 @@ const char* bank_error_message(int code)
         return "out of memory";
     case bank_bad_input:
         return "the recording's description is inconsistent";
+    case bank_recording_gone:
+        return "a recording it is made from is no longer in the folder (removed during the run?)";
+    case bank_recording_changed:
+        return "a recording it is made from is no longer as this run wrote it (changed during the run?)";
     default:
         return nullptr;
     }

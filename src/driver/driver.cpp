@@ -50,9 +50,14 @@ void shown_text(const char* text, char* out, size_t size)
     }
 }
 
+// The word the output rate was read from, for a message that shows it as
+// given rather than saturated.
+const char* rate_word = nullptr;
+
 // Reads `text` as "%d" would (leading white space, one sign, digits),
-// saturating at the 32-bit limits. Leaves *value alone when no digit starts it.
-void read_decimal(const char* text, int* value)
+// saturating at the 32-bit limits. Leaves *value alone when no digit starts
+// it; else `*read_from`, when given, becomes the text.
+void read_decimal(const char* text, int* value, const char** read_from = nullptr)
 {
     char* end = nullptr;
     errno = 0;
@@ -60,6 +65,23 @@ void read_decimal(const char* text, int* value)
     if (end == text)
         return;
     *value = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+    if (read_from != nullptr)
+        *read_from = text;
+}
+
+// The number of the rate as written (sign and digits, as read), or the rate.
+void shown_rate(int rate, char* out, size_t size)
+{
+    if (rate_word == nullptr) {
+        snprintf(out, size, "%d", rate);
+        return;
+    }
+    const char* from = rate_word;
+    while (*from == ' ' || (*from >= '\t' && *from <= '\r'))
+        ++from;
+    char* end = nullptr;
+    strtol(from, &end, 10);
+    snprintf(out, size, "%.*s", static_cast<int>(end - from), from);
 }
 
 // A closed standard stream would let the next open() take its descriptor,
@@ -101,9 +123,20 @@ void report_synth_error(int code, const char* detail)
         fprintf(stderr, "%s%s%s\n", message, detail[0] ? ": " : "", detail);
 }
 
+// The first file of the run that did not reach the disk, and how many did not.
+char first_missing[name_room + 16];
+int missing_count = 0;
+
+void note_missing(const char* name)
+{
+    if (missing_count++ == 0)
+        snprintf(first_missing, sizeof first_missing, "%s", name);
+}
+
 void report_not_written(const char* name, int error)
 {
     fprintf(stderr, "cannot write '%s': %s\n", name, strerror(error));
+    note_missing(name);
 }
 
 // The sets of recordings the run makes: the table at one pitch in the
@@ -200,6 +233,17 @@ bool in_group(const bank_file& f, file_group group)
     return false;
 }
 
+// `name` could not go aside: says why.
+void report_not_aside(const char* name, int error)
+{
+    if (error == EEXIST)
+        fprintf(stderr, "cannot move '%s' aside: its %d backups are all there ('%s.bak' to '%s.bak.%d'): remove those "
+                        "no longer needed\n",
+                name, folder_max_backups, name, name, folder_max_backups);
+    else
+        fprintf(stderr, "cannot move '%s' aside: %s\n", name, strerror(error));
+}
+
 // The bank's files describe the recordings: before the first of those is
 // replaced, those in `folder` ("" or "A3/") of `group` go aside (a user
 // may have tuned them), but for the frequency maps, which only repeat what
@@ -221,7 +265,7 @@ int set_aside_sampler_files(const char* folder, file_group group, const char* be
                 continue;
             const int done = per_recording ? folder_remove(name) : folder_set_aside(name, moved, sizeof moved);
             if (done < 0) {
-                fprintf(stderr, "cannot move '%s' aside: %s\n", name, strerror(errno));
+                report_not_aside(name, errno);
                 return -1;
             }
             if (done > 0 && per_recording) {
@@ -281,6 +325,7 @@ bool queue_bank_files(const bank_run& run, bool last)
         const int result = f.make(run, set, entry, &made);
         if (result != bank_ok) {
             fprintf(stderr, "cannot make '%s': %s\n", name, bank_error_message(result));
+            note_missing(name);
             all = false;
         } else if (folder_queue(name, made.bytes, made.size, nullptr, 0) != 0) {
             report_not_written(name, errno);
@@ -336,8 +381,13 @@ bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto
         if (complete) {
             all = queue_bank_files(run, true);
             finished = finish_files();
+        } else if (missing_count == 0) {
+            fprintf(stderr, "no prefix.map: the folder could not be flushed\n");
+        } else if (missing_count == 1) {
+            fprintf(stderr, "no prefix.map: '%s' did not reach the disk\n", first_missing);
         } else {
-            fprintf(stderr, "no prefix.map: not every file of the subfolders reached the disk\n");
+            fprintf(stderr, "no prefix.map: '%s' and %d other file%s did not reach the disk\n", first_missing,
+                    missing_count - 1, missing_count == 2 ? "" : "s");
         }
     }
     // A backup that the new file repeats holds nothing to keep.
@@ -477,29 +527,74 @@ void choose_sets(const run_settings& settings, const note_list& notes)
     }
 }
 
-// Several sets: the subfolders, checked all before any is made, and what
-// stopped runs left in them. Returns 0, or -1 (reported).
-int prepare_subfolders(int* kept)
+// The lock of `dir` ("" for the folder, or a subfolder) could not be
+// taken: says why on standard error.
+void report_not_locked(const char* dir, const folder_lock_info& lock)
 {
+    const int error = errno;
+    char path[note_name_room + sizeof folder_lock_name + 2], folder[note_name_room + 16] = "";
+    snprintf(path, sizeof path, "%s%s%s", dir, dir[0] ? "/" : "", folder_lock_name);
+    if (dir[0] != 0)
+        snprintf(folder, sizeof folder, " '%s'", dir);
+    char owner[sizeof lock.owner + 4] = "";
+    if (lock.owner[0] != 0)
+        snprintf(owner, sizeof owner, " (%s)", lock.owner);
+    if (error == EWOULDBLOCK) {
+        fprintf(stderr, "another run is writing into %s%s%s\n", dir[0] ? "the folder" : "this folder", folder, owner);
+        if (!lock.owner_seen)
+            fprintf(stderr, "if no run is writing there (one may have stopped on another machine, or before a "
+                            "restart), remove %s\n",
+                    path);
+    } else if (lock.foreign != nullptr) {
+        fprintf(stderr, "cannot lock the folder%s: %s is %s, not a lock file: move it away or remove it\n", folder,
+                path, lock.foreign);
+    } else if (lock.stale) {
+        fprintf(stderr, "cannot lock the folder%s: %s was left by a run that is gone%s, and this user may not "
+                        "replace it (%s): its owner or root may remove it\n",
+                folder, path, owner, strerror(error));
+    } else {
+        fprintf(stderr, "cannot lock the folder%s: %s: %s\n", folder, path, strerror(error));
+        if (lock.unreadable)
+            fprintf(stderr, "%s is another user's: if no run is writing there, remove it\n", path);
+    }
+}
+
+// Several sets: the subfolders, checked all before any is made, each held
+// under a lock of its own, and what stopped runs left in them. Those there
+// already are taken first: a run that finds one taken makes nothing.
+// Returns 0, or -1 (reported).
+int prepare_subfolders(int* kept, int* kept_error)
+{
+    char dirs[note_list_max][note_name_room + 1];
     for (int s = 0; s < set_count && set_count > 1; ++s) {
-        char dir[sizeof sets[s].folder];
-        snprintf(dir, sizeof dir, "%.*s", static_cast<int>(strlen(sets[s].folder)) - 1, sets[s].folder);
+        snprintf(dirs[s], sizeof dirs[s], "%.*s", static_cast<int>(strlen(sets[s].folder)) - 1, sets[s].folder);
         struct stat st;
-        if (lstat(dir, &st) == 0 && !S_ISDIR(st.st_mode)) {
-            fprintf(stderr, "cannot make the folder '%s': something that is not a folder has that name\n", dir);
+        if (lstat(dirs[s], &st) == 0 && !S_ISDIR(st.st_mode)) {
+            fprintf(stderr, "cannot make the folder '%s': something that is not a folder has that name\n", dirs[s]);
             return -1;
         }
     }
-    for (int s = 0; s < set_count && set_count > 1; ++s) {
-        char dir[sizeof sets[s].folder];
-        snprintf(dir, sizeof dir, "%.*s", static_cast<int>(strlen(sets[s].folder)) - 1, sets[s].folder);
-        if (folder_use_subfolder(dir) != 0) {
-            fprintf(stderr, "cannot make the folder '%s': %s\n", dir,
-                    errno == ENOTDIR ? "something that is not a folder has that name" : strerror(errno));
-            return -1;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int s = 0; s < set_count && set_count > 1; ++s) {
+            struct stat st;
+            if (pass == 0 && lstat(dirs[s], &st) != 0)
+                continue;
+            if (pass == 1 && folder_use_subfolder(dirs[s]) != 0) {
+                fprintf(stderr, "cannot make the folder '%s': %s\n", dirs[s],
+                        errno == ENOTDIR ? "something that is not a folder has that name" : strerror(errno));
+                return -1;
+            }
+            folder_lock_info lock;
+            if (folder_lock_subfolder(dirs[s], &lock) != 0) {
+                report_not_locked(dirs[s], lock);
+                return -1;
+            }
         }
+    }
+    for (int s = 0; s < set_count && set_count > 1; ++s) {
         int here = 0;
-        folder_remove_leftovers(dir, is_output_name, &here);
+        folder_remove_leftovers(dirs[s], is_output_name, &here);
+        *kept_error = *kept == 0 && here > 0 ? errno : *kept_error;
         *kept += here;
     }
     return 0;
@@ -523,7 +618,7 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
             if (i + 1 >= argc)
                 break;
             int* target = arg[1] == 's' ? &settings->speed : &settings->output_rate;
-            read_decimal(argv[++i], target);
+            read_decimal(argv[++i], target, arg[1] == 'r' ? &rate_word : nullptr);
         }
     }
 }
@@ -543,10 +638,18 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     run_settings settings = default_settings;
+    rate_word = nullptr;
     parse_command_line(argc, argv, &settings);
     if (settings.output_rate < resample_min_rate || settings.output_rate > resample_max_rate) {
-        fprintf(stderr, "SamplingRate: %d is out of range (%d to %d)\n", settings.output_rate,
-                resample_min_rate, resample_max_rate);
+        char shown[64];
+        shown_rate(settings.output_rate, shown, sizeof shown);
+        fprintf(stderr, "SamplingRate: %s is out of range (%d to %d)\n", shown, resample_min_rate, resample_max_rate);
+        return -1;
+    }
+    if (settings.oto && settings.output_rate < oto_lowest_rate) {
+        fprintf(stderr, "SamplingRate: %d is too low for -oto (%d to %d): the recordings would not hold their oto.ini "
+                        "lines\n",
+                settings.output_rate, oto_lowest_rate, resample_max_rate);
         return -1;
     }
 
@@ -585,27 +688,22 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     // One run at a time in a folder; the lock goes with the process.
     folder_lock_info lock;
     if (folder_lock(&lock) != 0) {
-        if (errno != EWOULDBLOCK) {
-            fprintf(stderr, "cannot lock the folder: %s: %s\n", folder_lock_name, strerror(errno));
-            return -1;
-        }
-        fprintf(stderr, "another run is writing into this folder%s%s%s\n", lock.owner[0] ? " (" : "", lock.owner,
-                lock.owner[0] ? ")" : "");
-        if (!lock.owner_seen)
-            fprintf(stderr, "if no run is writing there (one may have stopped on another machine, or before a "
-                            "restart), remove %s\n",
-                    folder_lock_name);
+        report_not_locked("", lock);
         return -1;
     }
     if (lock.kernel_lock_error != 0)
         fprintf(stderr, "no file lock on %s (%s): only runs on this machine can see the folder is taken\n",
                 folder_lock_name, strerror(lock.kernel_lock_error));
-    int kept = 0;
-    folder_remove_leftovers(".", is_output_name, &kept);
-    if (prepare_subfolders(&kept) != 0)
+    int kept = 0, kept_error = 0;
+    if (prepare_subfolders(&kept, &kept_error) != 0)
         return -1;
+    int here = 0;
+    folder_remove_leftovers(".", is_output_name, &here);
+    kept_error = kept == 0 && here > 0 ? errno : kept_error;
+    kept += here;
     if (kept > 0)
-        fprintf(stderr, "kept %d temporary file%s of other runs that may still be writing\n", kept, kept == 1 ? "" : "s");
+        fprintf(stderr, "cannot remove %d temporary file%s of stopped runs: %s\n", kept, kept == 1 ? "" : "s",
+                strerror(kept_error));
 
     say("%s\n", morivox_version);
     say("Speed: %d\n", settings.speed);

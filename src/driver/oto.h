@@ -4,9 +4,21 @@
 #pragma once
 
 #include "driver/syllables.h"
+#include "synth/shaping.h"
 #include "synth/synth.h"
 
 #include <cstddef>
+
+// The lowest output rate at which every oto.ini line lies inside its
+// recording. A line ends where the vowel's steady part does, inside the
+// sound, and the shaping stage leaves shaping_tail_seconds of silence after
+// the sound; a recording at R Hz is its image cut to whole samples, up to
+// one sample (1/R s) shorter. The tail, less half a sample of the image's
+// own rounding (images run at 16000 Hz or more), outlasts one sample from
+// 21 Hz up. Below it -oto is refused.
+inline constexpr int oto_lowest_rate = 21;
+inline constexpr double oto_tail_margin = shaping_tail_seconds - 0.5 / 16000;
+static_assert(1.0 / oto_lowest_rate < oto_tail_margin && 1.0 / (oto_lowest_rate - 1) >= oto_tail_margin);
 
 // One recording's timings, in milliseconds from its start.
 struct oto_times {

@@ -5,7 +5,12 @@
 // kernel lock (an open-file-description lock): the kernel lock answers for
 // runs on any machine whose file system shares locks (local disks, NFS), the
 // name answers where locks are not shared (a FUSE mount such as bindfs, a
-// file system without locks). The file goes when the run ends.
+// file system without locks). The file goes when the run ends. A run that
+// writes into subfolders holds each of them the same way, through a lock
+// file in it taken after the folder's, so that a run started in one of
+// them is refused, and refuses a run above that would write into it. The
+// locks are only tried, never waited for: two runs cannot deadlock, the
+// later one is refused.
 //
 // Publishing: every file is written to a temporary name beside its name,
 // "<name>.tmp-<tag>-<n>" (<tag> the writing run's, n a counter), flushed to
@@ -20,7 +25,7 @@
 #include <cstddef>
 #include <sys/types.h>
 
-// The lock file, in the folder.
+// The lock file, in the folder (and in each subfolder of the run).
 inline constexpr char folder_lock_name[] = ".morivox.lock";
 
 // Who a process is, for the lock file and the temporary names:
@@ -40,32 +45,61 @@ struct folder_lock_info {
     // Why the kernel lock could not be had (ENOLCK, EOPNOTSUPP, …), or 0.
     // The lock file then holds the folder alone.
     int kernel_lock_error;
-    // When another run holds the folder: who, as the lock file says
-    // ("pid 1234 on host"), or "" when it says nothing readable.
-    char owner[256];
-    // And whether that run could be seen to be alive (on this machine);
-    // false when nothing can tell (another machine, another namespace, a
-    // restart since): it may be gone, leaving the lock file behind.
+    // Whom the lock file in place names ("pid 1234 on host", the host with
+    // any byte but printable ASCII shown as \xNN), or "" when it names
+    // nobody readable.
+    char owner[320];
+    // When another run holds the folder: whether that run could be seen to
+    // be alive (on this machine); false when nothing can tell (another
+    // machine, another namespace, a restart since): it may be gone, leaving
+    // the lock file behind.
     bool owner_seen;
+    // Something other than a lock file at its name ("a symbolic link",
+    // "a named pipe", …), or null: the lock fails with EEXIST.
+    const char* foreign;
+    // The lock file is another user's, its run gone, and this user may not
+    // replace it (a folder with the sticky bit): the lock fails with the
+    // reason of the exchange that would have replaced it.
+    bool stale;
+    // The lock file is another user's, and this user may not read it: the
+    // lock fails with EACCES; nothing can tell whether its run goes on.
+    bool unreadable;
 };
 
 // Takes the folder for this process, until it exits. Fails with
 // EWOULDBLOCK when another run holds it (*info says which), or with the
-// reason the lock file cannot be created or read (EACCES, EROFS, …).
+// reason the lock file cannot be created or read (EACCES, EROFS, …; see
+// *info). A lock file whose run is gone is taken over: a run of this
+// machine and namespace that no longer runs, or any run when the kernel
+// lock is free on a file system that shares it; another user's is replaced
+// where the folder lets this user replace it.
 int folder_lock(folder_lock_info* info);
 
 // Removes what stopped runs left in `dir` (".", or a subfolder of the
-// run): the temporary files of names that `ours` accepts, written by a
-// process of this machine that is gone. Files of any other name, and the
-// temporary files of a run that is alive or cannot be told (another
-// machine, or one before a restart), are left; *kept receives how many of
-// the latter. Call it under the lock. Returns how many files it removed.
+// run): the temporary files of names that `ours` accepts (and of the lock
+// file's). Call it under the lock of `dir`: no other run of this program
+// writes there then, so they are all of runs that stopped, on this machine
+// or any other. Files of any other name are left. *kept receives how many
+// could not be removed, and errno the first reason. Returns how many files
+// it removed.
 int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int* kept);
 
 // Subfolders: a run may write into folders one level down ("A3", then
-// files named "A3/<name>"), all held by the one lock of the folder.
+// files named "A3/<name>"). Each is held as the folder is, through a lock
+// file of its own that names the run and carries a kernel lock, taken after
+// the folder's: a run in a subfolder ("cd A3; morivox") and a run above
+// that writes into it hold the same lock file, so that the later one is
+// refused, whichever it is, on any machine or path that sees the folder.
 inline constexpr int folder_max_subfolders = 64;
 inline constexpr size_t folder_subfolder_name_room = 32;  // bytes of a name, with its NUL
+
+// Takes the subfolder `name` (an existing folder, no '/') for this process,
+// as folder_lock takes the folder; call it after folder_lock. Taking one
+// already held does nothing. Fails as folder_lock does, or (ENOTDIR) when
+// something other than a folder has the name, a symbolic link included,
+// (EINVAL) for a name with a '/' or too long, or (EMLINK) beyond
+// folder_max_subfolders. A run holds a descriptor per lock.
+int folder_lock_subfolder(const char* name, folder_lock_info* info);
 
 // Makes the subfolder `name` (no '/') unless it is there, and counts it as
 // the run's: folder_flush and folder_finish_queue flush it too. Fails
@@ -78,8 +112,11 @@ int folder_use_subfolder(const char* name);
 
 // Makes SIGINT, SIGTERM and SIGHUP, unless they were ignored when the
 // program started (nohup, a shell's background job), remove the temporary
-// files in progress and the lock file, say on standard error how many
-// files reached the folder, and end the process as the signal would.
+// files in progress and the lock files, say on standard error how many
+// files reached the folder (without waiting for a pipe or a terminal that
+// nobody reads: the line is then lost), and end the process as the signal
+// would; as the first process of a process namespace, which such a signal
+// does not end, with the status 128 + the signal.
 void folder_clean_up_on_signals();
 
 // Files that reached the folder under their names so far.
@@ -125,10 +162,12 @@ int folder_take_failures(folder_failure* out, int capacity);
 // folder cannot be read).
 int folder_finish_queue();
 
-// Moves `name` aside to "<name>.bak" (or "<name>.bak.2", .3, …: an earlier
-// one is never replaced) and flushes its folder, so that the move is on the
-// disk before anything that follows. Returns 1 and the new name in
-// moved_to[0..size-1], 0 when there is no such file, or -1.
+// Moves `name` aside to "<name>.bak" (or "<name>.bak.2", .3, … up to
+// folder_max_backups: an earlier one is never replaced) and flushes its
+// folder, so that the move is on the disk before anything that follows.
+// Returns 1 and the new name in moved_to[0..size-1], 0 when there is no
+// such file, or -1 (EEXIST: every backup name is taken).
+inline constexpr int folder_max_backups = 100;
 int folder_set_aside(const char* name, char* moved_to, size_t size);
 
 // Removes `name`, a regular file (or a link) that no longer stands for

@@ -35,8 +35,6 @@ constexpr int max_queued = folder_max_queued;
 // flushes, of 16 up to 1.14, of 48 1.19.)
 constexpr int flush_batch = 4;
 
-// ".bak", then ".bak.2" up to this.
-constexpr int set_aside_tries = 100;
 
 // Every temporary file that exists right now has a slot, so that a signal
 // handler can remove them: the queued ones and the one being written.
@@ -469,7 +467,7 @@ int folder_set_aside(const char* name, char* moved_to, size_t size)
         return errno == ENOENT ? 0 : -1;
     // Under the folder's lock nobody else makes these names, so looking
     // first is enough to never replace an earlier one.
-    for (int n = 1; n <= set_aside_tries; ++n) {
+    for (int n = 1; n <= folder_max_backups; ++n) {
         const int used = n == 1 ? snprintf(moved_to, size, "%s.bak", name)
                                 : snprintf(moved_to, size, "%s.bak.%d", name, n);
         if (used < 0 || static_cast<size_t>(used) >= size) {

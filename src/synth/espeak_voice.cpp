@@ -12,6 +12,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -192,6 +194,9 @@ void stop_engine()
 // What a data failure concerns, before the voice's own words on it.
 constexpr char data_package[] = "eSpeak NG's data (package espeak-ng-data)";
 
+// The folder of eSpeak NG's data in use, to be named when it fails.
+char data_folder[4096];
+
 // Why the engine could not start, in its own words; empty when it did.
 char failure[512];
 synth_error failure_code = synth_ok;
@@ -243,6 +248,50 @@ bool room_for_a_stack()
         return false;
     munmap(p, stack);
     return true;
+}
+
+// Why a thread could not be had, as the start's failure. EAGAIN says
+// either: no room for the thread's stack, or no more threads for this user
+// (RLIMIT_NPROC). Only the first is memory.
+synth_error thread_refused(int error)
+{
+    if (error == EAGAIN && !room_for_a_stack())
+        return fail(synth_error_no_memory, "eSpeak NG cannot start its thread", "no room for its stack");
+    return fail(synth_error_engine, "eSpeak NG cannot start its thread",
+                error == EAGAIN ? "the user may start no more threads (RLIMIT_NPROC)" : strerror(error));
+}
+
+// eSpeak stops the process with assert(0) when it cannot start its thread,
+// which a thread started and joined just before does not rule out: the
+// limit of processes may be reached in between (by another process of the
+// user). Its abort comes back here instead, and the start fails.
+sigjmp_buf* abort_return = nullptr;
+
+void on_abort(int)
+{
+    if (abort_return != nullptr)
+        siglongjmp(*abort_return, 1);
+}
+
+// espeak_Initialize with the arguments given; -2 when it aborted.
+int initialize_or_abort(const char* data)
+{
+    struct sigaction back_here{}, was{};
+    back_here.sa_handler = on_abort;
+    sigemptyset(&back_here.sa_mask);
+    sigaction(SIGABRT, &back_here, &was);
+    sigjmp_buf back;
+    if (sigsetjmp(back, 1) != 0) {
+        abort_return = nullptr;
+        sigaction(SIGABRT, &was, nullptr);
+        return -2;
+    }
+    abort_return = &back;
+    const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, data,
+                                       espeakINITIALIZE_DONT_EXIT | espeakINITIALIZE_PHONEME_EVENTS);
+    abort_return = nullptr;
+    sigaction(SIGABRT, &was, nullptr);
+    return rate;
 }
 
 // eSpeak 1.51 lower-cases a voice file's path and cuts it at 59 bytes, so
@@ -323,20 +372,15 @@ synth_error start_engine()
     // glibc then hands the kept stack to eSpeak's thread.
     pthread_t t;
     const int thread_error = pthread_create(&t, nullptr, idle, nullptr);
-    if (thread_error != 0) {
-        // EAGAIN says either: no room for the thread's stack, or no more
-        // threads for this user (RLIMIT_NPROC). Only the first is memory.
-        if (thread_error == EAGAIN && !room_for_a_stack())
-            return fail(synth_error_no_memory, "eSpeak NG cannot start its thread", "no room for its stack");
-        return fail(synth_error_engine, "eSpeak NG cannot start its thread",
-                    thread_error == EAGAIN ? "the user may start no more threads (RLIMIT_NPROC)" : strerror(thread_error));
-    }
+    if (thread_error != 0)
+        return thread_refused(thread_error);
     pthread_join(t, nullptr);
 
     // The engine follows the offsets in its data wherever they point:
     // check the files first (synth/voice_data.h).
-    char data[4096], given[4096], why[400];
-    choose_data(data, given, sizeof data);
+    char given[4096], why[400];
+    char* const data = data_folder;
+    choose_data(data, given, sizeof data_folder);
     if (espeak_data_check(data, why, sizeof why) != 0) {
         const synth_error code = errno == ENOMEM                     ? synth_error_no_memory
                                  : errno == EMFILE || errno == ENFILE ? synth_error_no_files
@@ -345,10 +389,17 @@ synth_error start_engine()
     }
 
     // Without DONT_EXIT eSpeak calls exit(1) when its data is missing.
-    const int rate = quietly([&] {
-        return espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, given,
-                                 espeakINITIALIZE_DONT_EXIT | espeakINITIALIZE_PHONEME_EVENTS);
-    });
+    const int rate = quietly([&] { return initialize_or_abort(given); });
+    if (rate == -2) {
+        // Its thread was refused: asked again, a thread says why, or that
+        // the refusal has passed.
+        const int again = pthread_create(&t, nullptr, idle, nullptr);
+        if (again != 0)
+            return thread_refused(again);
+        pthread_join(t, nullptr);
+        return fail(synth_error_engine, "eSpeak NG cannot start its thread",
+                    "the system refused it one (the user's limit of processes, RLIMIT_NPROC, reached for a moment?)");
+    }
     if (rate <= 0) {
         // A failed start stops before its thread, so asking again is safe:
         // it prints nothing and gives the status, with the file it concerns.
@@ -460,6 +511,7 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     memcpy(phonemes + 2 + len, "]]", 3);
     if (const synth_error started = start_engine(); started != synth_ok)
         return started;
+    failure[0] = 0;
 
     current.count = 0;
     current.out_of_memory = false;
@@ -499,6 +551,12 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
     const synth_error shaped = shape_syllable(x, current.count, rate, played_f0, at, fade_in, image);
     free(x);
+    if (shaped == synth_error_no_voice_file) {
+        char why[400];
+        snprintf(why, sizeof why, "%.300s: its synthesis gave silence; reinstall the package espeak-ng-data",
+                 data_folder);
+        return fail(synth_error_engine, data_package, why);
+    }
     return shaped;
 }
 

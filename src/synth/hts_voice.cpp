@@ -432,6 +432,10 @@ synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int spe
     const synth_error shaped = shape_syllable(speech, n, image_rate, played_f0, marks, fade_in, image);
     free(block);
     HTS_Engine_refresh(e);
+    if (shaped == synth_error_no_voice_file)
+        return fail(synth_error_no_voice_file,
+                    "%s: its synthesis gave samples that are not numbers, or silence; reinstall the package %s",
+                    hts_voice_path, hts_voice_package);
     return shaped;
 }
 

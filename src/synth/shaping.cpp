@@ -159,6 +159,10 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
     *image = synth_image{};
     if (count == 0)
         return synth_error_engine;
+    for (size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(samples[i]))
+            return synth_error_no_voice_file;
+    }
     const size_t hop = seconds_to_samples(hop_seconds, rate);
     const size_t hops = (count + hop - 1) / hop;
     double* const x = samples;
@@ -182,7 +186,12 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
         h1 = count;
     }
     const double held = std::sqrt(mean_square(x, h0, h1));
-    const double base = held > 0 ? shaping_held_rms / held : 1.0;
+    if (!(held > 0)) {
+        free(gain);
+        free(per_hop);
+        return synth_error_no_voice_file;
+    }
+    const double base = shaping_held_rms / held;
 
     const double periods_hops = std::ceil(smooth_periods * rate / f0 / static_cast<double>(hop));
     const size_t smooth = periods_hops > smooth_hops ? static_cast<size_t>(periods_hops) | 1 : smooth_hops;

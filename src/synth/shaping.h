@@ -44,7 +44,10 @@ inline constexpr double shaping_fade_in_sonorant = 0.005;
 // `f0` in Hz), whose parts lie at `marks`, into *image, whose marks are
 // moved to where the parts lie in it: inside the sound and in their order,
 // steady_end before the release where it can be. Works in place: `samples` is left changed. Returns synth_ok,
-// synth_error_engine for no samples, or synth_error_no_memory (*image empty
-// on failure).
+// synth_error_engine for no samples, synth_error_no_memory, or
+// synth_error_no_voice_file when a sample is not a number (NaN, infinite)
+// or the held vowel is silent: the voice's data must be damaged, and the
+// voice names it; nothing of such samples may become a recording (*image
+// empty on failure).
 synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const synth_marks& marks,
                            double fade_in, synth_image* image);

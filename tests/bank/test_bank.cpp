@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <iconv.h>
 #include <map>
 #include <string>
@@ -478,6 +479,46 @@ TEST(Bank, FileNames)
     EXPECT_EQ(bank_file_name(bank_files[0], "", ka, name, 8), -1) << "does not fit";
     for (const char* other : {"oto.ini.bak", "notes.txt", "か.wav", "_wav.frq", "ん_wav.frq.bak", ""})
         EXPECT_FALSE(bank_is_file_name(other)) << other;
+}
+
+// The files made from the recordings on the disk say what became of a
+// recording that is no longer as the run wrote it: removed, or changed.
+TEST(Bank, ARecordingRemovedOrChangedIsSaid)
+{
+    const std::string d = make_temp_dir(), folder = d + "/";
+    const int ka = static_cast<int>(find_syllable("か") - syllable_table);
+    static oto_times times[syllable_count];
+    static bool on_disk[syllable_count];
+    for (bool& b : on_disk)
+        b = true;
+    const bank_set set = {folder.c_str(), "", 45, 110.0, times, on_disk};
+    const bank_run run = {"espeak", 70, 44100, false, nullptr, &set, 1};
+    struct row {
+        const char* why;
+        std::vector<uint8_t> bytes;  // what lies at the recordings' names; empty for nothing
+        int expected;
+    } rows[] = {
+        {"removed", {}, bank_recording_gone},
+        {"changed", std::vector<uint8_t>(10, 1), bank_recording_changed},
+    };
+    for (const row& c : rows) {
+        for (const syllable* s = syllable_table; s->sjis != nullptr; ++s) {
+            if (c.bytes.empty())
+                unlink((folder + s->name + ".wav").c_str());
+            else
+                write_file(folder + s->name + ".wav", c.bytes);
+        }
+        for (const int which : {0, 6}) {  // a frequency map, the sample
+            bank_bytes out{};
+            EXPECT_EQ(bank_files[which].make(run, 0, ka, &out), c.expected) << c.why << ": " << bank_files[which].name;
+            EXPECT_EQ(out.bytes, nullptr);
+        }
+    }
+    EXPECT_STREQ(bank_error_message(bank_recording_gone),
+                 "a recording it is made from is no longer in the folder (removed during the run?)");
+    EXPECT_STREQ(bank_error_message(bank_recording_changed),
+                 "a recording it is made from is no longer as this run wrote it (changed during the run?)");
+    remove_tree(d);
 }
 
 } // namespace

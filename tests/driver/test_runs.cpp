@@ -163,21 +163,34 @@ TEST_F(FakeRun, AnEngineThatCannotOpenIsReportedOnce)
 
 TEST_F(FakeRun, OutputRateOutOfRangeIsRefusedBeforeAnything)
 {
+    const std::string too_low = " is too low for -oto (21 to 768000): the recordings would not hold their oto.ini lines";
     struct row {
         const char* arg;
         const char* shown;
+        bool oto = false;
     } rows[] = {{"0", "0"},
                 {"-1", "-1"},
                 {"768001", "768001"},
                 {"2147483647", "2147483647"},
-                {"99999999999", "2147483647"},
-                {"-99999999999", "-2147483648"}};
+                // As written, not as saturated.
+                {"2147483648", "2147483648"},
+                {"99999999999", "99999999999"},
+                {"-99999999999", "-99999999999"},
+                {" +99999999999999999999Hz", "+99999999999999999999"},
+                // Too short to hold an oto.ini line.
+                {"1", "1", true},
+                {"20", "20", true}};
     for (const row& c : rows) {
         const std::string log = dir + "/calls.log";
-        const run_result r = run_program(dir, fake, {"-rate", c.arg}, {"MORIVOX_FAKE_LOG=" + log});
+        std::vector<std::string> args = {"-rate", c.arg};
+        if (c.oto)
+            args.push_back("-oto");
+        const run_result r = run_program(dir, fake, args, {"MORIVOX_FAKE_LOG=" + log});
         EXPECT_EQ(r.status, 255) << c.arg;
         EXPECT_EQ(r.out, "") << c.arg;
-        EXPECT_EQ(r.err, std::string("SamplingRate: ") + c.shown + " is out of range (1 to 768000)\n") << c.arg;
+        EXPECT_EQ(r.err, std::string("SamplingRate: ") + c.shown + (c.oto ? too_low : " is out of range (1 to 768000)") +
+                             "\n")
+            << c.arg;
         EXPECT_TRUE(list_dir(dir).empty()) << c.arg << ": no file, no synthesis";
     }
 }
@@ -236,6 +249,55 @@ TEST_F(FakeRun, BlockedFilesAreReportedAndTheRestWritten)
     EXPECT_EQ(split_lines(r.out).size(), 4u + syllable_count + 1u) << "a progress line for every entry";
     EXPECT_EQ(read_file(dir + "/" + n), kept);
     EXPECT_EQ(list_dir(dir), first_names(syllable_count)) << "the other files written, no temporary file";
+}
+
+// With several pitches, prefix.map is written only once every other file
+// is on the disk: when one is not, the run says which. A file size limit
+// under sample.wav's size stands for a disk that fills at the end.
+TEST_F(FakeRun, NoMapBesideAFileThatFailedAndWhichOneIsSaid)
+{
+    const std::string ka = "A3/" + file_name_of("か");
+    struct row {
+        const char* blocked;  // taken by a folder, or null
+        std::string last;     // the last line of standard error
+    } rows[] = {
+        {nullptr, "no prefix.map: 'sample.wav' did not reach the disk"},
+        {ka.c_str(), "no prefix.map: '" + ka + "' and 1 other file did not reach the disk"},
+    };
+    for (const row& c : rows) {
+        const std::string sub = make_temp_dir();
+        mkdir((sub + "/A3").c_str(), 0755);
+        if (c.blocked != nullptr)
+            mkdir((sub + "/" + c.blocked).c_str(), 0755);
+        const run_result r = run_program(sub, fake, {"-pitch", "A2,A3", "-oto"}, {}, [] {
+            struct rlimit lim = {40000, 40000};  // the fake's recordings and icon fit, its sample does not
+            setrlimit(RLIMIT_FSIZE, &lim);
+        });
+        EXPECT_EQ(r.status, 255) << c.last;
+        const std::vector<std::string> lines = split_lines(r.err);
+        EXPECT_EQ(lines.empty() ? "" : lines.back(), c.last) << r.err;
+        EXPECT_FALSE(file_exists(sub + "/prefix.map")) << c.last;
+        remove_tree(sub);
+    }
+}
+
+// A sampler file whose every backup name is taken cannot go aside: the
+// run says so and replaces no recording.
+TEST_F(FakeRun, AHundredBackupsAreSaid)
+{
+    const std::vector<uint8_t> old(60, 1);
+    for (const std::string& name : expected_file_names())
+        write_file(dir + "/" + name, old);
+    write_file(dir + "/oto.ini", old);
+    write_file(dir + "/oto.ini.bak", old);
+    for (int n = 2; n <= 100; ++n)
+        write_file(dir + "/oto.ini.bak." + std::to_string(n), old);
+    const run_result r = run_program(dir, fake, {"-oto"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "cannot move 'oto.ini' aside: its 100 backups are all there ('oto.ini.bak' to "
+                     "'oto.ini.bak.100'): remove those no longer needed\n");
+    for (const std::string& name : expected_file_names())
+        ASSERT_EQ(read_file(dir + "/" + name), old) << name;
 }
 
 TEST_F(FakeRun, FullStandardOutputIsAFailure)

@@ -16,10 +16,14 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -115,15 +119,19 @@ void as_nobody()
 // whatever the lock file says and however it is seen: its run alive (with
 // or without a kernel lock: another mount of the folder shares none), gone,
 // on another machine, on a file system without locks, in a folder it may
-// not read.
+// not read, in a subfolder a run of several pitches would write. A lock file
+// of a run that is gone is taken over, another user's too where the folder
+// lets this user replace it; something else at its name is named. A run
+// that holds the folder removes every temporary file of its names.
 TEST(Folder, OneRunAtATime)
 {
     const std::string own = tag_of(getpid()), host = host_name();
     const std::string busy = "another run is writing into this folder (pid " + std::to_string(getpid()) + " on ";
-    const std::string kept = "kept 1 temporary file of other runs that may still be writing\n";
     const std::string unseen =
         "if no run is writing there (one may have stopped on another machine, or before a restart), remove "
         ".morivox.lock\n";
+    const std::string gone = gone_tag();
+    const std::string pid_gone = gone.substr(0, gone.find('-'));
     struct row {
         const char* why;
         std::string lock_line;  // what a lock file in place says; "" for none
@@ -132,42 +140,88 @@ TEST(Folder, OneRunAtATime)
         bool unreadable;        // the folder has mode 0300
         int status;
         std::string err;
+        std::vector<std::string> args = {};
+        const char* lock_at = ".morivox.lock";  // where the lock file lies in the folder
+        mode_t others = 0;  // the run is another user's, the folder has this mode, the lock file stays root's
+        const char* foreign = nullptr;  // something else at the lock's name: "fifo", "link"
+        mode_t lock_mode = 0644;
     } rows[] = {
         {"a run holds it", own + " " + host + "\n", true, false, false, 255, busy + host + ")\n"},
         {"a run through another path (no shared kernel lock)", own + " " + host + "\n", false, false, false, 255,
          busy + host + ")\n"},
         {"in a folder that may not be read", own + " " + host + "\n", false, false, true, 255, busy + host + ")\n"},
-        {"its run is gone", gone_tag() + " " + host + "\n", false, false, false, 0, kept},
+        {"its run is gone", gone + " " + host + "\n", false, false, false, 0, ""},
         {"a run of another machine, its kernel lock free", elsewhere_tag() + " elsewhere\n", false, false, false, 0,
-         kept},
+         ""},
         {"a run of another machine, no file locks", elsewhere_tag() + " elsewhere\n", false, true, false, 255,
          busy + "elsewhere)\n" + unseen},
         {"no file locks, no other run", "", false, true, false, 0,
          "no file lock on .morivox.lock (No locks available): only runs on this machine can see the folder is "
-         "taken\n" + kept},
+         "taken\n"},
         // Its leftovers cannot be listed, so none is removed.
         {"a folder that may not be read, no other run", "", false, false, true, 0, ""},
+        {"a host name of escape sequences", own + " \x1b]2;PWNED\x07\x1b[31m\\" + "\n", true, false, false, 255,
+         busy + "\\x1b]2;PWNED\\x07\\x1b[31m\\x5c)\n"},
+        {"a run in a subfolder of a run of several pitches", own + " " + host + "\n", true, false, false, 255,
+         "another run is writing into the folder 'A3' (pid " + std::to_string(getpid()) + " on " + host + ")\n",
+         {"-pitch", "A2,A3"}, "A3/.morivox.lock"},
+        {"another user's, its run gone, in a folder anyone may write", gone + " " + host + "\n", false, false, false, 0,
+         "", {}, ".morivox.lock", 0777},
+        {"another user's, its run gone, in a folder of the sticky bit", gone + " " + host + "\n", false, false, false,
+         255,
+         "cannot lock the folder: .morivox.lock was left by a run that is gone (pid " + pid_gone + " on " + host +
+             "), and this user may not replace it (Operation not permitted): its owner or root may remove it\n",
+         {}, ".morivox.lock", 01777},
+        {"another user's that this user may not read", gone + " " + host + "\n", false, false, false, 255,
+         "cannot lock the folder: .morivox.lock: Permission denied\n.morivox.lock is another user's: if no run is "
+         "writing there, remove it\n",
+         {}, ".morivox.lock", 0777, nullptr, 0600},
+        {"a named pipe at its name", "", false, false, false, 255,
+         "cannot lock the folder: .morivox.lock is a named pipe, not a lock file: move it away or remove it\n", {},
+         ".morivox.lock", 0, "fifo"},
+        {"a symbolic link at its name", "", false, false, false, 255,
+         "cannot lock the folder: .morivox.lock is a symbolic link, not a lock file: move it away or remove it\n",
+         {}, ".morivox.lock", 0, "link"},
     };
     for (const row& c : rows) {
-        const std::string d = make_temp_dir(), lock = d + "/.morivox.lock";
+        if ((c.others != 0 || c.unreadable) && geteuid() != 0)
+            continue;  // only root can leave a file another user may not write
+        const std::string d = make_temp_dir(), lock = d + "/" + c.lock_at;
+        if (std::string(c.lock_at) != ".morivox.lock")
+            mkdir((d + "/A3").c_str(), 0755);
         const std::vector<uint8_t> theirs(10, 1);
         const std::string in_flight = file_name_of("か") + ".tmp-" + own + "-0";
         write_file(d + "/" + file_name_of("あ"), theirs);
-        write_file(d + "/" + in_flight, theirs);  // the other run's, on its way
-        if (!c.lock_line.empty())
+        write_file(d + "/" + in_flight, theirs);  // a run's in flight, or a stopped one's
+        if (!c.lock_line.empty()) {
             write_file(lock, bytes(c.lock_line));
+            ASSERT_EQ(chmod(lock.c_str(), c.lock_mode), 0);
+        }
+        if (c.foreign != nullptr && std::string(c.foreign) == "fifo") {
+            ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0);
+        }
+        if (c.foreign != nullptr && std::string(c.foreign) == "link") {
+            ASSERT_EQ(symlink("elsewhere", lock.c_str()), 0);
+        }
         const int held = c.held ? hold_kernel_lock(lock) : -1;
         if (c.unreadable) {
             // The folder and its files are the unprivileged user's.
-            for (const std::string& name : geteuid() == 0 ? list_dir(d) : std::vector<std::string>{})
+            for (const std::string& name : list_dir(d))
                 ASSERT_EQ(chown((d + "/" + name).c_str(), 65534, 65534), 0);
-            ASSERT_TRUE(geteuid() != 0 || chown(d.c_str(), 65534, 65534) == 0);
+            ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
             ASSERT_EQ(chmod(d.c_str(), 0300), 0);
         }
+        if (c.others != 0) {
+            for (const std::string& name : {file_name_of("あ"), in_flight})
+                ASSERT_EQ(chown((d + "/" + name).c_str(), 65534, 65534), 0);
+            ASSERT_EQ(chmod(d.c_str(), c.others), 0);
+        }
+        const std::vector<std::string> before = list_dir(d);
         std::vector<std::string> env;
         if (c.without_locks)
             env = {"LD_PRELOAD=" + no_locks, "ASAN_OPTIONS=verify_asan_link_order=0"};
-        const run_result r = run_program(d, program, {}, env, c.unreadable ? as_nobody : std::function<void()>{});
+        const bool nobody = c.unreadable || c.others != 0;
+        const run_result r = run_program(d, program, c.args, env, nobody ? as_nobody : std::function<void()>{});
         chmod(d.c_str(), 0700);
         if (held >= 0)
             close(held);
@@ -175,18 +229,61 @@ TEST(Folder, OneRunAtATime)
         EXPECT_EQ(r.status, c.status) << c.why << ": " << r.err;
         EXPECT_EQ(r.err, c.err) << c.why;
         const std::vector<std::string> names = list_dir(d);
-        EXPECT_EQ(read_file(d + "/" + in_flight), theirs) << c.why << ": another run's file in flight is kept";
         if (c.status != 0) {
             EXPECT_EQ(r.out, "") << c.why;
-            EXPECT_EQ(names.size(), 3u) << c.why << ": nothing written";
+            EXPECT_EQ(names, before) << c.why << ": nothing written";
+            EXPECT_EQ(read_file(d + "/" + in_flight), theirs) << c.why << ": another run's file in flight is kept";
             EXPECT_EQ(read_file(d + "/" + file_name_of("あ")), theirs) << c.why;
-            EXPECT_EQ(text(read_file(lock)), c.lock_line) << c.why << ": the lock file is the other run's";
+            if (!c.lock_line.empty()) {
+                EXPECT_EQ(text(read_file(lock)), c.lock_line) << c.why << ": the lock file is the other run's";
+            }
         } else {
-            EXPECT_EQ(names.size(), 142u + 1u) << c.why << ": every recording, the lock file gone";
+            // Every recording; the lock file and a stopped run's file gone,
+            // unless the folder could not be read.
+            EXPECT_EQ(names.size(), 142u + c.unreadable) << c.why;
+            EXPECT_NE(file_exists(d + "/" + in_flight), !c.unreadable) << c.why;
             EXPECT_TRUE(parse_wav(read_file(d + "/" + file_name_of("あ"))).valid) << c.why;
         }
         remove_tree(d);
     }
+}
+
+// A run of several pitches holds each subfolder it writes: a run started
+// in one of them meanwhile is refused (the other way round, see
+// OneRunAtATime).
+TEST(Folder, ARunOfSeveralPitchesHoldsItsSubfolders)
+{
+    const std::string d = make_temp_dir();
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        if (chdir(d.c_str()) != 0)
+            _exit(126);
+        execl(fake.c_str(), fake.c_str(), "-pitch", "A2,A3", "-oto", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    // The banner comes once every lock is taken: hold the run there.
+    char c = 0;
+    ASSERT_EQ(read(out[0], &c, 1), 1);
+    kill(pid, SIGSTOP);
+    const run_result r = run_program(d + "/A3", program, {});
+    kill(pid, SIGCONT);
+    std::string rest;
+    for (char buf[4096]; ssize_t n = read(out[0], buf, sizeof buf);)
+        rest.append(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_EQ(r.err, "another run is writing into this folder (pid " + std::to_string(pid) + " on " + host_name() +
+                         ")\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the run of several pitches goes on";
+    EXPECT_EQ(list_dir(d + "/A3").size(), 2u * 142 + 1) << "its recordings, maps and oto.ini, no lock file";
+    remove_tree(d);
 }
 
 // Two paths to one folder where the kernel's locks are not shared between
@@ -216,27 +313,29 @@ TEST(Folder, OneFolderThroughTwoPaths)
     remove_tree(mount_point);
 }
 
-// Leftovers of a stopped run go: temporary files of this program's names,
-// written by a process of this machine that is gone. A run's that is alive,
-// or that nothing can tell (another machine, an older name without its
-// machine), and any file of another name stay. A leftover that blocks the
-// next temporary name is passed over.
-TEST(Folder, LeftoversOfGoneRunsAreRemovedAndNeverBlock)
+// Leftovers of stopped runs go: under the folder's lock no other run of
+// this program writes there, so every temporary file of this program's
+// names is a stopped run's, whichever machine or process namespace it ran
+// in (a run killed in a container names a namespace of its own), and of an
+// older name without its machine. Any file of another name stays. A
+// leftover that blocks the next temporary name is passed over; one that
+// cannot be removed is said.
+TEST(Folder, LeftoversOfStoppedRunsAreRemovedAndNeverBlock)
 {
     const std::string d = make_temp_dir();
     const std::vector<uint8_t> junk(1000, 2);
     const std::string gone = gone_tag();
-    const std::vector<std::string> stale = {file_name_of("か") + ".tmp-" + gone + "-0", "oto.ini.tmp-" + gone + "-3"};
-    const std::vector<std::string> kept_ours = {
-        file_name_of("さ") + ".tmp-" + tag_of(getpid()) + "-0",  // a run in progress
-        file_name_of("す") + ".tmp-" + elsewhere_tag() + "-1",   // another machine's
+    const std::vector<std::string> stale = {
+        file_name_of("か") + ".tmp-" + gone + "-0",             // a run of this machine that is gone
+        "oto.ini.tmp-" + gone + "-3",                           //
+        file_name_of("さ") + ".tmp-" + tag_of(getpid()) + "-0",  // a process that runs, but holds no lock
+        file_name_of("す") + ".tmp-" + elsewhere_tag() + "-1",   // another machine's or namespace's
         file_name_of("ん") + ".tmp-99999-7",                     // an older name: no machine
+        ".morivox.lock.tmp-" + gone + "-0",                     // a lock file on its way
     };
     const std::vector<std::string> kept_others = {"notes.txt.tmp-2024-12", "song.wav.tmp-1-1",
                                                   file_name_of("し") + ".tmp-1-x", "mine.wav"};
     for (const std::string& n : stale)
-        write_file(d + "/" + n, junk);
-    for (const std::string& n : kept_ours)
         write_file(d + "/" + n, junk);
     for (const std::string& n : kept_others)
         write_file(d + "/" + n, junk);
@@ -247,15 +346,25 @@ TEST(Folder, LeftoversOfGoneRunsAreRemovedAndNeverBlock)
             mkdir((file_name_of("あ") + ".tmp-" + tag_of(getpid()) + "-" + std::to_string(n)).c_str(), 0755);
     });
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "kept 3 temporary files of other runs that may still be writing\n");
+    EXPECT_EQ(r.err, "");
     for (const std::string& n : stale)
         EXPECT_FALSE(file_exists(d + "/" + n)) << n;
-    for (const std::string& n : kept_ours)
-        EXPECT_EQ(read_file(d + "/" + n), junk) << n;
     for (const std::string& n : kept_others)
         EXPECT_EQ(read_file(d + "/" + n), junk) << n;
     EXPECT_TRUE(parse_wav(read_file(d + "/" + file_name_of("あ"))).valid);
     remove_tree(d);
+
+    // Another user's, in a folder of the sticky bit.
+    if (geteuid() != 0)
+        return;
+    const std::string shared = make_temp_dir();
+    write_file(shared + "/" + stale[0], junk);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const run_result theirs = run_program(shared, program, {}, {}, as_nobody);
+    EXPECT_EQ(theirs.status, 0) << theirs.err;
+    EXPECT_EQ(theirs.err, "cannot remove 1 temporary file of stopped runs: Operation not permitted\n");
+    EXPECT_EQ(read_file(shared + "/" + stale[0]), junk);
+    remove_tree(shared);
 }
 
 // A run stopped by a signal ends as that signal says, says how many files
@@ -322,6 +431,141 @@ TEST(Folder, StoppedRunsLeaveNoTemporaryFileNorAVoicebankThatLies)
         remove_tree(d);
     }
     remove_tree(old_set);
+}
+
+// In the child: what follows runs as the first process of a new PID
+// namespace with its own /proc, as `unshare -fp --mount-proc` runs it (a
+// container without an init). This process stays between, hands SIGTERM
+// on and ends as that process ends.
+void become_namespace_init()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0)
+        _exit(125);
+    const pid_t init = fork();
+    if (init == 0) {
+        sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("proc", "/proc", "proc", 0, nullptr) != 0)
+            _exit(125);
+        return;
+    }
+    for (;;) {
+        int sig = 0;
+        sigwait(&set, &sig);
+        if (sig == SIGTERM)
+            kill(init, SIGTERM);
+        int status = 0;
+        if (sig == SIGCHLD && waitpid(init, &status, WNOHANG) == init)
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+}
+
+// A stop where the signal alone would not end the run: as the first
+// process of a PID namespace, which a signal it does not catch leaves
+// alive, and with its output in a pipe nobody reads, where the stop line
+// cannot go. The run still ends at once, with the status of the signal,
+// and leaves no temporary file and no lock file.
+TEST(Folder, StopsEndTheRunWhereTheSignalAloneWouldNot)
+{
+    struct row {
+        const char* why;
+        bool namespace_init;
+        bool unread_pipe;
+    } rows[] = {
+        {"the output in a pipe nobody reads", false, true},
+        {"the first process of a PID namespace", true, false},  // last: it may be skipped
+    };
+    for (const row& c : rows) {
+        if (c.namespace_init && geteuid() != 0)
+            GTEST_SKIP() << c.why << ": a PID namespace needs root here (CI runs as root)";
+        const std::string d = make_temp_dir();
+        int p[2];
+        ASSERT_EQ(pipe(p), 0);
+        if (c.unread_pipe && fcntl(p[1], F_SETPIPE_SZ, 4096) != 4096)
+            GTEST_SKIP() << c.why << ": no pipe of 4096 bytes to be had here";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(p[1], STDOUT_FILENO);
+            dup2(p[1], STDERR_FILENO);
+            close(p[0]);
+            close(p[1]);
+            if (chdir(d.c_str()) != 0)
+                _exit(126);
+            if (c.namespace_init)
+                become_namespace_init();
+            execl(program.c_str(), program.c_str(), "-voice", "hts", "-oto", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(p[1]);
+        std::string out;
+        // Reads what comes for `ms` milliseconds, or until the end.
+        bool at_end = false;
+        const auto read_for = [&](int ms) {
+            timespec from{}, now{};
+            clock_gettime(CLOCK_MONOTONIC, &from);
+            for (int left = ms; !at_end;) {
+                pollfd in = {p[0], POLLIN, 0};
+                if (poll(&in, 1, left) != 1)
+                    break;
+                char buf[4096];
+                const ssize_t n = read(p[0], buf, sizeof buf);
+                at_end = n <= 0;
+                out.append(buf, n > 0 ? static_cast<size_t>(n) : 0);
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                left = ms - static_cast<int>((now.tv_sec - from.tv_sec) * 1000 + (now.tv_nsec - from.tv_nsec) / 1000000);
+                if (left <= 0)
+                    break;
+            }
+        };
+        if (c.unread_pipe) {
+            // Until the run blocks on the full pipe.
+            int queued = 0;
+            for (int waited = 0; waited < 5000 && queued < 4096 - 100; waited += 10) {
+                usleep(10000);
+                ioctl(p[0], FIONREAD, &queued);
+            }
+            usleep(200000);
+        } else {
+            while (!at_end && out.find('\n') == std::string::npos)
+                read_for(10);
+            read_for(300);
+        }
+        kill(pid, SIGTERM);
+        int status = 0;
+        bool ended = false;
+        for (int waited = 0; waited < 10000 && !ended; waited += 10) {
+            if (!c.unread_pipe && !at_end)
+                read_for(10);
+            else
+                usleep(10000);
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+        }
+        if (!ended) {
+            kill(pid, SIGKILL);  // and its namespace's init with it
+            waitpid(pid, &status, 0);
+        }
+        read_for(0);
+        close(p[0]);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 125)
+            GTEST_SKIP() << c.why << ": no PID namespace and /proc of its own to be had here";
+        EXPECT_TRUE(ended) << c.why << ": still running 10 s after SIGTERM";
+        const int got = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        EXPECT_EQ(got, 128 + SIGTERM) << c.why;
+        const std::vector<std::string> names = list_dir(d);
+        for (const std::string& name : names)
+            EXPECT_FALSE(is_temporary(name) || name == ".morivox.lock") << name << " left: " << c.why;
+        if (c.namespace_init) {
+            EXPECT_EQ(last_line(out), "stopped by SIGTERM: " + std::to_string(names.size()) + " files reached the folder")
+                << c.why;
+        }
+        remove_tree(d);
+    }
 }
 
 // A stop handled on another thread as a file is being created: the file

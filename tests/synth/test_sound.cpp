@@ -189,3 +189,41 @@ TEST(Sound, BothVoicesHoldEveryNoteOfTheirRange)
 }
 
 } // namespace
+
+namespace {
+
+// Samples that are not numbers, or silence, come from damaged voice data:
+// the shaping stage refuses them for both voices, and a sound passes.
+TEST(Sound, ShapingRefusesWhatIsNotSound)
+{
+    constexpr int rate = 32000;
+    constexpr size_t count = rate / 2;
+    struct row {
+        const char* why;
+        double odd;  // put near the end, after the held part, unless 0
+        bool silent;
+        synth_error expected;
+    } rows[] = {
+        {"a vowel", 0.0, false, synth_ok},
+        {"one sample not a number", std::nan(""), false, synth_error_no_voice_file},
+        {"one sample infinite", INFINITY, false, synth_error_no_voice_file},
+        {"silence", 0.0, true, synth_error_no_voice_file},
+    };
+    for (const row& c : rows) {
+        std::vector<double> x(count);
+        for (size_t i = 0; i < count; ++i)
+            x[i] = c.silent ? 0.0 : 3000.0 * std::sin(2 * pi * 110.0 * static_cast<double>(i) / rate);
+        if (c.odd != 0.0)
+            x[count - 10] = c.odd;
+        synth_marks marks{};
+        marks.vowel_start = marks.glide_end = marks.voiced_start = rate / 10;
+        marks.steady_end = marks.voiced_end = count - rate / 10;
+        synth_image image{};
+        EXPECT_EQ(shape_syllable(x.data(), count, rate, 110.0, marks, shaping_fade_in_sonorant, &image), c.expected)
+            << c.why;
+        EXPECT_EQ(image.bytes != nullptr, c.expected == synth_ok) << c.why << ": an image only of a sound";
+        synth_release_image(&image);
+    }
+}
+
+} // namespace
