@@ -8,10 +8,11 @@
 // with CR LF line ends, as the classic tools write them. Only character.yaml
 // is UTF-8: OpenUtau always reads it so.
 //
-// Names come in as UTF-8. The Shift-JIS bytes of a name are taken from the
-// syllable table, so no converter is needed: a name may hold the table's
-// kana and plain ASCII (a suffix such as "_A3", a folder such as "A3/"),
-// nothing else; anything else is refused rather than written wrong.
+// Names come in as UTF-8. Their Shift-JIS bytes are worked out here, so no
+// converter is needed: a name may hold plain ASCII (a suffix such as
+// "_A3", a folder such as "A3/") and kana (hiragana, katakana, half-width
+// katakana and their marks: ゛ ゜ ゝ ゞ ヽ ヾ ー ・), nothing else; anything
+// else (kanji among it) is refused rather than written wrong.
 //
 // Functions that make a whole file return it in a bank_bytes block made
 // with malloc, which the caller frees with free(). Every function that can
@@ -28,7 +29,7 @@
 enum bank_error : int {
     bank_ok = 0,
     bank_no_room = -1,     // the caller's buffer is too small
-    bank_not_cp932 = -2,   // a name holds a character other than ASCII and the table's kana
+    bank_not_cp932 = -2,   // a name holds a character other than ASCII and kana
     bank_bad_name = -3,    // a name an oto.ini line cannot hold (see bank_oto_line)
     bank_no_memory = -4,   // malloc failed
     bank_bad_input = -5,   // spans out of order or outside the recording, a pitch <= 0, too long
@@ -54,9 +55,10 @@ inline constexpr int bank_sampler_rate = 44100;
 // ---- Text -------------------------------------------------------------
 
 // `utf8` in Shift-JIS (CP932), NUL-terminated, into out[0..size-1]: ASCII
-// as it is (CP932 keeps 0x5C and 0x7E as backslash and tilde), the table's
-// kana by their Shift-JIS bytes. Returns the length without the NUL, or
-// bank_not_cp932, or bank_no_room.
+// as it is (CP932 keeps 0x5C and 0x7E as backslash and tilde), kana by
+// their Shift-JIS bytes. Never longer than `utf8`, so `out` may be `utf8`.
+// Returns the length without the NUL, or bank_not_cp932 (also for bytes
+// that are not UTF-8), or bank_no_room.
 int bank_to_cp932(const char* utf8, char* out, size_t size);
 
 // One oto.ini line in Shift-JIS, ended by CR LF:

@@ -125,17 +125,72 @@ int finish(text_block& t, bank_bytes* out)
     return bank_ok;
 }
 
-// The table entry whose UTF-8 name is the longest prefix of `s`, or null.
-const syllable* longest_name_at(const char* s)
+// The next character of `s` (UTF-8) into *code; returns its length in
+// bytes, or 0 when the bytes are not UTF-8 (cut short, overlong, a
+// surrogate, beyond U+10FFFF).
+size_t read_utf8(const unsigned char* s, unsigned* code)
 {
-    const syllable* best = nullptr;
-    size_t best_length = 0;
-    for (const syllable* e = syllable_table; e->sjis != nullptr; ++e) {
-        const size_t n = strlen(e->name);
-        if (n > best_length && strncmp(s, e->name, n) == 0)
-            best = e, best_length = n;
+    const unsigned c = s[0];
+    const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0)
+        return 0;
+    unsigned v = n == 1 ? c : c & (0x7F >> n);
+    for (size_t i = 1; i < n; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
+        v = (v << 6) | (s[i] & 0x3F);
     }
-    return best;
+    const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (v < least[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    *code = v;
+    return n;
+}
+
+// The Shift-JIS (CP932) bytes of a kana into out[0..1]; returns how many,
+// or 0 for a character that is not one of the kana this program writes.
+// Hiragana ぁ to ん are 0x829F to 0x82F1 in order; katakana ァ to ヶ are
+// 0x8340 on, in order but for 0x837F, which no character has; half-width
+// katakana are the single bytes 0xA1 to 0xDF. CP932 has none of ゔ, ゕ,
+// ゖ, ヷ to ヺ nor the combining sound marks (U+3099, U+309A).
+size_t kana_to_cp932(unsigned code, unsigned char out[2])
+{
+    static const struct {
+        unsigned code;
+        unsigned char sjis[2];
+    } marks[] = {
+        {0x309B, {0x81, 0x4A}},  // ゛
+        {0x309C, {0x81, 0x4B}},  // ゜, as in カ゜
+        {0x309D, {0x81, 0x54}},  // ゝ
+        {0x309E, {0x81, 0x55}},  // ゞ
+        {0x30FB, {0x81, 0x45}},  // ・
+        {0x30FC, {0x81, 0x5B}},  // ー
+        {0x30FD, {0x81, 0x52}},  // ヽ
+        {0x30FE, {0x81, 0x53}},  // ヾ
+    };
+    if (code >= 0x3041 && code <= 0x3093) {
+        out[0] = 0x82;
+        out[1] = static_cast<unsigned char>(0x9F + (code - 0x3041));
+        return 2;
+    }
+    if (code >= 0x30A1 && code <= 0x30F6) {
+        const unsigned second = 0x40 + (code - 0x30A1);
+        out[0] = 0x83;
+        out[1] = static_cast<unsigned char>(second >= 0x7F ? second + 1 : second);
+        return 2;
+    }
+    if (code >= 0xFF61 && code <= 0xFF9F) {
+        out[0] = static_cast<unsigned char>(0xA1 + (code - 0xFF61));
+        return 1;
+    }
+    for (const auto& m : marks) {
+        if (m.code == code) {
+            out[0] = m.sjis[0];
+            out[1] = m.sjis[1];
+            return 2;
+        }
+    }
+    return 0;
 }
 
 // OpenUtau trims the file name, so a space at either end would be lost.
@@ -161,8 +216,8 @@ const char* bank_error_message(int code)
     case bank_no_room:
         return "the text does not fit its buffer";
     case bank_not_cp932:
-        return "a name cannot be written in Shift-JIS (CP932): only ASCII and the kana of the syllable table are "
-               "known";
+        return "a name cannot be written in Shift-JIS (CP932): only ASCII and kana (hiragana, katakana and their "
+               "marks) are written";
     case bank_bad_name:
         return "a name is empty, starts or ends with a space, or holds ',', '=' or a control character, which an "
                "oto.ini line cannot hold";
@@ -178,22 +233,22 @@ const char* bank_error_message(int code)
 int bank_to_cp932(const char* utf8, char* out, size_t size)
 {
     size_t used = 0;
-    for (const char* p = utf8; *p;) {
-        const char* bytes = p;
+    for (const auto* p = reinterpret_cast<const unsigned char*>(utf8); *p;) {
+        unsigned char bytes[2] = {*p, 0};
         size_t n = 1;
         size_t advance = 1;
-        if (static_cast<unsigned char>(*p) >= 0x80) {
-            const syllable* e = longest_name_at(p);
-            if (e == nullptr)
+        if (*p >= 0x80) {
+            unsigned code = 0;
+            advance = read_utf8(p, &code);
+            n = advance == 0 ? 0 : kana_to_cp932(code, bytes);
+            if (n == 0)
                 return bank_not_cp932;
-            bytes = e->sjis;
-            n = strlen(e->sjis);
-            advance = strlen(e->name);
         }
+        // Room for these bytes and the NUL after them.
         if (used + n >= size)
             return bank_no_room;
         // Never ahead of the reading: n <= advance, so `out` may be `utf8`.
-        memmove(out + used, bytes, n);
+        memcpy(out + used, bytes, n);
         used += n;
         p += advance;
     }

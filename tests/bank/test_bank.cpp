@@ -152,7 +152,7 @@ TEST(BankText, OtoLinesReadAsOpenUtauReadsThem)
          "the cut must lie after the fixed part, not on it"},
         {"か.wav", "か", {54, 97, -400, 67, 5}, 424.9, bank_ok, "cut past the end",
          "written as given: the checker sees the cut past the end"},
-        {"ー.wav", "ー", {}, 0, bank_not_cp932, "", "CP932 has it, the table does not: never guessed"},
+        {"亜.wav", "亜", {}, 0, bank_not_cp932, "", "CP932 has it, the program writes no kanji: never guessed"},
         {"か.wav", "か_Ä", {}, 0, bank_not_cp932, "", "a suffix CP932 cannot hold"},
         {"か.wav", "か,1", {}, 0, bank_bad_name, "", "a comma would shift the values"},
         {"か=.wav", "か", {}, 0, bank_bad_name, "", "an '=' would end the file name"},
@@ -189,6 +189,89 @@ TEST(BankText, OtoLinesReadAsOpenUtauReadsThem)
         EXPECT_EQ(o.overlap, r.values.overlap);
         EXPECT_EQ(checker_errors(o, r.duration), r.errors);
         EXPECT_EQ(bank_oto_line(r.file, r.alias, r.values, line, static_cast<size_t>(n) - 1), bank_no_room);
+    }
+}
+
+// The C library's writing of UTF-8 as CP932; false when CP932 has no such
+// character.
+bool to_cp932(const std::string& in, std::string* out)
+{
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string buffer(in.size() * 2 + 4, '\0');
+    char* ip = const_cast<char*>(in.data());
+    size_t il = in.size();
+    char* op = buffer.data();
+    size_t ol = buffer.size();
+    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || il != 0)
+        return false;
+    *out = buffer.substr(0, buffer.size() - ol);
+    return true;
+}
+
+std::string utf8_of(unsigned code)
+{
+    std::string s;
+    if (code < 0x800) {
+        s += static_cast<char>(0xC0 | code >> 6);
+    } else {
+        s += static_cast<char>(0xE0 | code >> 12);
+        s += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    }
+    s += static_cast<char>(0x80 | (code & 0x3F));
+    return s;
+}
+
+// Every kana (the hiragana and katakana blocks, half-width katakana) is
+// written as iconv's CP932 writes it, and refused exactly where CP932 has
+// no such character; other scripts are refused even where CP932 has them.
+TEST(BankText, KanaAreWrittenAsCp932WritesThem)
+{
+    int written = 0;
+    for (const auto& [first, last] : {std::pair{0x3040u, 0x30FFu}, std::pair{0xFF61u, 0xFF9Fu}}) {
+        for (unsigned code = first; code <= last; ++code) {
+            const std::string in = utf8_of(code);
+            std::string want;
+            const bool cp932 = to_cp932(in, &want);
+            char out[8];
+            const int n = bank_to_cp932(in.c_str(), out, sizeof out);
+            if (!cp932) {
+                EXPECT_EQ(n, bank_not_cp932) << std::hex << "U+" << code << ": CP932 has no such character";
+                continue;
+            }
+            ASSERT_GT(n, 0) << std::hex << "U+" << code << " is in CP932";
+            EXPECT_EQ(std::string(out, n), want) << std::hex << "U+" << code;
+            ++written;
+        }
+    }
+    EXPECT_EQ(written, 83 + 86 + 8 + 63) << "hiragana, katakana, their marks, half-width katakana";
+    for (const char* other : {"亜", "Ä", "。", "\xe3\x81", "\xc0\xaf", "\xed\xa0\x80"}) {
+        char out[8];
+        EXPECT_EQ(bank_to_cp932(other, out, sizeof out), bank_not_cp932) << other;
+    }
+}
+
+// A name fits a buffer with room for its bytes and the NUL, and nothing is
+// written past the buffer; one byte less is no room.
+TEST(BankText, NamesFitTheirBufferExactly)
+{
+    const struct {
+        const char* utf8;
+        const char* sjis;
+    } rows[] = {{"", ""}, {"A", "A"}, {"かA", "\x82\xa9" "A"}, {"ｶ", "\xb6"}, {"キ゜ェ", "\x83\x4c\x81\x4b\x83\x46"}};
+    for (const auto& r : rows) {
+        const size_t length = strlen(r.sjis);
+        char out[16];
+        memset(out, 'x', sizeof out);
+        ASSERT_EQ(bank_to_cp932(r.utf8, out, length + 1), static_cast<int>(length)) << r.utf8;
+        EXPECT_EQ(std::string(out, length + 1), std::string(r.sjis, length + 1)) << r.utf8;
+        EXPECT_EQ(out[length + 1], 'x') << r.utf8 << ": nothing past the buffer";
+        memset(out, 'x', sizeof out);
+        EXPECT_EQ(bank_to_cp932(r.utf8, out, length), bank_no_room) << r.utf8;
+        EXPECT_EQ(out[length], 'x') << r.utf8 << ": nothing past the buffer";
     }
 }
 
