@@ -20,6 +20,7 @@
 // otherwise, and leaves its output empty then.
 #pragma once
 
+#include "driver/notes.h"
 #include "driver/oto.h"
 #include "driver/syllables.h"
 
@@ -94,12 +95,16 @@ struct bank_set {
     const bool* on_disk;     // one per entry: its recording reached the disk
 };
 
+// The most sets a bank holds: one per note of -pitch.
+inline constexpr int bank_max_sets = note_list_max;
+
 // The run that made the voicebank: its settings and its sets, in the order
 // they were made. One set lies in the current folder with the bank's other
 // files; several each lie in a subfolder of their own, named after their
 // note, and prefix.map tells the samplers which to take for a note.
 struct bank_run {
     const char* voice;  // the voice's name ("espeak", "hts")
+    const char* name;   // the singer's name as given (-name), or null (see bank_singer_name)
     int speed;
     int rate;           // samples per second of the recordings
     bool sinc_filter;
@@ -108,21 +113,40 @@ struct bank_run {
     int set_count;
 };
 
-// character.txt, in Shift-JIS: name=Morivox <voice>, image=, author=Morivox,
-// voice= (the voice's credit, when it has one), sample= (when `sample`).
-// No web=: the set has no page of its own. Fails with bank_no_memory.
-int bank_character_txt(const char* voice, bool sample, bank_bytes* out);
+// The most bytes (UTF-8) of a singer's name.
+inline constexpr size_t bank_name_max = 64;
+
+// Whether `name` (UTF-8) may be a singer's name: bank_ok, bank_bad_name
+// (empty, longer than bank_name_max, a space at either end, which the
+// samplers trim away, or a control character) or bank_not_cp932 (a
+// character other than ASCII and kana).
+int bank_check_name(const char* name);
+
+// The singer's name of the run, NUL-terminated into out[0..size-1]: the
+// name given, or "Morivox <voice>", followed for several sets by their
+// notes as given ("Morivox hts A2 A3 E4"), so that banks of one voice tell
+// themselves apart in a singer list. Returns its length, or bank_no_room.
+int bank_singer_name(const bank_run& run, char* out, size_t size);
+
+// character.txt, in Shift-JIS: name= `name` (UTF-8, as bank_check_name
+// takes it), image=, author=Morivox, voice= (the credit of `voice`, when
+// it has one), sample= (when `sample`). No web=: the set has no page of its
+// own. Fails with bank_no_memory or bank_not_cp932.
+int bank_character_txt(const char* name, const char* voice, bool sample, bank_bytes* out);
 
 // character.yaml, UTF-8: the encoding of the other text files
 // (shift_jis) and the singer type (classic). Fails with bank_no_memory.
 int bank_character_yaml(bank_bytes* out);
 
-// readme.txt, plain ASCII (so Shift-JIS too): what made the set and with
-// which settings (the command names -pitch unless the run's one pitch is
-// the default), the files (the sample, when `sample`, made from the first
-// set), the voice's credits and licence, and what that licence asks of
-// whoever uses the recordings. The same run gives the same bytes: no date,
-// no host. Fails with bank_no_memory, or bank_bad_input without a set.
+// readme.txt, in Shift-JIS (plain ASCII but for kana in a name given):
+// under the singer's name, what made the set and with which settings (the
+// command names -pitch unless the run's one pitch is the default, and
+// -name when one was given), the files (the sample, when `sample`, made
+// from the first set), that a sampler's own caches must be cleared after
+// the bank is made again, the voice's credits and licence, and what that
+// licence asks of whoever uses the recordings. The same run gives the same
+// bytes: no date, no host. Fails with bank_no_memory, bank_not_cp932, or
+// bank_bad_input without a set.
 int bank_readme(const bank_run& run, bool sample, bank_bytes* out);
 
 // The lowest and highest notes prefix.map names: C1 and B7, the range
@@ -147,9 +171,12 @@ inline constexpr int bank_icon_size = 100;  // pixels, width and height
 
 // The voice's icon: a 100x100 BMP (BITMAPINFOHEADER, 24 bits, rows bottom
 // up), a waveform in a disc of the voice's colour; a grey disc for a voice
-// the program says nothing about. Drawn with + - * / and sqrt only, so the
+// the program says nothing about. A bank of several pitches (`notes`, MIDI
+// numbers, `note_count` > 1) has a white dot per pitch under the waveform,
+// in their order, each the higher the higher its note, so that two banks
+// of one voice look different. Drawn with + - * / and sqrt only, so the
 // bytes are the same on every machine. Fails with bank_no_memory.
-int bank_icon(const char* voice, bank_bytes* out);
+int bank_icon(const char* voice, const int* notes, int note_count, bank_bytes* out);
 
 // ---- Frequency maps ---------------------------------------------------
 

@@ -98,7 +98,13 @@ int make_oto_ini(const bank_run& run, int which, int, bank_bytes* out)
 
 int make_character_txt(const bank_run& run, int, int, bank_bytes* out)
 {
-    return bank_character_txt(run.voice, has_sample(run), out);
+    char name[bank_name_max + 64];
+    const int n = bank_singer_name(run, name, sizeof name);
+    if (n < 0) {
+        *out = {nullptr, 0};
+        return n;
+    }
+    return bank_character_txt(name, run.voice, has_sample(run), out);
 }
 
 int make_character_yaml(const bank_run&, int, int, bank_bytes* out)
@@ -113,7 +119,11 @@ int make_readme(const bank_run& run, int, int, bank_bytes* out)
 
 int make_icon(const bank_run& run, int, int, bank_bytes* out)
 {
-    return bank_icon(run.voice, out);
+    int notes[bank_max_sets];
+    const int count = run.set_count < bank_max_sets ? run.set_count : bank_max_sets;
+    for (int i = 0; i < count; ++i)
+        notes[i] = run.sets[i].note;
+    return bank_icon(run.voice, notes, count, out);
 }
 
 // "hajimemashite", joined from the first set's recordings at their oto.ini

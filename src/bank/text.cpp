@@ -7,6 +7,7 @@
 #include "driver/notes.h"
 #include "driver/syllables.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -206,6 +207,21 @@ bool breaks_a_line(const char* name)
     return false;
 }
 
+// " -name 'a name'": `value` as one word of a shell command, in single
+// quotes unless it is plain, a quote in it as '\''.
+void shell_option(const char* option, const char* value, char* out, size_t size)
+{
+    bool plain = true;
+    for (const char* p = value; *p; ++p)
+        plain = plain && (isalnum(static_cast<unsigned char>(*p)) || strchr("._,+-/", *p) != nullptr);
+    size_t used = static_cast<size_t>(snprintf(out, size, " %s %s", option, plain ? "" : "'"));
+    for (const char* p = value; *p && used + 5 < size; ++p)
+        used += static_cast<size_t>(*p == '\'' ? snprintf(out + used, size - used, "'\\''")
+                                                : snprintf(out + used, size - used, "%c", *p));
+    if (!plain && used + 1 < size)
+        snprintf(out + used, size - used, "'");
+}
+
 } // namespace
 
 const char* bank_error_message(int code)
@@ -291,10 +307,42 @@ const bank_voice* bank_find_voice(const char* name)
     return nullptr;
 }
 
-int bank_character_txt(const char* voice, bool sample, bank_bytes* out)
+int bank_check_name(const char* name)
+{
+    const size_t n = strlen(name);
+    if (n == 0 || n > bank_name_max || name[0] == ' ' || name[n - 1] == ' ')
+        return bank_bad_name;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
+        if (*p < 0x20 || *p == 0x7F)
+            return bank_bad_name;
+    }
+    char sjis[bank_name_max + 1];
+    const int converted = bank_to_cp932(name, sjis, sizeof sjis);
+    return converted < 0 ? converted : bank_ok;
+}
+
+int bank_singer_name(const bank_run& run, char* out, size_t size)
+{
+    int n = run.name != nullptr ? snprintf(out, size, "%s", run.name) : snprintf(out, size, "Morivox %s", run.voice);
+    // Several sets: their notes, as the aliases' suffixes name them.
+    for (int i = 0; run.name == nullptr && run.set_count > 1 && i < run.set_count && n >= 0; ++i) {
+        const char* note = run.sets[i].suffix[0] == '_' ? run.sets[i].suffix + 1 : run.sets[i].suffix;
+        const size_t used = static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size;
+        const int more = snprintf(out + used, size - used, " %s", note);
+        n = more < 0 ? more : n + more;
+    }
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        if (size > 0)
+            out[0] = '\0';
+        return bank_no_room;
+    }
+    return n;
+}
+
+int bank_character_txt(const char* name, const char* voice, bool sample, bank_bytes* out)
 {
     text_block t = {};
-    putf(t, "name=Morivox %s\n", voice);
+    putf(t, "name=%s\n", name);
     putf(t, "image=%s\n", bank_icon_file);
     // The files are the program's work; the voice's makers are credited
     // as its voice, which OpenUtau shows as such.
@@ -326,9 +374,18 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
     const bool several = run.set_count > 1;
     // The default pitch goes without saying, as the command leaves it out.
     const bool pitch_said = run.pitch != nullptr && (several || run.sets[0].note != note_default);
+    char title[bank_name_max + 64], sjis[bank_name_max + 64];
+    const int title_length = bank_singer_name(run, title, sizeof title);
+    if (title_length < 0)
+        return title_length;
+    // Underlined as wide as it shows: a full-width kana takes two columns,
+    // as it takes two bytes in Shift-JIS.
+    const int shown_width = bank_to_cp932(title, sjis, sizeof sjis);
+    if (shown_width < 0)
+        return shown_width;
     text_block t = {};
-    putf(t, "Morivox %s\n", run.voice);
-    for (size_t i = strlen("Morivox ") + strlen(run.voice); i > 0; --i)
+    putf(t, "%s\n", title);
+    for (int i = shown_width; i > 0; --i)
         put(t, "=");
     put(t, "\n\n");
     if (!several) {
@@ -354,8 +411,13 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
     putf(t, "  Sinc Filter: %s\n", run.sinc_filter ? "On" : "Off");
     if (pitch_said)
         putf(t, "  Pitch: %s\n", run.pitch);
-    putf(t, "that is: morivox -voice %s -speed %d -rate %d%s%s%s -oto\n", run.voice, run.speed, run.rate,
-         run.sinc_filter ? " -sinc" : "", pitch_said ? " -pitch " : "", pitch_said ? run.pitch : "");
+    if (run.name != nullptr)
+        putf(t, "  Name: %s\n", run.name);
+    char name_option[4 * bank_name_max + 16] = "";
+    if (run.name != nullptr)
+        shell_option("-name", run.name, name_option, sizeof name_option);
+    putf(t, "that is: morivox -voice %s -speed %d -rate %d%s%s%s%s -oto\n", run.voice, run.speed, run.rate,
+         run.sinc_filter ? " -sinc" : "", pitch_said ? " -pitch " : "", pitch_said ? run.pitch : "", name_option);
     put(t, "The same command with the same voice data gives the same files.\n\n");
 
     // One file a line, its name in a column wide enough for the longest.

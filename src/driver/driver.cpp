@@ -322,8 +322,8 @@ bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto
     bank_set made_sets[note_list_max];
     for (int s = 0; s < set_count; ++s)
         made_sets[s] = {sets[s].folder, sets[s].suffix, sets[s].note, sets[s].f0, times[s], written[s]};
-    const bank_run run = {voice.name,     settings.speed, settings.output_rate, settings.sinc_filter != 0,
-                          settings.pitch, made_sets,      set_count};
+    const bank_run run = {voice.name,     settings.name, settings.speed, settings.output_rate,
+                          settings.sinc_filter != 0, settings.pitch, made_sets, set_count};
     bool all = queue_bank_files(run, false);
     bool finished = finish_files();
     // What points into the subfolders only once everything else is there.
@@ -459,6 +459,26 @@ void report_bad_pitch(note_list_status status, const note_list& list, const char
     }
 }
 
+// -name: a name the voicebank's text can hold. Says why on standard error
+// when it cannot. Returns 0 or -1.
+int check_singer_name(const char* name)
+{
+    const int checked = bank_check_name(name);
+    if (checked == bank_ok)
+        return 0;
+    char shown[shown_name_bytes * 4 + 8];
+    shown_text(name, shown, sizeof shown);
+    if (checked == bank_not_cp932)
+        fprintf(stderr, "Name: '%s' holds a character other than ASCII and kana, which the voicebank's Shift-JIS text "
+                        "does not take (give ASCII letters, digits, signs and kana)\n",
+                shown);
+    else
+        fprintf(stderr, "Name: '%s' is empty, longer than %zu bytes, starts or ends with a space, or holds a control "
+                        "character\n",
+                shown, bank_name_max);
+    return -1;
+}
+
 // The sets of the run from -pitch (already read into `notes`).
 void choose_sets(const run_settings& settings, const note_list& notes)
 {
@@ -515,10 +535,10 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
             settings->sinc_filter = 1;
         } else if (strcmp(arg, "-oto") == 0) {
             settings->oto = 1;
-        } else if (strcmp(arg, "-voice") == 0 || strcmp(arg, "-pitch") == 0) {
+        } else if (strcmp(arg, "-voice") == 0 || strcmp(arg, "-pitch") == 0 || strcmp(arg, "-name") == 0) {
             if (i + 1 >= argc)
                 break;
-            (arg[1] == 'v' ? settings->voice : settings->pitch) = argv[++i];
+            (arg[1] == 'v' ? settings->voice : arg[1] == 'p' ? settings->pitch : settings->name) = argv[++i];
         } else if (strcmp(arg, "-speed") == 0 || strcmp(arg, "-rate") == 0) {
             if (i + 1 >= argc)
                 break;
@@ -569,6 +589,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
             return -1;
         }
     }
+    if (settings.name != nullptr && check_singer_name(settings.name) != 0)
+        return -1;
     choose_sets(settings, notes);
     // The timings of one set lie here; of several, on the heap (the program
     // must still start in little memory).
@@ -616,6 +638,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         say("Voice: %s\n", chosen->name);
     if (settings.pitch != nullptr)
         say("Pitch: %s\n", settings.pitch);
+    if (settings.name != nullptr)
+        say("Name: %s\n", settings.name);
     if (settings.oto)
         say("Oto: On\n");
     char warning[256];

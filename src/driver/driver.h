@@ -11,18 +11,19 @@ struct run_settings {
     const char* voice;  // the voice's name as given, or null for the default
     int oto;            // non-zero: write the sampler configuration too
     const char* pitch;  // the notes as given ("A3", "A2,A3,E4"), or null for the default
+    const char* name;   // the singer's name as given (-name), or null for the default
 };
 
 // The program and its version, as the banner and the bank's readme say.
 inline constexpr char morivox_version[] = "Morivox Ver1.00";
 
-inline constexpr run_settings default_settings = {70, 44100, 0, nullptr, 0, nullptr};
+inline constexpr run_settings default_settings = {70, 44100, 0, nullptr, 0, nullptr, nullptr};
 
 // Applies argv[1..argc-1] to *settings: "-sinc" turns the sinc filter on;
 // "-speed" and "-rate" consume the next argument, if any, and take its
 // number when it starts with one, as "%d" reads it (values beyond the 32-bit
-// range saturate); "-voice" and "-pitch" consume the next argument, if any,
-// as the voice's name and the notes; "-oto" asks for the sampler
+// range saturate); "-voice", "-pitch" and "-name" consume the next argument,
+// if any, as the voice's name, the notes and the singer's name; "-oto" asks for the sampler
 // configuration; anything else is ignored.
 void parse_command_line(int argc, const char* const* argv, run_settings* settings);
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -276,23 +277,47 @@ TEST(BankText, NamesFitTheirBufferExactly)
 }
 
 // character.txt and readme.txt decode as CP932 with CR LF lines and say
-// what OpenUtau and a reader need; character.yaml names their encoding.
+// what OpenUtau and a reader need: the singer's name (the one given, or
+// the voice's with the pitches of several sets), the command that makes
+// the bank again; character.yaml names their encoding.
 TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
 {
+    const bank_set one[] = {{"", "", 45, 110.0, nullptr, nullptr}};
+    const bank_set three[] = {{"A2/", "_A2", 45, 110.0, nullptr, nullptr},
+                              {"A3/", "_A3", 57, 220.0, nullptr, nullptr},
+                              {"Eb4/", "_Eb4", 63, 311.127, nullptr, nullptr}};
     const struct {
         const char* voice;
         bool sample;
+        const char* name;  // -name, or null
+        const bank_set* sets;
+        int set_count;
+        const char* pitch;
+        std::string singer, underline, command_tail;
         std::vector<const char*> credits;  // in readme.txt
     } rows[] = {
-        {"hts", true, {"nitech_jp_atr503_m001", "Nagoya Institute of Technology", "Creative Commons Attribution 3.0",
-                       "https://creativecommons.org/licenses/by/3.0/", "credit the voice"}},
-        {"espeak", false, {"eSpeak NG", "GNU General Public License, version 3 or later", "Jonathan Duddington"}},
-        {"fake", true, {"no credits"}},
+        {"hts", true, nullptr, one, 1, nullptr, "Morivox hts", "===========", " -oto",
+         {"nitech_jp_atr503_m001", "Nagoya Institute of Technology", "Creative Commons Attribution 3.0",
+          "https://creativecommons.org/licenses/by/3.0/", "credit the voice"}},
+        {"espeak", false, nullptr, one, 1, nullptr, "Morivox espeak", "==============", " -oto",
+         {"eSpeak NG", "GNU General Public License, version 3 or later", "Jonathan Duddington"}},
+        {"fake", true, nullptr, one, 1, nullptr, "Morivox fake", "============", " -oto", {"no credits"}},
+        {"hts", true, nullptr, three, 3, "A2,A3,Eb4", "Morivox hts A2 A3 Eb4", std::string(21, '='),
+         " -pitch A2,A3,Eb4 -oto", {"A2/", "Eb4/"}},
+        {"hts", true, "Low Kai", one, 1, nullptr, "Low Kai", "=======", " -name 'Low Kai' -oto", {"Name: Low Kai"}},
+        {"espeak", true, "はなこ2", three, 3, "A2,A3,Eb4", "はなこ2", "=======",
+         " -pitch A2,A3,Eb4 -name 'はなこ2' -oto", {}},
+        {"espeak", true, "it's", one, 1, nullptr, "it's", "====", " -name 'it'\\''s' -oto", {}},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.voice);
+        SCOPED_TRACE(r.singer);
+        const bank_run run = {r.voice, r.name, 123, 48000, true, r.pitch, r.sets, r.set_count};
+        char singer[128];
+        ASSERT_EQ(bank_singer_name(run, singer, sizeof singer), static_cast<int>(r.singer.size()));
+        EXPECT_EQ(singer, r.singer);
+        EXPECT_EQ(bank_singer_name(run, singer, r.singer.size()), bank_no_room);
         bank_bytes b;
-        ASSERT_EQ(bank_character_txt(r.voice, r.sample, &b), bank_ok);
+        ASSERT_EQ(bank_character_txt(r.singer.c_str(), r.voice, r.sample, &b), bank_ok);
         std::string character;
         ASSERT_TRUE(from_cp932(text(b), &character));
         EXPECT_TRUE(crlf_lines(character)) << character;
@@ -304,7 +329,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
                 keys[trim(line).substr(0, eq)] = trim(line).substr(eq + 1);
         }
         const bank_voice* v = bank_find_voice(r.voice);
-        EXPECT_EQ(keys["name"], std::string("Morivox ") + r.voice);
+        EXPECT_EQ(keys["name"], r.singer);
         EXPECT_EQ(keys["image"], bank_icon_file);
         EXPECT_EQ(keys["author"], "Morivox");
         EXPECT_EQ(keys.count("voice"), v ? 1u : 0u);
@@ -312,17 +337,19 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
         EXPECT_EQ(keys.count("sample"), r.sample ? 1u : 0u);
         EXPECT_EQ(keys["sample"], r.sample ? bank_sample_file : "");
 
-        const bank_set set = {"", "", 45, 110.0, nullptr, nullptr};
-        const bank_run run = {r.voice, 123, 48000, true, nullptr, &set, 1};
         ASSERT_EQ(bank_readme(run, r.sample, &b), bank_ok);
         const std::string raw = text(b);
+        const bool ascii_name = std::all_of(r.singer.begin(), r.singer.end(), [](char c) { return c > 0; });
         for (unsigned char c : raw)
-            ASSERT_LT(c, 0x80) << "plain ASCII, the same in every encoding";
+            ASSERT_TRUE(c < 0x80 || !ascii_name) << "plain ASCII but for a name's kana, the same in every encoding";
         std::string readme;
         ASSERT_TRUE(from_cp932(raw, &readme));
         EXPECT_TRUE(crlf_lines(readme));
-        const std::string command = std::string("morivox -voice ") + r.voice + " -speed 123 -rate 48000 -sinc -oto";
-        for (const char* want : {"Morivox Ver1.00", "Speed: 123", "SamplingRate: 48000", "Sinc Filter: On", "110 Hz",
+        EXPECT_EQ(readme.substr(0, readme.find("\r\n\r\n")), r.singer + "\r\n" + r.underline)
+            << "the name, underlined as wide as it shows";
+        const std::string command = std::string("morivox -voice ") + r.voice + " -speed 123 -rate 48000 -sinc" +
+                                    r.command_tail + "\r\n";
+        for (const char* want : {"Morivox Ver1.00", "Speed: 123", "SamplingRate: 48000", "Sinc Filter: On", " Hz",
                                  command.c_str()})
             EXPECT_NE(readme.find(want), std::string::npos) << want;
         for (const char* want : r.credits)
@@ -343,6 +370,24 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
     EXPECT_NE(std::string(warning).find("44100 Hz"), std::string::npos) << warning;
 }
 
+// A singer's name: ASCII and kana, as the samplers keep it (no space at
+// either end, no control character), at most bank_name_max bytes.
+TEST(BankText, SingerNames)
+{
+    const struct {
+        std::string name;
+        int result;
+    } rows[] = {
+        {"Low Kai", bank_ok},           {"はなこ", bank_ok},          {"カ゜ー・ｶ A2=3", bank_ok},
+        {std::string(64, 'n'), bank_ok}, {std::string(65, 'n'), bank_bad_name}, {"", bank_bad_name},
+        {" Kai", bank_bad_name},         {"Kai ", bank_bad_name},       {"a\tb", bank_bad_name},
+        {"a\x7f", bank_bad_name},        {"花子", bank_not_cp932},       {"Zoë", bank_not_cp932},
+        {"\xff", bank_not_cp932},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(bank_check_name(r.name.c_str()), r.result) << r.name;
+}
+
 // Every voice of the build has its credits in the voicebank's text.
 TEST(BankText, EveryVoiceHasCredits)
 {
@@ -358,7 +403,7 @@ TEST(BankIcon, IsThePlainestBmp)
     for (const char* voice : {"espeak", "hts", "fake"}) {
         SCOPED_TRACE(voice);
         bank_bytes out;
-        ASSERT_EQ(bank_icon(voice, &out), bank_ok);
+        ASSERT_EQ(bank_icon(voice, nullptr, 0, &out), bank_ok);
         const std::vector<uint8_t> b(out.bytes, out.bytes + out.size);
         free(out.bytes);
         ASSERT_EQ(b.size(), 14u + 40u + 100u * 100u * 3u);
@@ -388,12 +433,56 @@ TEST(BankIcon, IsThePlainestBmp)
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(disc[2 - c], v->colour[c], 48) << "channel " << c;
         }
-        bank_icon(voice, &out);
+        // Lit from the top left: the top of the disc is lighter than its bottom.
+        const auto lightness = [](const uint8_t* p) { return p[0] + p[1] + p[2]; };
+        EXPECT_GT(lightness(pixel(50, 10)), lightness(pixel(50, 89)) + 60) << "the right way up";
+        bank_icon(voice, nullptr, 0, &out);
         EXPECT_EQ(std::vector<uint8_t>(out.bytes, out.bytes + out.size), b);
         free(out.bytes);
         icons[voice] = b;
     }
     EXPECT_NE(icons["espeak"], icons["hts"]);
+}
+
+// A bank of several pitches: a white dot per pitch under the waveform, in
+// their order, each the higher the higher its note; one pitch, none.
+TEST(BankIcon, ShowsThePitchesOfABankOfSeveral)
+{
+    const auto icon = [](std::vector<int> notes) {
+        bank_bytes out;
+        EXPECT_EQ(bank_icon("hts", notes.data(), static_cast<int>(notes.size()), &out), bank_ok);
+        std::vector<uint8_t> b(out.bytes, out.bytes + out.size);
+        free(out.bytes);
+        return b;
+    };
+    const std::vector<uint8_t> plain = icon({}), a2 = icon({45}), three = icon({45, 57, 64}), two = icon({45, 57}),
+                               reversed = icon({64, 57, 45});
+    EXPECT_EQ(a2, plain) << "one pitch: no dot";
+    EXPECT_NE(three, two);
+    EXPECT_NE(three, reversed);
+    const auto white = [](const std::vector<uint8_t>& b, int x, int y_from_top) {
+        const uint8_t* p = b.data() + 54 + 300 * (99 - y_from_top) + 3 * x;
+        return p[0] > 240 && p[1] > 240 && p[2] > 240;
+    };
+    // Three dots 10 pixels apart around the middle, under the waveform:
+    // white at the centre, the disc's colour beside and below.
+    for (int x : {40, 50, 60}) {
+        EXPECT_TRUE(white(three, x, 87)) << x;
+        EXPECT_FALSE(white(three, x, 93)) << x << ": nothing below the dot";
+        EXPECT_FALSE(white(three, x + 5, 87)) << x << ": nothing beside it";
+    }
+    // C2, C5, F#3: the dots' middles from 89.5 pixels down (C2) up to 86 (C5).
+    const std::vector<uint8_t> apart = icon({36, 72, 54});
+    const auto middle = [&](int x) {
+        int first = 0, last = 0;
+        for (int y = 80; y < 96; ++y) {
+            if (white(apart, x, y))
+                last = y, first = first ? first : y;
+        }
+        return (first + last) / 2.0;
+    };
+    EXPECT_GT(middle(40), middle(60)) << "C2 lower than F#3";
+    EXPECT_GT(middle(60), middle(50)) << "F#3 lower than C5";
 }
 
 int32_t int32_at(const std::vector<uint8_t>& b, size_t at)

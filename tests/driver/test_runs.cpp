@@ -390,3 +390,33 @@ TEST_F(FakeRun, SamplerConfiguration)
 }
 
 } // namespace
+
+namespace {
+
+// The singer's name in character.txt and readme.txt: the one given, in
+// Shift-JIS, or the voice's with the pitches of several sets; the banner
+// says the one given.
+TEST_F(FakeRun, TheBankHasItsOwnName)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string name;  // in Shift-JIS
+        std::string banner;  // the banner's line, or ""
+    } rows[] = {
+        {{"-oto"}, "Morivox fake", ""},
+        {{"-pitch", "A2,Eb3", "-oto"}, "Morivox fake A2 Eb3", ""},
+        {{"-oto", "-name", "はなこ"}, "\x82\xcd\x82\xc8\x82\xb1", "Name: はなこ"},
+    };
+    for (const auto& r : rows) {
+        const std::string sub = make_temp_dir();
+        const run_result run = run_program(sub, fake, r.args);
+        EXPECT_EQ(run.status, 0) << r.name << ": " << run.err;
+        EXPECT_EQ(text_of(sub + "/character.txt").substr(0, r.name.size() + 7), "name=" + r.name + "\r\n");
+        EXPECT_EQ(text_of(sub + "/readme.txt").substr(0, r.name.size() + 2), r.name + "\r\n");
+        const std::vector<std::string> lines = split_lines(run.out);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), r.banner), r.banner.empty() ? 0 : 1) << r.name;
+        remove_tree(sub);
+    }
+}
+
+} // namespace

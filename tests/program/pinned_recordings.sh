@@ -38,6 +38,6 @@ recordings fd6fd8096d322333f15be77ae8cb829225d7777c7ba4274c7772ca1140ca4e41 -sin
 recordings 89db7d00b919ac765b8ba2ab0f3ae359b91b9d8a601f03b6fae4a2d0a29b69eb -voice hts
 sampler ffda6eba476dfc60233b5db89a4156ae159a1a2ad43506e466ac22a258bdb93e -oto
 sampler 9db6ad085f9ea298b402351c852a7778312fab17b3b2a29b05dac872fdd985e8 -voice hts -oto
-sampler 2fd94df372afbdea3c384aa0cea8d8607e65749048153875660ddad7154f3e58 -voice hts -pitch A2,A3 -oto
+sampler ce144563d75f09bd0ffa311d965bd8cd6e91997e1cdc1d2d3d439eb9e3b1cc31 -voice hts -pitch A2,A3 -oto
 PINS
 exit $status

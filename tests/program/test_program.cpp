@@ -305,10 +305,10 @@ TEST(Program, SincFilteredRunAtAnotherRate)
     remove_tree(d);
 }
 
-// A voice the build does not have, or notes it cannot make: one line
-// (naming the voices it has), before anything else, the name shown safely
-// (control characters escaped, cut short). "-voice" with nothing after it
-// is ignored.
+// A voice the build does not have, notes it cannot make, a singer's name
+// the voicebank cannot hold: one line (naming the voices it has), before
+// anything else, the name shown safely (control characters escaped, cut
+// short). "-voice" with nothing after it is ignored.
 TEST(Program, VoiceChoice)
 {
     struct row {
@@ -326,6 +326,11 @@ TEST(Program, VoiceChoice)
                                               "'b', the octave: A2, C#3, Eb4)\n"},
         {{"-pitch", "Db3,E4,C#3"}, 255, "", "Pitch: C#3 is the same note as Db3\n"},
         {{"-pitch", "C2,C6"}, 255, "", "Pitch: C6 is out of range (C2 to C5)\n"},
+        {{"-name", "花子"}, 255, "", "Name: '\\xe8\\x8a\\xb1\\xe5\\xad\\x90' holds a character other than ASCII and kana, "
+                                  "which the voicebank's Shift-JIS text does not take (give ASCII letters, digits, "
+                                  "signs and kana)\n"},
+        {{"-name", "Kai\x1b[31m"}, 255, "", "Name: 'Kai\\x1b[31m' is empty, longer than 64 bytes, starts or ends with "
+                                          "a space, or holds a control character\n"},
     };
     for (const row& c : rows) {
         const std::string d = make_temp_dir();
