@@ -93,6 +93,12 @@ struct bank_set {
     double f0;               // the voice's steady pitch, Hz
     const oto_times* times;  // one per entry of syllable_table
     const bool* on_disk;     // one per entry: its recording reached the disk
+    // One per entry, or null: the recording was not made again, and the
+    // earlier one stays at its name; oto.ini keeps its lines for it from
+    // `old_oto`, the oto.ini (Shift-JIS) that described the earlier set.
+    const bool* kept = nullptr;
+    const uint8_t* old_oto = nullptr;
+    size_t old_oto_size = 0;
 };
 
 // The most sets a bank holds: one per note of -pitch.
@@ -261,10 +267,19 @@ extern const bank_file bank_files[];
 extern const int bank_file_count;
 
 // Whether the bank has file `f` (for run.sets[set], and for
-// syllable_table[entry] when per recording): a recording on the disk; the
-// sample when all of its syllables are there in the first set; prefix.map
-// for several sets, every recording of each on the disk.
+// syllable_table[entry] when per recording): a recording on the disk; a
+// set's file when a recording of the set is on the disk; the bank's when
+// one of any set is; the sample when all of its syllables are there in the
+// first set; prefix.map for several sets, every recording of each on the
+// disk. A run that replaced nothing of a set leaves its files as they are.
 bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entry);
+
+// The lines of `oto` (an oto.ini, Shift-JIS) for the file `sjis_file`
+// ("<name>.wav" in Shift-JIS), as OpenUtau finds them (the part before
+// the first '=', trimmed), each as it is and ended by CR LF, appended to
+// out[used..size-1]. Returns how many bytes it appended, or bank_no_room.
+int bank_old_oto_lines(const uint8_t* oto, size_t oto_size, const char* sjis_file, char* out, size_t used,
+                       size_t size);
 
 // The name of file `f` in `folder` ("" or "A3/"), for syllable_table[entry]
 // (ignored unless per recording), into out[0..size-1]. Returns 0, or -1
@@ -274,3 +289,33 @@ int bank_file_name(const bank_file& f, const char* folder, int entry, char* out,
 // Whether `name` (without a folder) is the name of one of the bank's files
 // (for any recording).
 bool bank_is_file_name(const char* name);
+
+// ---- What samplers and resamplers make from a recording ----------------
+//
+// Beside a recording, samplers and resamplers keep their analysis of it,
+// and a recording made again makes that stale: a resampler would go on
+// singing the old one. Their names, from the recording's stem ("か"), as
+// the programs that write them name them (the README has the table):
+// OpenUtau copies back what an external resampler made beside its copy
+// of the recording as "か.wav.llsm", "か.wav.uspec", "か.wav.dio",
+// "か.wav.star", "か.wav.platinum", "か.wav.frc", "か.wav.pmk",
+// "か.wav.vs4ufrq", "か.rudb", "か.sc.npz" and "か.hifi.npz"; run on the
+// recording itself, world4utau writes "か.dio", "か.star" and
+// "か.platinum", TIPS "か_wav.pmk", hifisampler "か_hnsep" and
+// "か_<flags>.hifi.npz", its flags Hb, Ht, Hv and g with their values
+// joined by '_' ("か_Hb100_Ht0_Hv100_g0.hifi.npz"). Nothing else is one.
+
+// How many names there are without flags.
+inline constexpr int bank_cache_count = 16;
+
+// The `which`th of those (0 <= which < bank_cache_count) for
+// syllable_table[entry] in `folder` ("" or "A3/"), NUL-terminated into
+// out[0..size-1]. Returns 0, or -1 when it does not fit.
+int bank_cache_name(int which, const char* folder, int entry, char* out, size_t size);
+
+// Whether `name` (without a folder) is hifisampler's with flags for
+// syllable_table[entry]: those only a look at the folder finds.
+bool bank_is_flagged_cache(const char* name, int entry);
+
+// One per folder: moresampler's description of every recording in it.
+inline constexpr char bank_folder_cache[] = "desc.mrq";

@@ -455,6 +455,13 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
            "  UTAU: copy this folder into UTAU's voice folder and choose it as the\n"
            "  project's voicebank.\n\n");
 
+    put(t, "Made again\n"
+           "  Making the bank again in this folder removes the frequency maps and\n"
+           "  the resamplers' analysis files beside the recordings it replaces. A\n"
+           "  sampler's own cache outside the bank stays: clear it after the bank\n"
+           "  is made again, or the old recordings go on singing (OpenUtau: Tools,\n"
+           "  Clear Cache; UTAU: the project's .cache folder beside its .ust).\n\n");
+
     put(t, "Voice\n");
     const bank_voice* v = bank_find_voice(run.voice);
     if (v != nullptr) {

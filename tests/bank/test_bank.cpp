@@ -279,7 +279,8 @@ TEST(BankText, NamesFitTheirBufferExactly)
 // character.txt and readme.txt decode as CP932 with CR LF lines and say
 // what OpenUtau and a reader need: the singer's name (the one given, or
 // the voice's with the pitches of several sets), the command that makes
-// the bank again; character.yaml names their encoding.
+// the bank again, that a sampler's cache must be cleared then;
+// character.yaml names their encoding.
 TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
 {
     const bank_set one[] = {{"", "", 45, 110.0, nullptr, nullptr}};
@@ -350,7 +351,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
         const std::string command = std::string("morivox -voice ") + r.voice + " -speed 123 -rate 48000 -sinc" +
                                     r.command_tail + "\r\n";
         for (const char* want : {"Morivox Ver1.00", "Speed: 123", "SamplingRate: 48000", "Sinc Filter: On", " Hz",
-                                 command.c_str()})
+                                 command.c_str(), "clear it after the bank\r\n  is made again"})
             EXPECT_NE(readme.find(want), std::string::npos) << want;
         for (const char* want : r.credits)
             EXPECT_NE(readme.find(want), std::string::npos) << want;
@@ -629,6 +630,24 @@ TEST(BankPhrase, PiecesFallOnEqualBeats)
     const bank_piece piece = {&one, 1, {}};
     EXPECT_EQ(bank_phrase(&piece, 1, 0, &out, &count), bank_bad_input);
     EXPECT_EQ(out, nullptr);
+}
+
+// A kept recording's lines of the earlier oto.ini, found as OpenUtau finds
+// a line's file (before the first '=', trimmed), copied as they are.
+TEST(Bank, OldOtoLinesOfAKeptRecording)
+{
+    const std::string ka = "\x82\xa9.wav", kai = "\x82\xa9\x82\xa2.wav";
+    const std::string oto = ka + "=a,1,2,3,4,5\r\n" + kai + "=b,1\r\n  " + ka + " \t=c,6\n#" + ka + "=d\r\n" + ka +
+                            "\r\n" + ka + "=e,7";
+    char out[256];
+    const int n = bank_old_oto_lines(reinterpret_cast<const uint8_t*>(oto.data()), oto.size(), ka.c_str(), out, 3,
+                                     sizeof out);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(out + 3, n), ka + "=a,1,2,3,4,5\r\n  " + ka + " \t=c,6\r\n" + ka + "=e,7\r\n")
+        << "its own lines, not another file's, a comment's, nor one without '='";
+    EXPECT_EQ(bank_old_oto_lines(reinterpret_cast<const uint8_t*>(oto.data()), oto.size(), ka.c_str(), out, 3,
+                                 3 + static_cast<size_t>(n) - 1),
+              bank_no_room);
 }
 
 // The bank's files by name: a file as it is named, a frequency map after

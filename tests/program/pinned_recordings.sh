@@ -36,8 +36,8 @@ done <<'PINS'
 recordings 2db03d19d0c9937e8a873dc871bfd7d4f75af45cd846f7b10cc61a57e9919d60
 recordings fd6fd8096d322333f15be77ae8cb829225d7777c7ba4274c7772ca1140ca4e41 -sinc
 recordings 89db7d00b919ac765b8ba2ab0f3ae359b91b9d8a601f03b6fae4a2d0a29b69eb -voice hts
-sampler ffda6eba476dfc60233b5db89a4156ae159a1a2ad43506e466ac22a258bdb93e -oto
-sampler 9db6ad085f9ea298b402351c852a7778312fab17b3b2a29b05dac872fdd985e8 -voice hts -oto
-sampler ce144563d75f09bd0ffa311d965bd8cd6e91997e1cdc1d2d3d439eb9e3b1cc31 -voice hts -pitch A2,A3 -oto
+sampler fd41e48cd6ab59898809a24461cca494739deca38fd7fd285a1afa31d6b3eff5 -oto
+sampler d0429093e9c22ff6040950cfa7f86761d02c015e4d97bdebbd93e64ea37a3b4c -voice hts -oto
+sampler 0c2e54471b7c4a8a145d1400d8e1d3862c44747b3a2d541ac4e9367dc9d1b4d7 -voice hts -pitch A2,A3 -oto
 PINS
 exit $status

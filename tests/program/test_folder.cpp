@@ -261,7 +261,8 @@ TEST(Folder, LeftoversOfGoneRunsAreRemovedAndNeverBlock)
 // A run stopped by a signal ends as that signal says, says how many files
 // reached the folder, and leaves no temporary file, wherever it was
 // stopped. It never leaves sampler files that describe recordings it
-// replaced: before the first, they went aside. A signal ignored when the
+// replaced: before the first, they went aside, and each recording's map
+// went with it. A signal ignored when the
 // program started (nohup, a shell's background job) stays ignored.
 TEST(Folder, StoppedRunsLeaveNoTemporaryFileNorAVoicebankThatLies)
 {
@@ -289,8 +290,13 @@ TEST(Folder, StoppedRunsLeaveNoTemporaryFileNorAVoicebankThatLies)
                 signal(sig, SIG_IGN);
         }, sig, c.delay_ms);
         int replaced = 0;
-        for (const std::string& n : expected_file_names())
-            replaced += read_file(d + "/" + n) != read_file(old_set + "/" + n);
+        for (const std::string& n : expected_file_names()) {
+            const bool new_one = read_file(d + "/" + n) != read_file(old_set + "/" + n);
+            replaced += new_one;
+            // A replaced recording's map went with it, in one step.
+            const std::string map = n.substr(0, n.size() - 4) + "_wav.frq";
+            EXPECT_EQ(read_file(d + "/" + map) == read_file(old_set + "/" + map), !new_one) << n << ": " << why;
+        }
         const std::vector<std::string> names = list_dir(d);
         for (const std::string& name : names)
             EXPECT_FALSE(is_temporary(name) || name == ".morivox.lock") << name << " left: " << why;
