@@ -1,6 +1,7 @@
 #include "driver/driver.h"
 
 #include "bank/bank.h"
+#include "driver/layout.h"
 #include "driver/notes.h"
 #include "driver/oto.h"
 #include "driver/pipeline.h"
@@ -672,6 +673,24 @@ void choose_sets(const run_settings& settings, const note_list& notes)
     }
 }
 
+// A folder holds one bank: a run refuses one that holds this program's
+// sets of another kind than it makes (a set at one pitch in the folder,
+// subfolders of several), which the samplers would take beside the new
+// ones. Returns 0, or -1 (reported) before anything is written.
+int check_layout()
+{
+    const layout_kind& made = layout_of(set_count > 1 ? layout_pitch_folders : layout_one_pitch);
+    char found[512];
+    const layout_kind* there = layout_conflict(made.layout, found, sizeof found);
+    if (there == nullptr)
+        return 0;
+    fprintf(stderr,
+            "this folder holds %s (%s): %s made here would lie beside it, and the samplers would take both; make it "
+            "in another folder, or remove %s first\n",
+            there->what, found, made.what, there->remove);
+    return -1;
+}
+
 // Several sets: the subfolders, checked all before any is made, and what
 // stopped runs left in them. Returns 0, or -1 (reported).
 int prepare_subfolders(int* kept)
@@ -797,6 +816,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     if (lock.kernel_lock_error != 0)
         fprintf(stderr, "no file lock on %s (%s): only runs on this machine can see the folder is taken\n",
                 folder_lock_name, strerror(lock.kernel_lock_error));
+    if (check_layout() != 0)
+        return -1;
     int kept = 0;
     folder_remove_leftovers(".", is_output_name, &kept);
     if (prepare_subfolders(&kept) != 0)

@@ -488,3 +488,58 @@ TEST_F(FakeRun, TheBankHasItsOwnName)
 }
 
 } // namespace
+
+namespace {
+
+// A folder holds one bank: a run that would leave this program's sets of
+// another kind beside its own (a set at one pitch in the folder,
+// subfolders of several pitches) is refused before anything is written,
+// saying what is there and what to do; the same kind is made again.
+TEST_F(FakeRun, AFolderHoldsOneBank)
+{
+    const std::string one = "this folder holds a set of recordings at one pitch (";
+    const std::string several = "this folder holds a bank of several pitches (subfolders ";
+    const std::string made_several = "): a bank of several pitches made here would lie beside it, and the samplers "
+                                     "would take both; make it in another folder, or remove those recordings first\n";
+    const std::string made_one = "): a set of recordings at one pitch made here would lie beside it, and the "
+                                 "samplers would take both; make it in another folder, or remove those subfolders "
+                                 "first\n";
+    const struct {
+        const char* why;
+        std::vector<std::string> in_place;  // recordings ("か.wav", "A3/か.wav") and folders ("notes/")
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } rows[] = {
+        {"several pitches over a set at one pitch", {"あ.wav", "か.wav"}, {"-pitch", "A2,A3"}, 255,
+         one + "2 recordings, あ.wav ..." + made_several},
+        {"one pitch over several", {"E4/か.wav", "A2/ん.wav", "Eb3/あ.wav"}, {}, 255,
+         several + "A2, Eb3, E4" + made_one},
+        {"one pitch at A3 over several", {"A3/か.wav"}, {"-pitch", "A3"}, 255, several + "A3" + made_one},
+        {"several pitches over others", {"A2/か.wav", "E4/か.wav"}, {"-pitch", "A3,A2"}, 0, ""},
+        {"one pitch over one pitch", {"か.wav"}, {}, 0, ""},
+        {"folders that hold no set, or are not named as notes", {"A2/", "A2/notes.wav", "notes/か.wav", "H2/か.wav"},
+         {}, 0, ""},
+    };
+    for (const auto& r : rows) {
+        const std::string sub = make_temp_dir();
+        for (const std::string& f : r.in_place) {
+            const size_t slash = f.find('/');
+            if (slash != std::string::npos)
+                mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
+            if (f.back() != '/')
+                write_file(sub + "/" + f, std::vector<uint8_t>(60, 1));
+        }
+        std::vector<std::string> before = list_dir(sub);
+        const run_result run = run_program(sub, fake, r.args);
+        EXPECT_EQ(run.status, r.status) << r.why;
+        EXPECT_EQ(run.err, r.err) << r.why;
+        if (r.status != 0) {
+            EXPECT_EQ(run.out, "") << r.why;
+            EXPECT_EQ(list_dir(sub), before) << r.why << ": nothing written";
+        }
+        remove_tree(sub);
+    }
+}
+
+} // namespace
