@@ -691,6 +691,46 @@ int check_layout()
     return -1;
 }
 
+// -h, --help: the options, their defaults and an example; --version: the
+// program and its version. On standard output, nothing else done. Returns
+// 0, or -1 when standard output could not take it.
+int print_usage(const run_settings& settings, const synth_voice* const* voices, bool stdout_closed)
+{
+    if (!settings.help) {
+        say("%s\n", morivox_version);
+    } else {
+        char known[256] = "";
+        for (const synth_voice* const* v = voices; *v != nullptr; ++v)
+            snprintf(known + strlen(known), sizeof known - strlen(known), "%s%s",
+                     v == voices ? "" : v[1] == nullptr ? " or " : ", ", (*v)->name);
+        say("Usage: morivox [-speed N] [-rate N] [-sinc] [-voice NAME] [-pitch NOTE[,NOTE...]] [-name NAME] [-oto]\n"
+            "Makes %d Japanese syllable recordings (16-bit mono WAV) in the current folder;\n"
+            "with -oto, a voicebank for UTAU and OpenUtau.\n"
+            "  -speed N      speaking speed, %d to %d; 100 is natural timing (default %d)\n"
+            "  -rate N       sampling rate in Hz, %d to %d (default %d)\n"
+            "  -sinc         pass every file through the sinc filter (default off)\n"
+            "  -voice NAME   %s (default %s)\n"
+            "  -pitch NOTES  the steady pitch as a note, C2 to C5 (default A2, 110 Hz);\n"
+            "                several, as A2,A3,E4, make a subfolder each\n"
+            "  -name NAME    the singer's name in the voicebank, ASCII and kana\n"
+            "                (default Morivox <voice>, with the notes of several pitches)\n"
+            "  -oto          also write oto.ini, the frequency maps and the voicebank's files\n"
+            "  -h, --help    this text; --version: the program's version\n"
+            "Example: mkdir bank && cd bank && morivox -voice hts -pitch A2,A3,E4 -oto\n"
+            "The manual: man morivox\n",
+            syllable_count, synth_min_speed, synth_max_speed, default_settings.speed, resample_min_rate,
+            resample_max_rate, default_settings.output_rate, known, voices[0]->name);
+    }
+    if (fflush(stdout) != 0 && stdout_errno == 0)
+        stdout_errno = errno;
+    if (stdout_closed || stdout_errno != 0 || ferror(stdout)) {
+        const int reason = stdout_closed ? EBADF : stdout_errno != 0 ? stdout_errno : EIO;
+        fprintf(stderr, "cannot write to standard output: %s\n", strerror(reason));
+        return -1;
+    }
+    return 0;
+}
+
 // Several sets: the subfolders, checked all before any is made, and what
 // stopped runs left in them. Returns 0, or -1 (reported).
 int prepare_subfolders(int* kept)
@@ -729,6 +769,10 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
             settings->sinc_filter = 1;
         } else if (strcmp(arg, "-oto") == 0) {
             settings->oto = 1;
+        } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
+            settings->help = 1;
+        } else if (strcmp(arg, "--version") == 0) {
+            settings->version = 1;
         } else if (strcmp(arg, "-voice") == 0 || strcmp(arg, "-pitch") == 0 || strcmp(arg, "-name") == 0) {
             if (i + 1 >= argc)
                 break;
@@ -758,6 +802,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
 
     run_settings settings = default_settings;
     parse_command_line(argc, argv, &settings);
+    if (settings.help || settings.version)
+        return print_usage(settings, voices, stdout_closed);
     if (settings.output_rate < resample_min_rate || settings.output_rate > resample_max_rate) {
         fprintf(stderr, "SamplingRate: %d is out of range (%d to %d)\n", settings.output_rate,
                 resample_min_rate, resample_max_rate);

@@ -543,3 +543,42 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
 }
 
 } // namespace
+
+namespace {
+
+// -h, --help and --version print on standard output and end with 0,
+// before anything else: no file, no lock (the folder here may not be
+// written), whatever else the command line says.
+TEST_F(FakeRun, HelpAndVersionTouchNothing)
+{
+    const std::string usage = "Usage: morivox [-speed N] [-rate N] [-sinc] [-voice NAME] [-pitch NOTE[,NOTE...]] "
+                              "[-name NAME] [-oto]\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out_start;
+    } rows[] = {
+        {{"--help"}, usage},
+        {{"-oto", "-h"}, usage},
+        {{"-rate", "0", "-pitch", "H9", "--help"}, usage},
+        {{"--version"}, "Morivox Ver1.00\n"},
+        {{"--version", "-h"}, usage},
+    };
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+    for (const auto& r : rows) {
+        const run_result run = run_program(dir, fake, r.args, {}, [] {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(125);
+        });
+        EXPECT_EQ(run.status, 0) << r.args.back() << ": " << run.err;
+        EXPECT_EQ(run.err, "") << r.args.back();
+        EXPECT_EQ(run.out.substr(0, r.out_start.size()), r.out_start) << r.args.back();
+        if (r.out_start == usage) {
+            EXPECT_NE(run.out.find("  -voice NAME   fake, engines or forking (default fake)\n"), std::string::npos);
+            EXPECT_NE(run.out.find("\nExample: "), std::string::npos);
+        }
+    }
+    chmod(dir.c_str(), 0755);
+    EXPECT_TRUE(list_dir(dir).empty());
+}
+
+} // namespace
