@@ -632,6 +632,35 @@ TEST(BankPhrase, PiecesFallOnEqualBeats)
     EXPECT_EQ(out, nullptr);
 }
 
+// prefix.map gives every note from C1 to B7 the suffix of the nearest set,
+// the lower of two as near, whatever order the sets were given in (a tie
+// must not go to the later one).
+TEST(Bank, PrefixMapTakesTheNearestLowerPitchInAnyOrder)
+{
+    const struct {
+        int note;
+        const char* suffix;
+    } sets[] = {{45, "_A2"}, {57, "_A3"}, {64, "_E4"}};
+    const int orders[][3] = {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}, {2, 0, 1}};
+    for (const auto& order : orders) {
+        bank_set given[3];
+        for (int i = 0; i < 3; ++i)
+            given[i] = {"", sets[order[i]].suffix, sets[order[i]].note, 110.0, nullptr, nullptr};
+        bank_bytes b;
+        ASSERT_EQ(bank_prefix_map(given, 3, &b), bank_ok);
+        const std::vector<std::string> lines = split(text(b), '\n');
+        ASSERT_EQ(lines.size(), 84u + 1u);
+        for (int note = bank_map_highest; note >= bank_map_lowest; --note) {
+            // A2 to A3 is a tie at D#3 (51), A3 to E4 none; the lower wins.
+            const char* want = note <= 51 ? "_A2" : note <= 60 ? "_A3" : "_E4";
+            char name[8];
+            note_name(note, name, sizeof name);
+            EXPECT_EQ(lines[bank_map_highest - note], std::string(name) + "\t\t" + want + "\r")
+                << "order " << order[0] << order[1] << order[2];
+        }
+    }
+}
+
 // A kept recording's lines of the earlier oto.ini, found as OpenUtau finds
 // a line's file (before the first '=', trimmed), copied as they are.
 TEST(Bank, OldOtoLinesOfAKeptRecording)

@@ -582,3 +582,22 @@ TEST_F(FakeRun, HelpAndVersionTouchNothing)
 }
 
 } // namespace
+
+namespace {
+
+// -pitch A2 is the default pitch: the same files as no -pitch at all,
+// byte for byte, the voicebank's included.
+TEST_F(FakeRun, PitchA2MakesTheSameFilesAsNoPitch)
+{
+    const std::string a2 = make_temp_dir();
+    ASSERT_EQ(run_program(dir, fake, {"-oto"}).status, 0);
+    ASSERT_EQ(run_program(a2, fake, {"-pitch", "A2", "-oto"}).status, 0);
+    const std::vector<std::string> names = list_dir(dir);
+    EXPECT_EQ(list_dir(a2), names);
+    EXPECT_EQ(names.size(), 142u * 2 + 6u);
+    for (const std::string& name : names)
+        EXPECT_EQ(read_file(a2 + "/" + name), read_file(dir + "/" + name)) << name;
+    remove_tree(a2);
+}
+
+} // namespace

@@ -191,7 +191,8 @@ TEST(Folder, OneRunAtATime)
 
 // Two paths to one folder where the kernel's locks are not shared between
 // them (bindfs keeps them to its mount): the lock file's name of its run
-// still tells the second run, whichever path each takes.
+// still tells the second run, whichever path each takes, and a free kernel
+// lock through the mount tells nothing.
 TEST(Folder, OneFolderThroughTwoPaths)
 {
     if (geteuid() != 0 || access("/usr/bin/bindfs", X_OK) != 0 || access("/dev/fuse", R_OK) != 0)
@@ -211,6 +212,18 @@ TEST(Folder, OneFolderThroughTwoPaths)
         // Through the mount: bindfs would not see a removal beside it at once.
         unlink((mount_point + "/.morivox.lock").c_str());
     }
+    // A run of another machine, its kernel lock free: beside the mount that
+    // says it is gone (the lock would be shared), through it nothing can
+    // tell (bindfs keeps locks to its mount), so the run stops and says how
+    // to clear the lock.
+    write_file(source + "/.morivox.lock", bytes(elsewhere_tag() + " elsewhere\n"));
+    const run_result r = run_program(mount_point, program, {});
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_EQ(r.err, "another run is writing into this folder (pid " + std::to_string(getpid()) +
+                         " on elsewhere)\nif no run is writing there (one may have stopped on another machine, or "
+                         "before a restart), remove .morivox.lock\n");
+    EXPECT_EQ(list_dir(source), std::vector<std::string>{".morivox.lock"}) << "nothing written";
+    unlink((mount_point + "/.morivox.lock").c_str());
     umount2(mount_point.c_str(), MNT_DETACH);
     remove_tree(source);
     remove_tree(mount_point);
@@ -399,7 +412,8 @@ TEST(Folder, StoppedRunsOfSeveralPitchesLeaveNoMapIntoAHalfMadeSet)
 }
 
 // Every file's data is flushed before the rename that gives it its name,
-// and the folder is flushed after the last rename.
+// and the folder is flushed after the last rename; the lock file's name of
+// its run is flushed before the run writes anything.
 TEST(Folder, DataReachesTheDiskBeforeTheName)
 {
     if (access("/usr/bin/strace", X_OK) != 0)
@@ -415,6 +429,8 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
     std::map<std::string, std::string> partial;  // thread -> a call not finished yet
     std::map<std::string, std::string> temp_of;  // descriptor -> temporary file open on it
     std::set<std::string> flushed;               // temporary files whose data was flushed
+    std::string lock_fd;                         // the lock file's descriptor
+    bool lock_flushed = false;
     int renames = 0;
     std::string line, last;
     while (std::getline(trace, line)) {
@@ -433,9 +449,14 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
         // A temporary file is written on one descriptor, and flushed on
         // another opened again later.
         if (call.rfind("openat(", 0) == 0 && is_temporary(quoted)) {
+            EXPECT_TRUE(lock_flushed) << quoted << " written before the lock file reached the disk";
             temp_of[call.substr(call.rfind("= ") + 2)] = quoted;
+        } else if (call.rfind("openat(", 0) == 0 && quoted == ".morivox.lock") {
+            lock_fd = call.substr(call.rfind("= ") + 2);
         } else if (call.rfind("fdatasync(", 0) == 0 && call.substr(call.rfind("= ")) == "= 0") {
-            flushed.insert(temp_of[call.substr(10, call.find(')') - 10)]);
+            const std::string fd = call.substr(10, call.find(')') - 10);
+            lock_flushed = lock_flushed || fd == lock_fd;
+            flushed.insert(temp_of[fd]);
         } else if (call.rfind("rename(", 0) == 0) {
             EXPECT_TRUE(flushed.count(quoted)) << quoted << " renamed before its data was flushed";
             ++renames;
@@ -444,6 +465,7 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
             last = call;
     }
     EXPECT_EQ(renames, 142);
+    EXPECT_TRUE(lock_flushed) << "the lock file is flushed";
     EXPECT_NE(last.find("fsync("), std::string::npos) << "the folder is flushed after the last rename: " << last;
     remove_tree(d);
 }
