@@ -196,7 +196,7 @@ TEST(Folder, OneRunAtATime)
 TEST(Folder, OneFolderThroughTwoPaths)
 {
     if (geteuid() != 0 || access("/usr/bin/bindfs", X_OK) != 0 || access("/dev/fuse", R_OK) != 0)
-        GTEST_SKIP() << "needs root, bindfs and /dev/fuse (scripts/setup installs bindfs)";
+        GTEST_SKIP() << "needs root, bindfs and /dev/fuse (scripts/setup --tests installs bindfs)";
     const std::string source = make_temp_dir(), mount_point = make_temp_dir();
     const run_result mounted = run_program("/", "/usr/bin/bindfs", {source, mount_point});
     ASSERT_EQ(mounted.status, 0) << mounted.err;
@@ -417,7 +417,7 @@ TEST(Folder, StoppedRunsOfSeveralPitchesLeaveNoMapIntoAHalfMadeSet)
 TEST(Folder, DataReachesTheDiskBeforeTheName)
 {
     if (access("/usr/bin/strace", X_OK) != 0)
-        FAIL() << "strace is needed (scripts/setup installs it)";
+        FAIL() << "strace is needed (scripts/setup --tests installs it)";
     const std::string d = make_temp_dir();
     const run_result r = run_program(d, "/usr/bin/strace",
                                      {"-f", "-qq", "-o", d + "/trace", "-e", "trace=openat,fdatasync,fsync,rename",
