@@ -382,19 +382,25 @@ bool kept_recording[note_list_max][syllable_count];
 uint8_t* read_small_file(const char* name, size_t* size)
 {
     *size = 0;
-    FILE* f = fopen(name, "rb");
-    if (f == nullptr)
+    errno = 0;
+    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0)
         return nullptr;
-    constexpr size_t most = size_t{16} << 20;
-    auto* bytes = static_cast<uint8_t*>(malloc(most));
-    const size_t n = bytes != nullptr ? fread(bytes, 1, most, f) : 0;
-    const bool whole = bytes != nullptr && ferror(f) == 0 && n < most;
-    fclose(f);
-    if (!whole) {
+    const bool small = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (off_t{16} << 20);
+    const size_t length = small ? static_cast<size_t>(st.st_size) : 0;
+    auto* bytes = small ? static_cast<uint8_t*>(malloc(length + 1)) : nullptr;
+    size_t got = 0;
+    for (ssize_t n = 1; bytes != nullptr && got < length && n > 0; got += n > 0 ? static_cast<size_t>(n) : 0)
+        n = read(fd, bytes + got, length - got);
+    close(fd);
+    if (bytes != nullptr && got != length && errno == 0)
+        errno = EIO;
+    if (bytes == nullptr || got != length) {
         free(bytes);
         return nullptr;
     }
-    *size = n;
+    *size = length;
     return bytes;
 }
 
@@ -447,9 +453,15 @@ bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto
     for (int s = 0; s < set_count; ++s) {
         made_sets[s] = {sets[s].folder, sets[s].suffix, sets[s].note, sets[s].f0, times[s], written[s],
                        kept_recording[s]};
-        if (const char* old = old_oto_name(sets[s].folder)) {
+        bool keeps = false;
+        for (int k = 0; k < syllable_count; ++k)
+            keeps = keeps || kept_recording[s][k];
+        if (const char* old = keeps ? old_oto_name(sets[s].folder) : nullptr) {
             old_oto[s] = read_small_file(old, &made_sets[s].old_oto_size);
             made_sets[s].old_oto = old_oto[s];
+            if (old_oto[s] == nullptr)
+                fprintf(stderr, "cannot read '%s' (%s): the recordings kept from it get no line in the new oto.ini\n",
+                        old, errno != 0 ? strerror(errno) : "larger than 16 MiB");
         }
     }
     const bank_run run = {voice.name,     settings.name, settings.speed, settings.output_rate,
