@@ -33,7 +33,8 @@ uint16_t u16(const uint8_t* p)
 
 run_result run_program(const std::string& dir, const std::string& program,
                        const std::vector<std::string>& args, const std::vector<std::string>& env,
-                       const std::function<void()>& in_child, int stop_signal, int stop_after_ms)
+                       const std::function<void()>& in_child, int stop_signal, int stop_after_ms,
+                       bool stop_group)
 {
     // Pipes, not files: a file size limit set in the child must not cut
     // what it prints.
@@ -51,7 +52,7 @@ run_result run_program(const std::string& dir, const std::string& program,
         close(err_pipe[1]);
         int null_in = open("/dev/null", O_RDONLY);
         dup2(null_in, STDIN_FILENO);
-        if (chdir(dir.c_str()) != 0)
+        if (chdir(dir.c_str()) != 0 || (stop_group && setpgid(0, 0) != 0))
             _exit(126);
         for (const std::string& e : env)
             putenv(strdup(e.c_str()));
@@ -82,7 +83,7 @@ run_result run_program(const std::string& dir, const std::string& program,
             clock_gettime(CLOCK_MONOTONIC, &now);
             const long elapsed = (now.tv_sec - started.tv_sec) * 1000 + (now.tv_nsec - started.tv_nsec) / 1000000;
             if (elapsed >= stop_after_ms) {
-                kill(pid, stop_signal);
+                kill(stop_group ? -pid : pid, stop_signal);
                 stop_due = false;
             } else {
                 wait_ms = static_cast<int>(stop_after_ms - elapsed);

@@ -15,12 +15,14 @@ struct run_result {
 // Runs `program` with `args` in `dir`, with `env` ("NAME=value") added to
 // the environment; `in_child` runs in the child just before exec. With
 // `stop_signal`, sends it `stop_after_ms` after the program's first output
-// on standard output (once it is under way), unless it ended before.
+// on standard output (once it is under way), unless it ended before; with
+// `stop_group`, the program leads a process group of its own and the
+// signal goes to the whole group, as a terminal's Ctrl-C does.
 run_result run_program(const std::string& dir, const std::string& program,
                        const std::vector<std::string>& args,
                        const std::vector<std::string>& env = {},
                        const std::function<void()>& in_child = {},
-                       int stop_signal = 0, int stop_after_ms = 0);
+                       int stop_signal = 0, int stop_after_ms = 0, bool stop_group = false);
 
 // A new empty folder under the system's temporary folder; removed by remove_tree.
 std::string make_temp_dir();

@@ -8,10 +8,11 @@
 // with CR LF line ends, as the classic tools write them. Only character.yaml
 // is UTF-8: OpenUtau always reads it so.
 //
-// Names come in as UTF-8. The Shift-JIS bytes of a name are taken from the
-// syllable table, so no converter is needed: a name may hold the table's
-// kana and plain ASCII (a suffix such as "_A3", a folder such as "A3/"),
-// nothing else; anything else is refused rather than written wrong.
+// Names come in as UTF-8. Their Shift-JIS bytes are worked out here, so no
+// converter is needed: a name may hold plain ASCII (a suffix such as
+// "_A3", a folder such as "A3/") and kana (hiragana, katakana, half-width
+// katakana and their marks: ゛ ゜ ゝ ゞ ヽ ヾ ー ・), nothing else; anything
+// else (kanji among it) is refused rather than written wrong.
 //
 // Functions that make a whole file return it in a bank_bytes block made
 // with malloc, which the caller frees with free(). Every function that can
@@ -19,6 +20,7 @@
 // otherwise, and leaves its output empty then.
 #pragma once
 
+#include "driver/notes.h"
 #include "driver/oto.h"
 #include "driver/syllables.h"
 
@@ -28,7 +30,7 @@
 enum bank_error : int {
     bank_ok = 0,
     bank_no_room = -1,     // the caller's buffer is too small
-    bank_not_cp932 = -2,   // a name holds a character other than ASCII and the table's kana
+    bank_not_cp932 = -2,   // a name holds a character other than ASCII and kana
     bank_bad_name = -3,    // a name an oto.ini line cannot hold (see bank_oto_line)
     bank_no_memory = -4,   // malloc failed
     bank_bad_input = -5,   // spans out of order or outside the recording, a pitch <= 0, too long
@@ -56,9 +58,10 @@ inline constexpr int bank_sampler_rate = 44100;
 // ---- Text -------------------------------------------------------------
 
 // `utf8` in Shift-JIS (CP932), NUL-terminated, into out[0..size-1]: ASCII
-// as it is (CP932 keeps 0x5C and 0x7E as backslash and tilde), the table's
-// kana by their Shift-JIS bytes. Returns the length without the NUL, or
-// bank_not_cp932, or bank_no_room.
+// as it is (CP932 keeps 0x5C and 0x7E as backslash and tilde), kana by
+// their Shift-JIS bytes. Never longer than `utf8`, so `out` may be `utf8`.
+// Returns the length without the NUL, or bank_not_cp932 (also for bytes
+// that are not UTF-8), or bank_no_room.
 int bank_to_cp932(const char* utf8, char* out, size_t size);
 
 // One oto.ini line in Shift-JIS, ended by CR LF:
@@ -92,7 +95,16 @@ struct bank_set {
     double f0;               // the voice's steady pitch, Hz
     const oto_times* times;  // one per entry of syllable_table
     const bool* on_disk;     // one per entry: its recording reached the disk
+    // One per entry, or null: the recording was not made again, and the
+    // earlier one stays at its name; oto.ini keeps its lines for it from
+    // `old_oto`, the oto.ini (Shift-JIS) that described the earlier set.
+    const bool* kept = nullptr;
+    const uint8_t* old_oto = nullptr;
+    size_t old_oto_size = 0;
 };
+
+// The most sets a bank holds: one per note of -pitch.
+inline constexpr int bank_max_sets = note_list_max;
 
 // The run that made the voicebank: its settings and its sets, in the order
 // they were made. One set lies in the current folder with the bank's other
@@ -100,6 +112,7 @@ struct bank_set {
 // note, and prefix.map tells the samplers which to take for a note.
 struct bank_run {
     const char* voice;  // the voice's name ("espeak", "hts")
+    const char* name;   // the singer's name as given (-name), or null (see bank_singer_name)
     int speed;
     int rate;           // samples per second of the recordings
     bool sinc_filter;
@@ -108,21 +121,40 @@ struct bank_run {
     int set_count;
 };
 
-// character.txt, in Shift-JIS: name=Morivox <voice>, image=, author=Morivox,
-// voice= (the voice's credit, when it has one), sample= (when `sample`).
-// No web=: the set has no page of its own. Fails with bank_no_memory.
-int bank_character_txt(const char* voice, bool sample, bank_bytes* out);
+// The most bytes (UTF-8) of a singer's name.
+inline constexpr size_t bank_name_max = 64;
+
+// Whether `name` (UTF-8) may be a singer's name: bank_ok, bank_bad_name
+// (empty, longer than bank_name_max, a space at either end, which the
+// samplers trim away, or a control character) or bank_not_cp932 (a
+// character other than ASCII and kana).
+int bank_check_name(const char* name);
+
+// The singer's name of the run, NUL-terminated into out[0..size-1]: the
+// name given, or "Morivox <voice>", followed for several sets by their
+// notes as given ("Morivox hts A2 A3 E4"), so that banks of one voice tell
+// themselves apart in a singer list. Returns its length, or bank_no_room.
+int bank_singer_name(const bank_run& run, char* out, size_t size);
+
+// character.txt, in Shift-JIS: name= `name` (UTF-8, as bank_check_name
+// takes it), image=, author=Morivox, voice= (the credit of `voice`, when
+// it has one), sample= (when `sample`). No web=: the set has no page of its
+// own. Fails with bank_no_memory or bank_not_cp932.
+int bank_character_txt(const char* name, const char* voice, bool sample, bank_bytes* out);
 
 // character.yaml, UTF-8: the encoding of the other text files
 // (shift_jis) and the singer type (classic). Fails with bank_no_memory.
 int bank_character_yaml(bank_bytes* out);
 
-// readme.txt, plain ASCII (so Shift-JIS too): what made the set and with
-// which settings (the command names -pitch unless the run's one pitch is
-// the default), the files (the sample, when `sample`, made from the first
-// set), the voice's credits and licence, and what that licence asks of
-// whoever uses the recordings. The same run gives the same bytes: no date,
-// no host. Fails with bank_no_memory, or bank_bad_input without a set.
+// readme.txt, in Shift-JIS (plain ASCII but for kana in a name given):
+// under the singer's name, what made the set and with which settings (the
+// command names -pitch unless the run's one pitch is the default, and
+// -name when one was given), the files (the sample, when `sample`, made
+// from the first set), that a sampler's own caches must be cleared after
+// the bank is made again, the voice's credits and licence, and what that
+// licence asks of whoever uses the recordings. The same run gives the same
+// bytes: no date, no host. Fails with bank_no_memory, bank_not_cp932, or
+// bank_bad_input without a set.
 int bank_readme(const bank_run& run, bool sample, bank_bytes* out);
 
 // The lowest and highest notes prefix.map names: C1 and B7, the range
@@ -147,9 +179,12 @@ inline constexpr int bank_icon_size = 100;  // pixels, width and height
 
 // The voice's icon: a 100x100 BMP (BITMAPINFOHEADER, 24 bits, rows bottom
 // up), a waveform in a disc of the voice's colour; a grey disc for a voice
-// the program says nothing about. Drawn with + - * / and sqrt only, so the
+// the program says nothing about. A bank of several pitches (`notes`, MIDI
+// numbers, `note_count` > 1) has a white dot per pitch under the waveform,
+// in their order, each the higher the higher its note, so that two banks
+// of one voice look different. Drawn with + - * / and sqrt only, so the
 // bytes are the same on every machine. Fails with bank_no_memory.
-int bank_icon(const char* voice, bank_bytes* out);
+int bank_icon(const char* voice, const int* notes, int note_count, bank_bytes* out);
 
 // ---- Frequency maps ---------------------------------------------------
 
@@ -234,10 +269,19 @@ extern const bank_file bank_files[];
 extern const int bank_file_count;
 
 // Whether the bank has file `f` (for run.sets[set], and for
-// syllable_table[entry] when per recording): a recording on the disk; the
-// sample when all of its syllables are there in the first set; prefix.map
-// for several sets, every recording of each on the disk.
+// syllable_table[entry] when per recording): a recording on the disk; a
+// set's file when a recording of the set is on the disk; the bank's when
+// one of any set is; the sample when all of its syllables are there in the
+// first set; prefix.map for several sets, every recording of each on the
+// disk. A run that replaced nothing of a set leaves its files as they are.
 bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entry);
+
+// The lines of `oto` (an oto.ini, Shift-JIS) for the file `sjis_file`
+// ("<name>.wav" in Shift-JIS), as OpenUtau finds them (the part before
+// the first '=', trimmed), each as it is and ended by CR LF, appended to
+// out[used..size-1]. Returns how many bytes it appended, or bank_no_room.
+int bank_old_oto_lines(const uint8_t* oto, size_t oto_size, const char* sjis_file, char* out, size_t used,
+                       size_t size);
 
 // The name of file `f` in `folder` ("" or "A3/"), for syllable_table[entry]
 // (ignored unless per recording), into out[0..size-1]. Returns 0, or -1
@@ -247,3 +291,33 @@ int bank_file_name(const bank_file& f, const char* folder, int entry, char* out,
 // Whether `name` (without a folder) is the name of one of the bank's files
 // (for any recording).
 bool bank_is_file_name(const char* name);
+
+// ---- What samplers and resamplers make from a recording ----------------
+//
+// Beside a recording, samplers and resamplers keep their analysis of it,
+// and a recording made again makes that stale: a resampler would go on
+// singing the old one. Their names, from the recording's stem ("か"), as
+// the programs that write them name them (the README has the table):
+// OpenUtau copies back what an external resampler made beside its copy
+// of the recording as "か.wav.llsm", "か.wav.uspec", "か.wav.dio",
+// "か.wav.star", "か.wav.platinum", "か.wav.frc", "か.wav.pmk",
+// "か.wav.vs4ufrq", "か.rudb", "か.sc.npz" and "か.hifi.npz"; run on the
+// recording itself, world4utau writes "か.dio", "か.star" and
+// "か.platinum", TIPS "か_wav.pmk", hifisampler "か_hnsep" and
+// "か_<flags>.hifi.npz", its flags Hb, Ht, Hv and g with their values
+// joined by '_' ("か_Hb100_Ht0_Hv100_g0.hifi.npz"). Nothing else is one.
+
+// How many names there are without flags.
+inline constexpr int bank_cache_count = 16;
+
+// The `which`th of those (0 <= which < bank_cache_count) for
+// syllable_table[entry] in `folder` ("" or "A3/"), NUL-terminated into
+// out[0..size-1]. Returns 0, or -1 when it does not fit.
+int bank_cache_name(int which, const char* folder, int entry, char* out, size_t size);
+
+// Whether `name` (without a folder) is hifisampler's with flags for
+// syllable_table[entry]: those only a look at the folder finds.
+bool bank_is_flagged_cache(const char* name, int entry);
+
+// One per folder: moresampler's description of every recording in it.
+inline constexpr char bank_folder_cache[] = "desc.mrq";

@@ -73,21 +73,40 @@ bool every_recording(const bank_set& set)
     return true;
 }
 
-// The aliases carry the set's suffix; the files are named from the set's folder.
+bool any_recording(const bank_set& set)
+{
+    for (int k = 0; k < syllable_count; ++k) {
+        if (set.on_disk[k])
+            return true;
+    }
+    return false;
+}
+
+// The aliases carry the set's suffix; the files are named from the set's
+// folder. A recording kept from the earlier set keeps its earlier lines.
 int make_oto_ini(const bank_run& run, int which, int, bank_bytes* out)
 {
     const bank_set& set = run.sets[which];
-    *out = {static_cast<uint8_t*>(malloc(syllable_count * 160)), 0};
+    constexpr size_t line_room = 160;
+    // An earlier line is copied at most once, with a CR LF at most added.
+    const size_t room = syllable_count * line_room + (set.old_oto != nullptr ? 2 * set.old_oto_size + 2 : 0);
+    *out = {static_cast<uint8_t*>(malloc(room)), 0};
     if (out->bytes == nullptr)
         return bank_no_memory;
     for (int k = 0; k < syllable_count; ++k) {
-        if (!set.on_disk[k])
-            continue;
         char file[64], alias[64];
         snprintf(file, sizeof file, "%s.wav", syllable_table[k].name);
         snprintf(alias, sizeof alias, "%s%s", syllable_table[k].name, set.suffix);
-        const int n = bank_oto_line(file, alias, oto_values(syllable_table[k], set.times[k]),
-                                    reinterpret_cast<char*>(out->bytes) + out->size, 160);
+        auto* text = reinterpret_cast<char*>(out->bytes);
+        int n = 0;
+        if (set.on_disk[k]) {
+            n = bank_oto_line(file, alias, oto_values(syllable_table[k], set.times[k]), text + out->size, line_room);
+        } else if (set.kept != nullptr && set.kept[k] && set.old_oto != nullptr) {
+            char sjis[64];
+            n = bank_to_cp932(file, sjis, sizeof sjis);
+            if (n >= 0)
+                n = bank_old_oto_lines(set.old_oto, set.old_oto_size, sjis, text, out->size, room);
+        }
         if (n < 0) {
             free(out->bytes);
             *out = {nullptr, 0};
@@ -100,7 +119,13 @@ int make_oto_ini(const bank_run& run, int which, int, bank_bytes* out)
 
 int make_character_txt(const bank_run& run, int, int, bank_bytes* out)
 {
-    return bank_character_txt(run.voice, has_sample(run), out);
+    char name[bank_name_max + 64];
+    const int n = bank_singer_name(run, name, sizeof name);
+    if (n < 0) {
+        *out = {nullptr, 0};
+        return n;
+    }
+    return bank_character_txt(name, run.voice, has_sample(run), out);
 }
 
 int make_character_yaml(const bank_run&, int, int, bank_bytes* out)
@@ -115,7 +140,11 @@ int make_readme(const bank_run& run, int, int, bank_bytes* out)
 
 int make_icon(const bank_run& run, int, int, bank_bytes* out)
 {
-    return bank_icon(run.voice, out);
+    int notes[bank_max_sets];
+    const int count = run.set_count < bank_max_sets ? run.set_count : bank_max_sets;
+    for (int i = 0; i < count; ++i)
+        notes[i] = run.sets[i].note;
+    return bank_icon(run.voice, notes, count, out);
 }
 
 // "hajimemashite", joined from the first set's recordings at their oto.ini
@@ -207,6 +236,13 @@ bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entr
         return false;
     if (f.scope == bank_per_recording)
         return entry >= 0 && entry < syllable_count && run.sets[set].on_disk[entry];
+    if (f.scope == bank_per_set)
+        return any_recording(run.sets[set]);
+    bool any = false;
+    for (int i = 0; i < run.set_count; ++i)
+        any = any || any_recording(run.sets[i]);
+    if (!any)
+        return false;
     if (f.make == make_sample)
         return has_sample(run);
     if (f.make == make_prefix_map) {
@@ -239,6 +275,94 @@ bool bank_is_file_name(const char* name)
             if (bank_file_name(f, "", k, made, sizeof made) == 0 && strcmp(name, made) == 0)
                 return true;
         }
+    }
+    return false;
+}
+
+int bank_old_oto_lines(const uint8_t* oto, size_t oto_size, const char* sjis_file, char* out, size_t used,
+                       size_t size)
+{
+    const size_t want = strlen(sjis_file);
+    size_t added = 0;
+    for (size_t from = 0; from < oto_size;) {
+        const uint8_t* end = static_cast<const uint8_t*>(memchr(oto + from, '\n', oto_size - from));
+        const size_t to = end != nullptr ? static_cast<size_t>(end - oto) : oto_size;
+        // The line without its CR, and its file: before the first '=',
+        // without the blanks that OpenUtau trims.
+        size_t last = to;
+        while (last > from && oto[last - 1] == '\r')
+            --last;
+        size_t a = from;
+        while (a < last && (oto[a] == ' ' || oto[a] == '\t'))
+            ++a;
+        const uint8_t* eq = static_cast<const uint8_t*>(memchr(oto + a, '=', last - a));
+        size_t b = eq != nullptr ? static_cast<size_t>(eq - oto) : a;
+        while (b > a && (oto[b - 1] == ' ' || oto[b - 1] == '\t'))
+            --b;
+        if (eq != nullptr && b - a == want && memcmp(oto + a, sjis_file, want) == 0) {
+            const size_t length = last - from;
+            if (used + added + length + 2 > size)
+                return bank_no_room;
+            memcpy(out + used + added, oto + from, length);
+            memcpy(out + used + added + length, "\r\n", 2);
+            added += length + 2;
+        }
+        from = to + 1;
+    }
+    return static_cast<int>(added);
+}
+
+namespace {
+
+// After the stem: the names OpenUtau copies back for an external
+// resampler (VoicebankFiles.GetMetaFiles: the file's name and a suffix, or
+// its stem and one), world4utau's (its makeFilename: the stem and one),
+// TIPS's pitch marks and hifisampler's separation.
+const char* const cache_suffixes[bank_cache_count] = {
+    ".wav.llsm", ".wav.uspec", ".wav.dio", ".wav.star", ".wav.platinum", ".wav.frc", ".wav.pmk", ".wav.vs4ufrq",
+    ".rudb",     ".sc.npz",    ".hifi.npz", ".dio",    ".star",         ".platinum", "_wav.pmk", "_hnsep",
+};
+
+// hifisampler's flags in its caches' names: "Hb100", "g-5", "Ht".
+size_t flag_length(const char* p)
+{
+    size_t n = strncmp(p, "Hb", 2) == 0 || strncmp(p, "Ht", 2) == 0 || strncmp(p, "Hv", 2) == 0 ? 2
+               : p[0] == 'g'                                                                 ? 1
+                                                                                             : 0;
+    if (n == 0)
+        return 0;
+    if (p[n] == '-' && p[n + 1] >= '0' && p[n + 1] <= '9')
+        ++n;
+    while (p[n] >= '0' && p[n] <= '9')
+        ++n;
+    return n;
+}
+
+} // namespace
+
+int bank_cache_name(int which, const char* folder, int entry, char* out, size_t size)
+{
+    if (which < 0 || which >= bank_cache_count || entry < 0 || entry >= syllable_count)
+        return -1;
+    const int n = snprintf(out, size, "%s%s%s", folder, syllable_table[entry].name, cache_suffixes[which]);
+    return n < 0 || static_cast<size_t>(n) >= size ? -1 : 0;
+}
+
+bool bank_is_flagged_cache(const char* name, int entry)
+{
+    if (entry < 0 || entry >= syllable_count)
+        return false;
+    const size_t stem = strlen(syllable_table[entry].name);
+    if (strncmp(name, syllable_table[entry].name, stem) != 0 || name[stem] != '_')
+        return false;
+    // "_" then flags joined by '_', then ".hifi.npz".
+    for (const char* p = name + stem; *p == '_';) {
+        const size_t n = flag_length(p + 1);
+        if (n == 0)
+            return false;
+        p += 1 + n;
+        if (strcmp(p, ".hifi.npz") == 0)
+            return true;
     }
     return false;
 }

@@ -1,4 +1,5 @@
-// The voicebank's icon: a waveform across a disc of the voice's colour.
+// The voicebank's icon: a waveform across a disc of the voice's colour, and a
+// dot per pitch of a bank of several.
 
 #include "bank/bank.h"
 
@@ -27,6 +28,13 @@ constexpr double wave_left = 14, wave_right = 86;  // the waveform's envelope
 constexpr double line_left = 10, line_right = 90;  // the trace, flat beyond it
 constexpr double amplitude = 26, half_width = 3.2;
 constexpr double highlight_x = 32, highlight_y = 28, shade_reach = 80;
+
+// A bank of several pitches: a dot per pitch under the waveform, at most
+// this far apart and spread over at most this width around the centre
+// (smaller when they are many), each between these heights (C2 lowest, C5
+// highest): clear of the trace above and inside the disc.
+constexpr double marks_width = 28, mark_spacing = 10, mark_radius = 3.5;
+constexpr double mark_low = 89.5, mark_high = 86;
 
 const uint8_t grey[3] = {0x70, 0x70, 0x70};
 
@@ -93,12 +101,44 @@ bool on_trace(point p, const point* trace)
     return false;
 }
 
-rgb colour_at(double x, double y, rgb paper, rgb light, rgb dark, const point* trace)
+// The marks' centres.
+struct marks {
+    point at[bank_max_sets];
+    int count;
+    double radius;
+};
+
+marks place_marks(const int* notes, int count)
+{
+    marks m{};
+    if (count < 2)
+        return m;  // one pitch: the icon as it always was
+    m.count = count < bank_max_sets ? count : bank_max_sets;
+    const double spacing = (m.count - 1) * mark_spacing > marks_width ? marks_width / (m.count - 1) : mark_spacing;
+    m.radius = spacing * 0.4 < mark_radius ? spacing * 0.4 : mark_radius;
+    for (int i = 0; i < m.count; ++i) {
+        const double height = double(notes[i] - note_lowest) / (note_highest - note_lowest);
+        m.at[i] = {centre + (i - (m.count - 1) / 2.0) * spacing, mark_low + (mark_high - mark_low) * height};
+    }
+    return m;
+}
+
+bool on_mark(point p, const marks& m)
+{
+    for (int i = 0; i < m.count; ++i) {
+        const double dx = p.x - m.at[i].x, dy = p.y - m.at[i].y;
+        if (dx * dx + dy * dy <= m.radius * m.radius)
+            return true;
+    }
+    return false;
+}
+
+rgb colour_at(double x, double y, rgb paper, rgb light, rgb dark, const point* trace, const marks& m)
 {
     const double from_centre = std::sqrt((x - centre) * (x - centre) + (y - centre) * (y - centre));
     if (from_centre > radius)
         return paper;
-    if (on_trace({x, y}, trace))
+    if (on_trace({x, y}, trace) || on_mark({x, y}, m))
         return {255, 255, 255};
     const double from_light =
         std::sqrt((x - highlight_x) * (x - highlight_x) + (y - highlight_y) * (y - highlight_y));
@@ -113,7 +153,7 @@ void put_le(uint8_t* p, uint32_t v, int bytes)
 
 } // namespace
 
-int bank_icon(const char* voice, bank_bytes* out)
+int bank_icon(const char* voice, const int* notes, int note_count, bank_bytes* out)
 {
     *out = {static_cast<uint8_t*>(calloc(bmp_size, 1)), 0};
     if (out->bytes == nullptr)
@@ -143,6 +183,7 @@ int bank_icon(const char* voice, bank_bytes* out)
     const rgb light = mix(colour, white, 0.3);
     const rgb dark = mix(colour, {0, 0, 0}, 0.25);
 
+    const marks m = place_marks(notes, note_count);
     point trace[trace_points];
     for (int i = 0; i < trace_points; ++i) {
         const double x = line_left + i * trace_step;
@@ -156,7 +197,7 @@ int bank_icon(const char* voice, bank_bytes* out)
             rgb sum = {0, 0, 0};
             for (int j = 0; j < grid; ++j) {
                 for (int i = 0; i < grid; ++i) {
-                    const rgb p = colour_at(px + (i + 0.5) / grid, py + (j + 0.5) / grid, paper, light, dark, trace);
+                    const rgb p = colour_at(px + (i + 0.5) / grid, py + (j + 0.5) / grid, paper, light, dark, trace, m);
                     sum = {sum.r + p.r, sum.g + p.g, sum.b + p.b};
                 }
             }

@@ -7,6 +7,7 @@
 #include "driver/notes.h"
 #include "driver/syllables.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -125,17 +126,72 @@ int finish(text_block& t, bank_bytes* out)
     return bank_ok;
 }
 
-// The table entry whose UTF-8 name is the longest prefix of `s`, or null.
-const syllable* longest_name_at(const char* s)
+// The next character of `s` (UTF-8) into *code; returns its length in
+// bytes, or 0 when the bytes are not UTF-8 (cut short, overlong, a
+// surrogate, beyond U+10FFFF).
+size_t read_utf8(const unsigned char* s, unsigned* code)
 {
-    const syllable* best = nullptr;
-    size_t best_length = 0;
-    for (const syllable* e = syllable_table; e->sjis != nullptr; ++e) {
-        const size_t n = strlen(e->name);
-        if (n > best_length && strncmp(s, e->name, n) == 0)
-            best = e, best_length = n;
+    const unsigned c = s[0];
+    const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0)
+        return 0;
+    unsigned v = n == 1 ? c : c & (0x7F >> n);
+    for (size_t i = 1; i < n; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
+        v = (v << 6) | (s[i] & 0x3F);
     }
-    return best;
+    const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (v < least[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    *code = v;
+    return n;
+}
+
+// The Shift-JIS (CP932) bytes of a kana into out[0..1]; returns how many,
+// or 0 for a character that is not one of the kana this program writes.
+// Hiragana ぁ to ん are 0x829F to 0x82F1 in order; katakana ァ to ヶ are
+// 0x8340 on, in order but for 0x837F, which no character has; half-width
+// katakana are the single bytes 0xA1 to 0xDF. CP932 has none of ゔ, ゕ,
+// ゖ, ヷ to ヺ nor the combining sound marks (U+3099, U+309A).
+size_t kana_to_cp932(unsigned code, unsigned char out[2])
+{
+    static const struct {
+        unsigned code;
+        unsigned char sjis[2];
+    } marks[] = {
+        {0x309B, {0x81, 0x4A}},  // ゛
+        {0x309C, {0x81, 0x4B}},  // ゜, as in カ゜
+        {0x309D, {0x81, 0x54}},  // ゝ
+        {0x309E, {0x81, 0x55}},  // ゞ
+        {0x30FB, {0x81, 0x45}},  // ・
+        {0x30FC, {0x81, 0x5B}},  // ー
+        {0x30FD, {0x81, 0x52}},  // ヽ
+        {0x30FE, {0x81, 0x53}},  // ヾ
+    };
+    if (code >= 0x3041 && code <= 0x3093) {
+        out[0] = 0x82;
+        out[1] = static_cast<unsigned char>(0x9F + (code - 0x3041));
+        return 2;
+    }
+    if (code >= 0x30A1 && code <= 0x30F6) {
+        const unsigned second = 0x40 + (code - 0x30A1);
+        out[0] = 0x83;
+        out[1] = static_cast<unsigned char>(second >= 0x7F ? second + 1 : second);
+        return 2;
+    }
+    if (code >= 0xFF61 && code <= 0xFF9F) {
+        out[0] = static_cast<unsigned char>(0xA1 + (code - 0xFF61));
+        return 1;
+    }
+    for (const auto& m : marks) {
+        if (m.code == code) {
+            out[0] = m.sjis[0];
+            out[1] = m.sjis[1];
+            return 2;
+        }
+    }
+    return 0;
 }
 
 // OpenUtau trims the file name, so a space at either end would be lost.
@@ -151,6 +207,21 @@ bool breaks_a_line(const char* name)
     return false;
 }
 
+// " -name 'a name'": `value` as one word of a shell command, in single
+// quotes unless it is plain, a quote in it as '\''.
+void shell_option(const char* option, const char* value, char* out, size_t size)
+{
+    bool plain = true;
+    for (const char* p = value; *p; ++p)
+        plain = plain && (isalnum(static_cast<unsigned char>(*p)) || strchr("._,+-/", *p) != nullptr);
+    size_t used = static_cast<size_t>(snprintf(out, size, " %s %s", option, plain ? "" : "'"));
+    for (const char* p = value; *p && used + 5 < size; ++p)
+        used += static_cast<size_t>(*p == '\'' ? snprintf(out + used, size - used, "'\\''")
+                                                : snprintf(out + used, size - used, "%c", *p));
+    if (!plain && used + 1 < size)
+        snprintf(out + used, size - used, "'");
+}
+
 } // namespace
 
 const char* bank_error_message(int code)
@@ -161,8 +232,8 @@ const char* bank_error_message(int code)
     case bank_no_room:
         return "the text does not fit its buffer";
     case bank_not_cp932:
-        return "a name cannot be written in Shift-JIS (CP932): only ASCII and the kana of the syllable table are "
-               "known";
+        return "a name cannot be written in Shift-JIS (CP932): only ASCII and kana (hiragana, katakana and their "
+               "marks) are written";
     case bank_bad_name:
         return "a name is empty, starts or ends with a space, or holds ',', '=' or a control character, which an "
                "oto.ini line cannot hold";
@@ -182,22 +253,22 @@ const char* bank_error_message(int code)
 int bank_to_cp932(const char* utf8, char* out, size_t size)
 {
     size_t used = 0;
-    for (const char* p = utf8; *p;) {
-        const char* bytes = p;
+    for (const auto* p = reinterpret_cast<const unsigned char*>(utf8); *p;) {
+        unsigned char bytes[2] = {*p, 0};
         size_t n = 1;
         size_t advance = 1;
-        if (static_cast<unsigned char>(*p) >= 0x80) {
-            const syllable* e = longest_name_at(p);
-            if (e == nullptr)
+        if (*p >= 0x80) {
+            unsigned code = 0;
+            advance = read_utf8(p, &code);
+            n = advance == 0 ? 0 : kana_to_cp932(code, bytes);
+            if (n == 0)
                 return bank_not_cp932;
-            bytes = e->sjis;
-            n = strlen(e->sjis);
-            advance = strlen(e->name);
         }
+        // Room for these bytes and the NUL after them.
         if (used + n >= size)
             return bank_no_room;
         // Never ahead of the reading: n <= advance, so `out` may be `utf8`.
-        memmove(out + used, bytes, n);
+        memcpy(out + used, bytes, n);
         used += n;
         p += advance;
     }
@@ -240,10 +311,42 @@ const bank_voice* bank_find_voice(const char* name)
     return nullptr;
 }
 
-int bank_character_txt(const char* voice, bool sample, bank_bytes* out)
+int bank_check_name(const char* name)
+{
+    const size_t n = strlen(name);
+    if (n == 0 || n > bank_name_max || name[0] == ' ' || name[n - 1] == ' ')
+        return bank_bad_name;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
+        if (*p < 0x20 || *p == 0x7F)
+            return bank_bad_name;
+    }
+    char sjis[bank_name_max + 1];
+    const int converted = bank_to_cp932(name, sjis, sizeof sjis);
+    return converted < 0 ? converted : bank_ok;
+}
+
+int bank_singer_name(const bank_run& run, char* out, size_t size)
+{
+    int n = run.name != nullptr ? snprintf(out, size, "%s", run.name) : snprintf(out, size, "Morivox %s", run.voice);
+    // Several sets: their notes, as the aliases' suffixes name them.
+    for (int i = 0; run.name == nullptr && run.set_count > 1 && i < run.set_count && n >= 0; ++i) {
+        const char* note = run.sets[i].suffix[0] == '_' ? run.sets[i].suffix + 1 : run.sets[i].suffix;
+        const size_t used = static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size;
+        const int more = snprintf(out + used, size - used, " %s", note);
+        n = more < 0 ? more : n + more;
+    }
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        if (size > 0)
+            out[0] = '\0';
+        return bank_no_room;
+    }
+    return n;
+}
+
+int bank_character_txt(const char* name, const char* voice, bool sample, bank_bytes* out)
 {
     text_block t = {};
-    putf(t, "name=Morivox %s\n", voice);
+    putf(t, "name=%s\n", name);
     putf(t, "image=%s\n", bank_icon_file);
     // The files are the program's work; the voice's makers are credited
     // as its voice, which OpenUtau shows as such.
@@ -275,9 +378,18 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
     const bool several = run.set_count > 1;
     // The default pitch goes without saying, as the command leaves it out.
     const bool pitch_said = run.pitch != nullptr && (several || run.sets[0].note != note_default);
+    char title[bank_name_max + 64], sjis[bank_name_max + 64];
+    const int title_length = bank_singer_name(run, title, sizeof title);
+    if (title_length < 0)
+        return title_length;
+    // Underlined as wide as it shows: a full-width kana takes two columns,
+    // as it takes two bytes in Shift-JIS.
+    const int shown_width = bank_to_cp932(title, sjis, sizeof sjis);
+    if (shown_width < 0)
+        return shown_width;
     text_block t = {};
-    putf(t, "Morivox %s\n", run.voice);
-    for (size_t i = strlen("Morivox ") + strlen(run.voice); i > 0; --i)
+    putf(t, "%s\n", title);
+    for (int i = shown_width; i > 0; --i)
         put(t, "=");
     put(t, "\n\n");
     if (!several) {
@@ -303,8 +415,13 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
     putf(t, "  Sinc Filter: %s\n", run.sinc_filter ? "On" : "Off");
     if (pitch_said)
         putf(t, "  Pitch: %s\n", run.pitch);
-    putf(t, "that is: morivox -voice %s -speed %d -rate %d%s%s%s -oto\n", run.voice, run.speed, run.rate,
-         run.sinc_filter ? " -sinc" : "", pitch_said ? " -pitch " : "", pitch_said ? run.pitch : "");
+    if (run.name != nullptr)
+        putf(t, "  Name: %s\n", run.name);
+    char name_option[4 * bank_name_max + 16] = "";
+    if (run.name != nullptr)
+        shell_option("-name", run.name, name_option, sizeof name_option);
+    putf(t, "that is: morivox -voice %s -speed %d -rate %d%s%s%s%s -oto\n", run.voice, run.speed, run.rate,
+         run.sinc_filter ? " -sinc" : "", pitch_said ? " -pitch " : "", pitch_said ? run.pitch : "", name_option);
     put(t, "The same command with the same voice data gives the same files.\n\n");
 
     // One file a line, its name in a column wide enough for the longest.
@@ -341,6 +458,13 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
            "  OpenUtau: copy this folder into OpenUtau's Singers folder.\n"
            "  UTAU: copy this folder into UTAU's voice folder and choose it as the\n"
            "  project's voicebank.\n\n");
+
+    put(t, "Made again\n"
+           "  Making the bank again in this folder removes the frequency maps and\n"
+           "  the resamplers' analysis files beside the recordings it replaces. A\n"
+           "  sampler's own cache outside the bank stays: clear it after the bank\n"
+           "  is made again, or the old recordings go on singing (OpenUtau: Tools,\n"
+           "  Clear Cache; UTAU: the project's .cache folder beside its .ust).\n\n");
 
     put(t, "Voice\n");
     const bank_voice* v = bank_find_voice(run.voice);

@@ -1,6 +1,7 @@
 #include "driver/driver.h"
 
 #include "bank/bank.h"
+#include "driver/layout.h"
 #include "driver/notes.h"
 #include "driver/oto.h"
 #include "driver/pipeline.h"
@@ -9,6 +10,7 @@
 #include "resample/resample.h"
 #include "wav/wav.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <climits>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -246,49 +249,114 @@ void report_not_aside(const char* name, int error)
 
 // The bank's files describe the recordings: before the first of those is
 // replaced, those in `folder` ("" or "A3/") of `group` go aside (a user
-// may have tuned them), but for the frequency maps, which only repeat what
-// their recordings hold: those go. -oto writes them all anew once every
-// recording is made. Returns 0, or -1 (reported) when one cannot be moved:
-// then no recording may be replaced. `before` says what follows, for the
-// message.
+// may have tuned them); the frequency maps, which only repeat what their
+// recordings hold, go with each recording (see remove_made_from_old).
+// -oto writes them all anew once every recording is made. Returns 0, or -1
+// (reported) when one cannot be moved: then no recording may be replaced.
+// `before` says what follows, for the message.
 int set_aside_sampler_files(const char* folder, file_group group, const char* before)
 {
-    int removed = 0;
     for (int i = 0; i < bank_file_count; ++i) {
         const bank_file& f = bank_files[i];
-        if (!in_group(f, group))
+        char name[name_room], moved[name_room + 16];
+        if (!in_group(f, group) || f.scope == bank_per_recording || bank_file_name(f, folder, -1, name, sizeof name) != 0)
             continue;
-        const bool per_recording = f.scope == bank_per_recording;
-        for (int k = per_recording ? 0 : -1; k < (per_recording ? syllable_count : 0); ++k) {
-            char name[name_room], moved[name_room + 16];
-            if (bank_file_name(f, folder, k, name, sizeof name) != 0)
-                continue;
-            const int done = per_recording ? folder_remove(name) : folder_set_aside(name, moved, sizeof moved);
-            if (done < 0) {
-                report_not_aside(name, errno);
-                return -1;
-            }
-            if (done > 0 && per_recording) {
-                ++removed;
-            } else if (done > 0) {
-                fprintf(stderr, "moved '%s' aside to '%s' before %s\n", name, moved, before);
-                if (aside_count < static_cast<int>(sizeof aside / sizeof aside[0])) {
-                    snprintf(aside[aside_count].name, sizeof aside[aside_count].name, "%s", name);
-                    snprintf(aside[aside_count].moved, sizeof aside[aside_count].moved, "%s", moved);
-                    ++aside_count;
-                }
-            }
-        }
-    }
-    if (removed > 0) {
-        if (folder_flush() != 0) {
-            fprintf(stderr, "cannot flush the output folder: %s\n", strerror(errno));
+        const int done = folder_set_aside(name, moved, sizeof moved);
+        if (done < 0) {
+            report_not_aside(name, errno);
             return -1;
         }
-        fprintf(stderr, "removed %d frequency map%s of the recordings%s%s before %s\n", removed, removed == 1 ? "" : "s",
-                folder[0] ? " in " : "", folder, before);
+        if (done == 0)
+            continue;
+        fprintf(stderr, "moved '%s' aside to '%s' before %s\n", name, moved, before);
+        if (aside_count < static_cast<int>(sizeof aside / sizeof aside[0])) {
+            snprintf(aside[aside_count].name, sizeof aside[aside_count].name, "%s", name);
+            snprintf(aside[aside_count].moved, sizeof aside[aside_count].moved, "%s", moved);
+            ++aside_count;
+        }
     }
     return 0;
+}
+
+// What samplers and resamplers made from the recordings replaced so far,
+// removed with them: frequency maps, and caches.
+std::atomic<int> maps_removed{0}, caches_removed{0};
+// Per set: its folder holds caches named after a resampler's flags, which
+// only a look at the folder finds (bank_is_flagged_cache).
+bool flagged_caches[note_list_max];
+
+// Removes `name` when it is a file or a link; counts it in *count.
+void remove_counted(const char* name, std::atomic<int>* count)
+{
+    if (folder_remove(name) > 0)
+        ++*count;
+}
+
+// Once a recording has reached its name (on the thread that renamed it,
+// in one step with the rename: see folder_after_publish), what samplers
+// and resamplers made from the recording it replaced goes: its frequency
+// map and their caches. Files of other names stay.
+void remove_made_from_old(const char* name)
+{
+    for (int s = 0; s < set_count; ++s) {
+        const size_t folder = strlen(sets[s].folder);
+        if (strncmp(name, sets[s].folder, folder) != 0)
+            continue;
+        const char* rest = name + folder;
+        for (int k = 0; k < syllable_count; ++k) {
+            const size_t stem = strlen(syllable_table[k].name);
+            if (strncmp(rest, syllable_table[k].name, stem) != 0 || strcmp(rest + stem, ".wav") != 0)
+                continue;
+            char made[name_room + 32];
+            for (int i = 0; i < bank_file_count; ++i) {
+                if (bank_files[i].scope == bank_per_recording &&
+                    bank_file_name(bank_files[i], sets[s].folder, k, made, sizeof made) == 0)
+                    remove_counted(made, &maps_removed);
+            }
+            for (int i = 0; i < bank_cache_count; ++i) {
+                if (bank_cache_name(i, sets[s].folder, k, made, sizeof made) == 0)
+                    remove_counted(made, &caches_removed);
+            }
+            DIR* d = flagged_caches[s] ? opendir(folder > 0 ? sets[s].folder : ".") : nullptr;
+            while (const dirent* e = d != nullptr ? readdir(d) : nullptr) {
+                if (bank_is_flagged_cache(e->d_name, k) && snprintf(made, sizeof made, "%s%s", sets[s].folder,
+                                                                     e->d_name) < static_cast<int>(sizeof made))
+                    remove_counted(made, &caches_removed);
+            }
+            if (d != nullptr)
+                closedir(d);
+            return;
+        }
+    }
+}
+
+// Whether each set's folder holds caches named after a resampler's flags.
+void look_for_flagged_caches()
+{
+    for (int s = 0; s < set_count; ++s) {
+        DIR* d = opendir(sets[s].folder[0] ? sets[s].folder : ".");
+        while (const dirent* e = d != nullptr && !flagged_caches[s] ? readdir(d) : nullptr) {
+            for (int k = 0; k < syllable_count && !flagged_caches[s]; ++k)
+                flagged_caches[s] = bank_is_flagged_cache(e->d_name, k);
+        }
+        if (d != nullptr)
+            closedir(d);
+    }
+}
+
+// One line for what went with the replaced recordings.
+void report_removed_caches()
+{
+    const int maps = maps_removed.load(), caches = caches_removed.load();
+    if (maps == 0 && caches == 0)
+        return;
+    char what[128] = "";
+    if (maps > 0)
+        snprintf(what, sizeof what, "%d frequency map%s", maps, maps == 1 ? "" : "s");
+    if (caches > 0)
+        snprintf(what + strlen(what), sizeof what - strlen(what), "%s%d resampler cache%s", maps > 0 ? " and " : "",
+                 caches, caches == 1 ? "" : "s");
+    fprintf(stderr, "removed %s made from the recordings replaced\n", what);
 }
 
 // Whether two files hold the same bytes.
@@ -351,26 +419,102 @@ bool queue_bank_files(const bank_run& run, bool last)
     return all;
 }
 
-// -oto: every file of the bank, made from the recordings on the disk.
-// Returns whether every file was written.
+// The recordings not made again whose earlier file stays at its name.
+bool kept_recording[note_list_max][syllable_count];
+
+// The whole of file `name` (malloc, the caller frees it) when it is a
+// readable file of at most 16 MiB, else null.
+uint8_t* read_small_file(const char* name, size_t* size)
+{
+    *size = 0;
+    errno = 0;
+    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0)
+        return nullptr;
+    const bool small = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (off_t{16} << 20);
+    const size_t length = small ? static_cast<size_t>(st.st_size) : 0;
+    auto* bytes = small ? static_cast<uint8_t*>(malloc(length + 1)) : nullptr;
+    size_t got = 0;
+    for (ssize_t n = 1; bytes != nullptr && got < length && n > 0; got += n > 0 ? static_cast<size_t>(n) : 0)
+        n = read(fd, bytes + got, length - got);
+    close(fd);
+    if (bytes != nullptr && got != length && errno == 0)
+        errno = EIO;
+    if (bytes == nullptr || got != length) {
+        free(bytes);
+        return nullptr;
+    }
+    *size = length;
+    return bytes;
+}
+
+// Where the oto.ini of `folder` that described its earlier recordings is
+// now: set aside in this run.
+const char* old_oto_name(const char* folder)
+{
+    char name[name_room];
+    snprintf(name, sizeof name, "%soto.ini", folder);
+    for (int i = aside_count - 1; i >= 0; --i) {
+        if (strcmp(aside[i].name, name) == 0)
+            return aside[i].moved;
+    }
+    return nullptr;
+}
+
+// -oto: the files of the bank, made from the recordings on the disk, for
+// the sets of which a recording was made now: a set of which none reached
+// the disk keeps its files as they are, and a recording kept from the
+// earlier set its oto.ini lines. Returns whether every file was written.
 bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto_times (*times)[syllable_count])
 {
+    bool any[note_list_max] = {}, any_set = false;
+    for (int s = 0; s < set_count; ++s) {
+        for (int k = 0; k < syllable_count; ++k) {
+            char name[name_room];
+            snprintf(name, sizeof name, "%s%s.wav", sets[s].folder, syllable_table[k].name);
+            struct stat st;
+            any[s] = any[s] || written[s][k];
+            kept_recording[s][k] =
+                !written[s][k] && lstat(name, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+        }
+        any_set = any_set || any[s];
+    }
+    if (!any_set) {
+        fprintf(stderr, "no sampler file written: no recording reached the folder\n");
+        return false;
+    }
     // Anything still at their names (the recordings were all new) is kept too.
     if (set_count == 1 && set_aside_sampler_files("", files_of_a_folder, "writing a new one") != 0)
         return false;
     for (int s = 0; s < set_count && set_count > 1; ++s) {
-        if (set_aside_sampler_files(sets[s].folder, files_of_a_set, "writing a new one") != 0)
+        if (any[s] && set_aside_sampler_files(sets[s].folder, files_of_a_set, "writing a new one") != 0)
             return false;
     }
     if (set_count > 1 && set_aside_sampler_files("", files_of_the_bank, "writing a new one") != 0)
         return false;
     bank_set made_sets[note_list_max];
-    for (int s = 0; s < set_count; ++s)
-        made_sets[s] = {sets[s].folder, sets[s].suffix, sets[s].note, sets[s].f0, times[s], written[s]};
-    const bank_run run = {voice.name,     settings.speed, settings.output_rate, settings.sinc_filter != 0,
-                          settings.pitch, made_sets,      set_count};
+    uint8_t* old_oto[note_list_max] = {};
+    for (int s = 0; s < set_count; ++s) {
+        made_sets[s] = {sets[s].folder, sets[s].suffix, sets[s].note, sets[s].f0, times[s], written[s],
+                       kept_recording[s]};
+        bool keeps = false;
+        for (int k = 0; k < syllable_count; ++k)
+            keeps = keeps || kept_recording[s][k];
+        if (const char* old = keeps ? old_oto_name(sets[s].folder) : nullptr) {
+            old_oto[s] = read_small_file(old, &made_sets[s].old_oto_size);
+            made_sets[s].old_oto = old_oto[s];
+            if (old_oto[s] == nullptr)
+                fprintf(stderr, "cannot read '%s' (%s): the recordings kept from it get no line in the new oto.ini\n",
+                        old, errno != 0 ? strerror(errno) : "larger than 16 MiB");
+        }
+    }
+    const bank_run run = {voice.name,     settings.name, settings.speed, settings.output_rate,
+                          settings.sinc_filter != 0, settings.pitch, made_sets, set_count};
     bool all = queue_bank_files(run, false);
     bool finished = finish_files();
+    for (int s = 0; s < set_count; ++s)
+        free(old_oto[s]);
     // What points into the subfolders only once everything else is there.
     if (set_count > 1) {
         bool complete = all && finished;
@@ -403,6 +547,52 @@ bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto
 bool set_files_aside[note_list_max];
 bool bank_files_aside = false;
 bool map_aside = false;
+// Set when a file could not be moved aside: the run ends.
+bool aside_failed = false;
+
+// A recording about to take its name, as set_aside_before_publishing sees it.
+struct publishing {
+    int set;
+    bool replaces;  // an earlier file is at its name
+};
+
+// Run once the recording is on the disk, just before its rename: what
+// describes the recordings it replaces goes aside now, not before, so
+// that a recording kept (one that could not be written) keeps them. With
+// several sets, prefix.map goes aside before the run's first recording: it
+// would point at a set half made. Returns 0, or -1 (reported) when a file
+// cannot be moved aside.
+int set_aside_before_publishing(void* context)
+{
+    const publishing& p = *static_cast<const publishing*>(context);
+    const int s = p.set;
+    if (set_count > 1 && !map_aside) {
+        if (set_aside_sampler_files("", the_map, "writing the recordings it points at") != 0) {
+            aside_failed = true;
+            return -1;
+        }
+        map_aside = true;
+    }
+    if (!p.replaces || set_files_aside[s])
+        return 0;
+    if (set_count > 1 && !bank_files_aside) {
+        if (set_aside_sampler_files("", files_of_the_bank, "replacing the recordings it describes") != 0) {
+            aside_failed = true;
+            return -1;
+        }
+        bank_files_aside = true;
+    }
+    if (set_aside_sampler_files(sets[s].folder, files_of_a_folder, "replacing the recordings it describes") != 0) {
+        aside_failed = true;
+        return -1;
+    }
+    // moresampler's one description of the folder's recordings.
+    char name[name_room];
+    snprintf(name, sizeof name, "%s%s", sets[s].folder, bank_folder_cache);
+    remove_counted(name, &caches_removed);
+    set_files_aside[s] = true;
+    return 0;
+}
 
 // Writes one made entry of set `s`. Returns 0 when the run goes on
 // (*not_written set when the file could not be written, which is
@@ -420,30 +610,28 @@ int write_syllable(int s, const syllable& entry, const made_syllable& made, cons
         fprintf(stderr, "out of memory converting '%s'\n", name);
         return -1;
     }
-    // A map that points into the subfolders would point at a set half made.
-    if (set_count > 1 && !map_aside) {
-        if (set_aside_sampler_files("", the_map, "writing the recordings it points at") != 0)
-            return -1;
-        map_aside = true;
-    }
     struct stat existing;
-    if (!set_files_aside[s] && lstat(name, &existing) == 0 &&
-        (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode))) {
-        if (set_count > 1 && !bank_files_aside) {
-            if (set_aside_sampler_files("", files_of_the_bank, "replacing the recordings it describes") != 0)
-                return -1;
-            bank_files_aside = true;
-        }
-        if (set_aside_sampler_files(sets[s].folder, files_of_a_folder, "replacing the recordings it describes") != 0)
-            return -1;
-        set_files_aside[s] = true;
-    }
+    publishing p = {s, lstat(name, &existing) == 0 && (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode))};
     say("generating...'%s'\n", name);
-    written[s][&entry - syllable_table] = true;
-    if (wav_queue_file(name, made.samples, made.size_bytes, file_bits_per_sample, file_channels,
-                       settings.output_rate) != 0) {
+    bool& done = written[s][&entry - syllable_table];
+    done = true;
+    int result;
+    if ((set_count > 1 && !map_aside) || (p.replaces && !set_files_aside[s])) {
+        // What goes aside first: this file now, the rest through the queue.
+        aside_failed = false;
+        result = write_wav_file_with(name, made.samples, made.size_bytes, file_bits_per_sample, file_channels,
+                                     settings.output_rate, set_aside_before_publishing, &p);
+        if (result != 0 && aside_failed) {
+            done = false;
+            return -1;
+        }
+    } else {
+        result = wav_queue_file(name, made.samples, made.size_bytes, file_bits_per_sample, file_channels,
+                                settings.output_rate);
+    }
+    if (result != 0) {
         report_not_written(name, errno);
-        written[s][&entry - syllable_table] = false;
+        done = false;
         *not_written = true;
     }
     if (report_late_failures())
@@ -509,6 +697,26 @@ void report_bad_pitch(note_list_status status, const note_list& list, const char
     }
 }
 
+// -name: a name the voicebank's text can hold. Says why on standard error
+// when it cannot. Returns 0 or -1.
+int check_singer_name(const char* name)
+{
+    const int checked = bank_check_name(name);
+    if (checked == bank_ok)
+        return 0;
+    char shown[shown_name_bytes * 4 + 8];
+    shown_text(name, shown, sizeof shown);
+    if (checked == bank_not_cp932)
+        fprintf(stderr, "Name: '%s' holds a character other than ASCII and kana, which the voicebank's Shift-JIS text "
+                        "does not take (give ASCII letters, digits, signs and kana)\n",
+                shown);
+    else
+        fprintf(stderr, "Name: '%s' is empty, longer than %zu bytes, starts or ends with a space, or holds a control "
+                        "character\n",
+                shown, bank_name_max);
+    return -1;
+}
+
 // The sets of the run from -pitch (already read into `notes`).
 void choose_sets(const run_settings& settings, const note_list& notes)
 {
@@ -525,6 +733,64 @@ void choose_sets(const run_settings& settings, const note_list& notes)
             snprintf(s.suffix, sizeof s.suffix, "_%s", notes.names[i]);
         }
     }
+}
+
+// A folder holds one bank: a run refuses one that holds this program's
+// sets of another kind than it makes (a set at one pitch in the folder,
+// subfolders of several), which the samplers would take beside the new
+// ones. Returns 0, or -1 (reported) before anything is written.
+int check_layout()
+{
+    const layout_kind& made = layout_of(set_count > 1 ? layout_pitch_folders : layout_one_pitch);
+    char found[512];
+    const layout_kind* there = layout_conflict(made.layout, found, sizeof found);
+    if (there == nullptr)
+        return 0;
+    fprintf(stderr,
+            "this folder holds %s (%s): %s made here would lie beside it, and the samplers would take both; make it "
+            "in another folder, or remove %s first\n",
+            there->what, found, made.what, there->remove);
+    return -1;
+}
+
+// -h, --help: the options, their defaults and an example; --version: the
+// program and its version. On standard output, nothing else done. Returns
+// 0, or -1 when standard output could not take it.
+int print_usage(const run_settings& settings, const synth_voice* const* voices, bool stdout_closed)
+{
+    if (!settings.help) {
+        say("%s\n", morivox_version);
+    } else {
+        char known[256] = "";
+        for (const synth_voice* const* v = voices; *v != nullptr; ++v)
+            snprintf(known + strlen(known), sizeof known - strlen(known), "%s%s",
+                     v == voices ? "" : v[1] == nullptr ? " or " : ", ", (*v)->name);
+        say("Usage: morivox [-speed N] [-rate N] [-sinc] [-voice NAME] [-pitch NOTE[,NOTE...]] [-name NAME] [-oto]\n"
+            "Makes %d Japanese syllable recordings (16-bit mono WAV) in the current folder;\n"
+            "with -oto, a voicebank for UTAU and OpenUtau.\n"
+            "  -speed N      speaking speed, %d to %d; 100 is natural timing (default %d)\n"
+            "  -rate N       sampling rate in Hz, %d to %d (default %d)\n"
+            "  -sinc         pass every file through the sinc filter (default off)\n"
+            "  -voice NAME   %s (default %s)\n"
+            "  -pitch NOTES  the steady pitch as a note, C2 to C5 (default A2, 110 Hz);\n"
+            "                several, as A2,A3,E4, make a subfolder each\n"
+            "  -name NAME    the singer's name in the voicebank, ASCII and kana\n"
+            "                (default Morivox <voice>, with the notes of several pitches)\n"
+            "  -oto          also write oto.ini, the frequency maps and the voicebank's files\n"
+            "  -h, --help    this text; --version: the program's version\n"
+            "Example: mkdir bank && cd bank && morivox -voice hts -pitch A2,A3,E4 -oto\n"
+            "The manual: man morivox\n",
+            syllable_count, synth_min_speed, synth_max_speed, default_settings.speed, resample_min_rate,
+            resample_max_rate, default_settings.output_rate, known, voices[0]->name);
+    }
+    if (fflush(stdout) != 0 && stdout_errno == 0)
+        stdout_errno = errno;
+    if (stdout_closed || stdout_errno != 0 || ferror(stdout)) {
+        const int reason = stdout_closed ? EBADF : stdout_errno != 0 ? stdout_errno : EIO;
+        fprintf(stderr, "cannot write to standard output: %s\n", strerror(reason));
+        return -1;
+    }
+    return 0;
 }
 
 // The lock of `dir` ("" for the folder, or a subfolder) could not be
@@ -560,10 +826,11 @@ void report_not_locked(const char* dir, const folder_lock_info& lock)
 }
 
 // Several sets: the subfolders, checked all before any is made, each held
-// under a lock of its own, and what stopped runs left in them. Those there
-// already are taken first: a run that finds one taken makes nothing.
+// under a lock of its own. Those there already are held first (`made`
+// false): a run that finds one taken makes nothing. Then (`made` true) the
+// missing ones are made and held, and what stopped runs left in each goes.
 // Returns 0, or -1 (reported).
-int prepare_subfolders(int* kept, int* kept_error)
+int prepare_subfolders(bool made, int* kept, int* kept_error)
 {
     char dirs[note_list_max][note_name_room + 1];
     for (int s = 0; s < set_count && set_count > 1; ++s) {
@@ -574,24 +841,22 @@ int prepare_subfolders(int* kept, int* kept_error)
             return -1;
         }
     }
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int s = 0; s < set_count && set_count > 1; ++s) {
-            struct stat st;
-            if (pass == 0 && lstat(dirs[s], &st) != 0)
-                continue;
-            if (pass == 1 && folder_use_subfolder(dirs[s]) != 0) {
-                fprintf(stderr, "cannot make the folder '%s': %s\n", dirs[s],
-                        errno == ENOTDIR ? "something that is not a folder has that name" : strerror(errno));
-                return -1;
-            }
-            folder_lock_info lock;
-            if (folder_lock_subfolder(dirs[s], &lock) != 0) {
-                report_not_locked(dirs[s], lock);
-                return -1;
-            }
+    for (int s = 0; s < set_count && set_count > 1; ++s) {
+        struct stat st;
+        if (!made && lstat(dirs[s], &st) != 0)
+            continue;
+        if (made && folder_use_subfolder(dirs[s]) != 0) {
+            fprintf(stderr, "cannot make the folder '%s': %s\n", dirs[s],
+                    errno == ENOTDIR ? "something that is not a folder has that name" : strerror(errno));
+            return -1;
+        }
+        folder_lock_info lock;
+        if (folder_lock_subfolder(dirs[s], &lock) != 0) {
+            report_not_locked(dirs[s], lock);
+            return -1;
         }
     }
-    for (int s = 0; s < set_count && set_count > 1; ++s) {
+    for (int s = 0; s < set_count && set_count > 1 && made; ++s) {
         int here = 0;
         folder_remove_leftovers(dirs[s], is_output_name, &here);
         *kept_error = *kept == 0 && here > 0 ? errno : *kept_error;
@@ -610,10 +875,14 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
             settings->sinc_filter = 1;
         } else if (strcmp(arg, "-oto") == 0) {
             settings->oto = 1;
-        } else if (strcmp(arg, "-voice") == 0 || strcmp(arg, "-pitch") == 0) {
+        } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
+            settings->help = 1;
+        } else if (strcmp(arg, "--version") == 0) {
+            settings->version = 1;
+        } else if (strcmp(arg, "-voice") == 0 || strcmp(arg, "-pitch") == 0 || strcmp(arg, "-name") == 0) {
             if (i + 1 >= argc)
                 break;
-            (arg[1] == 'v' ? settings->voice : settings->pitch) = argv[++i];
+            (arg[1] == 'v' ? settings->voice : arg[1] == 'p' ? settings->pitch : settings->name) = argv[++i];
         } else if (strcmp(arg, "-speed") == 0 || strcmp(arg, "-rate") == 0) {
             if (i + 1 >= argc)
                 break;
@@ -640,6 +909,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     run_settings settings = default_settings;
     rate_word = nullptr;
     parse_command_line(argc, argv, &settings);
+    if (settings.help || settings.version)
+        return print_usage(settings, voices, stdout_closed);
     if (settings.output_rate < resample_min_rate || settings.output_rate > resample_max_rate) {
         char shown[64];
         shown_rate(settings.output_rate, shown, sizeof shown);
@@ -672,6 +943,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
             return -1;
         }
     }
+    if (settings.name != nullptr && check_singer_name(settings.name) != 0)
+        return -1;
     choose_sets(settings, notes);
     // The timings of one set lie here; of several, on the heap (the program
     // must still start in little memory).
@@ -694,13 +967,17 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     if (lock.kernel_lock_error != 0)
         fprintf(stderr, "no file lock on %s (%s): only runs on this machine can see the folder is taken\n",
                 folder_lock_name, strerror(lock.kernel_lock_error));
+    // Another run's set is not looked at while it may be half made.
     int kept = 0, kept_error = 0;
-    if (prepare_subfolders(&kept, &kept_error) != 0)
+    if (prepare_subfolders(false, &kept, &kept_error) != 0 || check_layout() != 0 ||
+        prepare_subfolders(true, &kept, &kept_error) != 0)
         return -1;
     int here = 0;
     folder_remove_leftovers(".", is_output_name, &here);
     kept_error = kept == 0 && here > 0 ? errno : kept_error;
     kept += here;
+    look_for_flagged_caches();
+    folder_after_publish(remove_made_from_old);
     if (kept > 0)
         fprintf(stderr, "cannot remove %d temporary file%s of stopped runs: %s\n", kept, kept == 1 ? "" : "s",
                 strerror(kept_error));
@@ -714,6 +991,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
         say("Voice: %s\n", chosen->name);
     if (settings.pitch != nullptr)
         say("Pitch: %s\n", settings.pitch);
+    if (settings.name != nullptr)
+        say("Name: %s\n", settings.name);
     if (settings.oto)
         say("Oto: On\n");
     char warning[256];
@@ -745,6 +1024,7 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
             if (went_on != 0) {
                 pipeline_stop(making);
                 finish_files();
+                report_removed_caches();
                 fflush(stdout);
                 return -1;
             }
@@ -753,6 +1033,7 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     pipeline_stop(making);
     if (!finish_files())
         not_written = true;
+    report_removed_caches();
     if (settings.oto && !write_oto_files(voice, settings, times))
         not_written = true;
     say("done.\n");

@@ -131,6 +131,21 @@ int folder_published();
 int folder_write(const char* file_name, const void* head, size_t head_size, const void* body,
                  size_t body_size);
 
+// folder_write, with `before_rename(context)` run once the data is on the
+// disk, just before the rename: for what must happen only if the file is
+// about to take its name (moving aside what describes the old file). When
+// it returns non-zero, the temporary file goes, the old file stays, and
+// the call fails with the errno it left.
+int folder_write_with(const char* file_name, const void* head, size_t head_size, const void* body,
+                      size_t body_size, int (*before_rename)(void* context), void* context);
+
+// Has `hook(name)` called on the thread that renames, right after each
+// file reached its name, with the stop signals held off there and a stop
+// handled elsewhere waiting for it: what it removes goes in one step with
+// the rename, and a stop never falls between them. Set it before the first
+// file is written; null for none.
+void folder_after_publish(void (*hook)(const char* name));
+
 // Longest name the writer takes, in bytes with its temporary suffix: the
 // names this program writes are short, and every file in flight keeps its
 // name where a signal handler can find it.

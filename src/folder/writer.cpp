@@ -205,13 +205,17 @@ int write_temporary(const char* file_name, const void* head, size_t head_size, c
     return 0;
 }
 
-// Flushes a written file to disk and renames it over its name. Returns 0,
-// or -1 with errno (the temporary file is then gone, the old file kept).
-int publish(const written_file& f)
+// See folder_after_publish.
+std::atomic<void (*)(const char*)> after_publish{nullptr};
+
+// Flushes a written file to disk, runs `before_rename` (if any) and renames
+// the file over its name. Returns 0, or -1 with errno (the temporary file
+// is then gone, the old file kept).
+int publish(const written_file& f, int (*before_rename)(void*) = nullptr, void* context = nullptr)
 {
     const char* temp = slots[f.slot].name;
     const int fd = open(temp, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 || fdatasync(fd) != 0 || close(fd) != 0) {
+    if (fd < 0 || fdatasync(fd) != 0 || close(fd) != 0 || (before_rename != nullptr && before_rename(context) != 0)) {
         const int saved = errno;
         discard(f.slot);
         errno = saved;
@@ -221,10 +225,13 @@ int publish(const written_file& f)
     folder_begin_change(&was);
     const int renamed = rename(temp, f.name);
     const int saved = errno;
-    if (renamed != 0)
+    if (renamed != 0) {
         unlink(temp);
-    else
+    } else {
         published.fetch_add(1);
+        if (void (*hook)(const char*) = after_publish.load())
+            hook(f.name);
+    }
     free_slot(f.slot);
     folder_end_change(&was);
     errno = saved;
@@ -382,10 +389,21 @@ int folder_published()
 int folder_write(const char* file_name, const void* head, size_t head_size, const void* body,
                  size_t body_size)
 {
+    return folder_write_with(file_name, head, head_size, body, body_size, nullptr, nullptr);
+}
+
+int folder_write_with(const char* file_name, const void* head, size_t head_size, const void* body,
+                      size_t body_size, int (*before_rename)(void* context), void* context)
+{
     written_file f;
     if (write_temporary(file_name, head, head_size, body, body_size, &f) != 0)
         return -1;
-    return publish(f);
+    return publish(f, before_rename, context);
+}
+
+void folder_after_publish(void (*hook)(const char* name))
+{
+    after_publish.store(hook);
 }
 
 int folder_queue(const char* file_name, const void* head, size_t head_size, const void* body,

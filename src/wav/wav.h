@@ -36,7 +36,7 @@ wav_format wav_read_format(const uint8_t* header);
 // only then is renamed over the name, so an existing file is replaced whole
 // or not at all.
 //
-// Errors: both return 0, or -1 with errno set: EINVAL when data_size is
+// Errors: they return 0, or -1 with errno set: EINVAL when data_size is
 // negative or larger than wav_max_data_size, or data is null with a
 // positive data_size; otherwise as folder_write says. The old file is then
 // untouched and no temporary file is left behind. `data` may be null when
@@ -46,6 +46,11 @@ wav_format wav_read_format(const uint8_t* header);
 // returns once it is on the disk under its name.
 int write_wav_file(const char* file_name, const void* data, int data_size,
                    int bits_per_sample, int channels, int sampling_rate);
+
+// The same, with `before_rename(context)` run once the data is on the disk,
+// just before the rename, as folder_write_with runs it.
+int write_wav_file_with(const char* file_name, const void* data, int data_size, int bits_per_sample,
+                        int channels, int sampling_rate, int (*before_rename)(void* context), void* context);
 
 // The same through the folder's queue (folder_queue): returns once the
 // temporary file is written; the flush and the rename follow in the

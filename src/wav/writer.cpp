@@ -28,10 +28,18 @@ int wav_file_header(const char* file_name, const void* data, int data_size, int 
 int write_wav_file(const char* file_name, const void* data, int data_size, int bits_per_sample,
                    int channels, int sampling_rate)
 {
+    return write_wav_file_with(file_name, data, data_size, bits_per_sample, channels, sampling_rate, nullptr,
+                               nullptr);
+}
+
+int write_wav_file_with(const char* file_name, const void* data, int data_size, int bits_per_sample,
+                        int channels, int sampling_rate, int (*before_rename)(void* context), void* context)
+{
     uint8_t header[wav_header_size];
     if (wav_file_header(file_name, data, data_size, bits_per_sample, channels, sampling_rate, header) != 0)
         return -1;
-    return folder_write(file_name, header, sizeof header, data, static_cast<size_t>(data_size));
+    return folder_write_with(file_name, header, sizeof header, data, static_cast<size_t>(data_size), before_rename,
+                             context);
 }
 
 int wav_queue_file(const char* file_name, const void* data, int data_size, int bits_per_sample,

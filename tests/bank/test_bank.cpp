@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -153,7 +154,7 @@ TEST(BankText, OtoLinesReadAsOpenUtauReadsThem)
          "the cut must lie after the fixed part, not on it"},
         {"か.wav", "か", {54, 97, -400, 67, 5}, 424.9, bank_ok, "cut past the end",
          "written as given: the checker sees the cut past the end"},
-        {"ー.wav", "ー", {}, 0, bank_not_cp932, "", "CP932 has it, the table does not: never guessed"},
+        {"亜.wav", "亜", {}, 0, bank_not_cp932, "", "CP932 has it, the program writes no kanji: never guessed"},
         {"か.wav", "か_Ä", {}, 0, bank_not_cp932, "", "a suffix CP932 cannot hold"},
         {"か.wav", "か,1", {}, 0, bank_bad_name, "", "a comma would shift the values"},
         {"か=.wav", "か", {}, 0, bank_bad_name, "", "an '=' would end the file name"},
@@ -193,24 +194,132 @@ TEST(BankText, OtoLinesReadAsOpenUtauReadsThem)
     }
 }
 
+// The C library's writing of UTF-8 as CP932; false when CP932 has no such
+// character.
+bool to_cp932(const std::string& in, std::string* out)
+{
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string buffer(in.size() * 2 + 4, '\0');
+    char* ip = const_cast<char*>(in.data());
+    size_t il = in.size();
+    char* op = buffer.data();
+    size_t ol = buffer.size();
+    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || il != 0)
+        return false;
+    *out = buffer.substr(0, buffer.size() - ol);
+    return true;
+}
+
+std::string utf8_of(unsigned code)
+{
+    std::string s;
+    if (code < 0x800) {
+        s += static_cast<char>(0xC0 | code >> 6);
+    } else {
+        s += static_cast<char>(0xE0 | code >> 12);
+        s += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    }
+    s += static_cast<char>(0x80 | (code & 0x3F));
+    return s;
+}
+
+// Every kana (the hiragana and katakana blocks, half-width katakana) is
+// written as iconv's CP932 writes it, and refused exactly where CP932 has
+// no such character; other scripts are refused even where CP932 has them.
+TEST(BankText, KanaAreWrittenAsCp932WritesThem)
+{
+    int written = 0;
+    for (const auto& [first, last] : {std::pair{0x3040u, 0x30FFu}, std::pair{0xFF61u, 0xFF9Fu}}) {
+        for (unsigned code = first; code <= last; ++code) {
+            const std::string in = utf8_of(code);
+            std::string want;
+            const bool cp932 = to_cp932(in, &want);
+            char out[8];
+            const int n = bank_to_cp932(in.c_str(), out, sizeof out);
+            if (!cp932) {
+                EXPECT_EQ(n, bank_not_cp932) << std::hex << "U+" << code << ": CP932 has no such character";
+                continue;
+            }
+            ASSERT_GT(n, 0) << std::hex << "U+" << code << " is in CP932";
+            EXPECT_EQ(std::string(out, n), want) << std::hex << "U+" << code;
+            ++written;
+        }
+    }
+    EXPECT_EQ(written, 83 + 86 + 8 + 63) << "hiragana, katakana, their marks, half-width katakana";
+    for (const char* other : {"亜", "Ä", "。", "\xe3\x81", "\xc0\xaf", "\xed\xa0\x80"}) {
+        char out[8];
+        EXPECT_EQ(bank_to_cp932(other, out, sizeof out), bank_not_cp932) << other;
+    }
+}
+
+// A name fits a buffer with room for its bytes and the NUL, and nothing is
+// written past the buffer; one byte less is no room.
+TEST(BankText, NamesFitTheirBufferExactly)
+{
+    const struct {
+        const char* utf8;
+        const char* sjis;
+    } rows[] = {{"", ""}, {"A", "A"}, {"かA", "\x82\xa9" "A"}, {"ｶ", "\xb6"}, {"キ゜ェ", "\x83\x4c\x81\x4b\x83\x46"}};
+    for (const auto& r : rows) {
+        const size_t length = strlen(r.sjis);
+        char out[16];
+        memset(out, 'x', sizeof out);
+        ASSERT_EQ(bank_to_cp932(r.utf8, out, length + 1), static_cast<int>(length)) << r.utf8;
+        EXPECT_EQ(std::string(out, length + 1), std::string(r.sjis, length + 1)) << r.utf8;
+        EXPECT_EQ(out[length + 1], 'x') << r.utf8 << ": nothing past the buffer";
+        memset(out, 'x', sizeof out);
+        EXPECT_EQ(bank_to_cp932(r.utf8, out, length), bank_no_room) << r.utf8;
+        EXPECT_EQ(out[length], 'x') << r.utf8 << ": nothing past the buffer";
+    }
+}
+
 // character.txt and readme.txt decode as CP932 with CR LF lines and say
-// what OpenUtau and a reader need; character.yaml names their encoding.
+// what OpenUtau and a reader need: the singer's name (the one given, or
+// the voice's with the pitches of several sets), the command that makes
+// the bank again, that a sampler's cache must be cleared then;
+// character.yaml names their encoding.
 TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
 {
+    const bank_set one[] = {{"", "", 45, 110.0, nullptr, nullptr}};
+    const bank_set three[] = {{"A2/", "_A2", 45, 110.0, nullptr, nullptr},
+                              {"A3/", "_A3", 57, 220.0, nullptr, nullptr},
+                              {"Eb4/", "_Eb4", 63, 311.127, nullptr, nullptr}};
     const struct {
         const char* voice;
         bool sample;
+        const char* name;  // -name, or null
+        const bank_set* sets;
+        int set_count;
+        const char* pitch;
+        std::string singer, underline, command_tail;
         std::vector<const char*> credits;  // in readme.txt
     } rows[] = {
-        {"hts", true, {"nitech_jp_atr503_m001", "Nagoya Institute of Technology", "Creative Commons Attribution 3.0",
-                       "https://creativecommons.org/licenses/by/3.0/", "credit the voice"}},
-        {"espeak", false, {"eSpeak NG", "GNU General Public License, version 3 or later", "Jonathan Duddington"}},
-        {"fake", true, {"no credits"}},
+        {"hts", true, nullptr, one, 1, nullptr, "Morivox hts", "===========", " -oto",
+         {"nitech_jp_atr503_m001", "Nagoya Institute of Technology", "Creative Commons Attribution 3.0",
+          "https://creativecommons.org/licenses/by/3.0/", "credit the voice"}},
+        {"espeak", false, nullptr, one, 1, nullptr, "Morivox espeak", "==============", " -oto",
+         {"eSpeak NG", "GNU General Public License, version 3 or later", "Jonathan Duddington"}},
+        {"fake", true, nullptr, one, 1, nullptr, "Morivox fake", "============", " -oto", {"no credits"}},
+        {"hts", true, nullptr, three, 3, "A2,A3,Eb4", "Morivox hts A2 A3 Eb4", std::string(21, '='),
+         " -pitch A2,A3,Eb4 -oto", {"A2/", "Eb4/"}},
+        {"hts", true, "Low Kai", one, 1, nullptr, "Low Kai", "=======", " -name 'Low Kai' -oto", {"Name: Low Kai"}},
+        {"espeak", true, "はなこ2", three, 3, "A2,A3,Eb4", "はなこ2", "=======",
+         " -pitch A2,A3,Eb4 -name 'はなこ2' -oto", {}},
+        {"espeak", true, "it's", one, 1, nullptr, "it's", "====", " -name 'it'\\''s' -oto", {}},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.voice);
+        SCOPED_TRACE(r.singer);
+        const bank_run run = {r.voice, r.name, 123, 48000, true, r.pitch, r.sets, r.set_count};
+        char singer[128];
+        ASSERT_EQ(bank_singer_name(run, singer, sizeof singer), static_cast<int>(r.singer.size()));
+        EXPECT_EQ(singer, r.singer);
+        EXPECT_EQ(bank_singer_name(run, singer, r.singer.size()), bank_no_room);
         bank_bytes b;
-        ASSERT_EQ(bank_character_txt(r.voice, r.sample, &b), bank_ok);
+        ASSERT_EQ(bank_character_txt(r.singer.c_str(), r.voice, r.sample, &b), bank_ok);
         std::string character;
         ASSERT_TRUE(from_cp932(text(b), &character));
         EXPECT_TRUE(crlf_lines(character)) << character;
@@ -222,7 +331,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
                 keys[trim(line).substr(0, eq)] = trim(line).substr(eq + 1);
         }
         const bank_voice* v = bank_find_voice(r.voice);
-        EXPECT_EQ(keys["name"], std::string("Morivox ") + r.voice);
+        EXPECT_EQ(keys["name"], r.singer);
         EXPECT_EQ(keys["image"], bank_icon_file);
         EXPECT_EQ(keys["author"], "Morivox");
         EXPECT_EQ(keys.count("voice"), v ? 1u : 0u);
@@ -230,18 +339,20 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
         EXPECT_EQ(keys.count("sample"), r.sample ? 1u : 0u);
         EXPECT_EQ(keys["sample"], r.sample ? bank_sample_file : "");
 
-        const bank_set set = {"", "", 45, 110.0, nullptr, nullptr};
-        const bank_run run = {r.voice, 123, 48000, true, nullptr, &set, 1};
         ASSERT_EQ(bank_readme(run, r.sample, &b), bank_ok);
         const std::string raw = text(b);
+        const bool ascii_name = std::all_of(r.singer.begin(), r.singer.end(), [](char c) { return c > 0; });
         for (unsigned char c : raw)
-            ASSERT_LT(c, 0x80) << "plain ASCII, the same in every encoding";
+            ASSERT_TRUE(c < 0x80 || !ascii_name) << "plain ASCII but for a name's kana, the same in every encoding";
         std::string readme;
         ASSERT_TRUE(from_cp932(raw, &readme));
         EXPECT_TRUE(crlf_lines(readme));
-        const std::string command = std::string("morivox -voice ") + r.voice + " -speed 123 -rate 48000 -sinc -oto";
-        for (const char* want : {"Morivox Ver1.00", "Speed: 123", "SamplingRate: 48000", "Sinc Filter: On", "110 Hz",
-                                 command.c_str()})
+        EXPECT_EQ(readme.substr(0, readme.find("\r\n\r\n")), r.singer + "\r\n" + r.underline)
+            << "the name, underlined as wide as it shows";
+        const std::string command = std::string("morivox -voice ") + r.voice + " -speed 123 -rate 48000 -sinc" +
+                                    r.command_tail + "\r\n";
+        for (const char* want : {"Morivox Ver1.00", "Speed: 123", "SamplingRate: 48000", "Sinc Filter: On", " Hz",
+                                 command.c_str(), "clear it after the bank\r\n  is made again"})
             EXPECT_NE(readme.find(want), std::string::npos) << want;
         for (const char* want : r.credits)
             EXPECT_NE(readme.find(want), std::string::npos) << want;
@@ -261,6 +372,24 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
     EXPECT_NE(std::string(warning).find("44100 Hz"), std::string::npos) << warning;
 }
 
+// A singer's name: ASCII and kana, as the samplers keep it (no space at
+// either end, no control character), at most bank_name_max bytes.
+TEST(BankText, SingerNames)
+{
+    const struct {
+        std::string name;
+        int result;
+    } rows[] = {
+        {"Low Kai", bank_ok},           {"はなこ", bank_ok},          {"カ゜ー・ｶ A2=3", bank_ok},
+        {std::string(64, 'n'), bank_ok}, {std::string(65, 'n'), bank_bad_name}, {"", bank_bad_name},
+        {" Kai", bank_bad_name},         {"Kai ", bank_bad_name},       {"a\tb", bank_bad_name},
+        {"a\x7f", bank_bad_name},        {"花子", bank_not_cp932},       {"Zoë", bank_not_cp932},
+        {"\xff", bank_not_cp932},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(bank_check_name(r.name.c_str()), r.result) << r.name;
+}
+
 // Every voice of the build has its credits in the voicebank's text.
 TEST(BankText, EveryVoiceHasCredits)
 {
@@ -276,7 +405,7 @@ TEST(BankIcon, IsThePlainestBmp)
     for (const char* voice : {"espeak", "hts", "fake"}) {
         SCOPED_TRACE(voice);
         bank_bytes out;
-        ASSERT_EQ(bank_icon(voice, &out), bank_ok);
+        ASSERT_EQ(bank_icon(voice, nullptr, 0, &out), bank_ok);
         const std::vector<uint8_t> b(out.bytes, out.bytes + out.size);
         free(out.bytes);
         ASSERT_EQ(b.size(), 14u + 40u + 100u * 100u * 3u);
@@ -306,12 +435,56 @@ TEST(BankIcon, IsThePlainestBmp)
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(disc[2 - c], v->colour[c], 48) << "channel " << c;
         }
-        bank_icon(voice, &out);
+        // Lit from the top left: the top of the disc is lighter than its bottom.
+        const auto lightness = [](const uint8_t* p) { return p[0] + p[1] + p[2]; };
+        EXPECT_GT(lightness(pixel(50, 10)), lightness(pixel(50, 89)) + 60) << "the right way up";
+        bank_icon(voice, nullptr, 0, &out);
         EXPECT_EQ(std::vector<uint8_t>(out.bytes, out.bytes + out.size), b);
         free(out.bytes);
         icons[voice] = b;
     }
     EXPECT_NE(icons["espeak"], icons["hts"]);
+}
+
+// A bank of several pitches: a white dot per pitch under the waveform, in
+// their order, each the higher the higher its note; one pitch, none.
+TEST(BankIcon, ShowsThePitchesOfABankOfSeveral)
+{
+    const auto icon = [](std::vector<int> notes) {
+        bank_bytes out;
+        EXPECT_EQ(bank_icon("hts", notes.data(), static_cast<int>(notes.size()), &out), bank_ok);
+        std::vector<uint8_t> b(out.bytes, out.bytes + out.size);
+        free(out.bytes);
+        return b;
+    };
+    const std::vector<uint8_t> plain = icon({}), a2 = icon({45}), three = icon({45, 57, 64}), two = icon({45, 57}),
+                               reversed = icon({64, 57, 45});
+    EXPECT_EQ(a2, plain) << "one pitch: no dot";
+    EXPECT_NE(three, two);
+    EXPECT_NE(three, reversed);
+    const auto white = [](const std::vector<uint8_t>& b, int x, int y_from_top) {
+        const uint8_t* p = b.data() + 54 + 300 * (99 - y_from_top) + 3 * x;
+        return p[0] > 240 && p[1] > 240 && p[2] > 240;
+    };
+    // Three dots 10 pixels apart around the middle, under the waveform:
+    // white at the centre, the disc's colour beside and below.
+    for (int x : {40, 50, 60}) {
+        EXPECT_TRUE(white(three, x, 87)) << x;
+        EXPECT_FALSE(white(three, x, 93)) << x << ": nothing below the dot";
+        EXPECT_FALSE(white(three, x + 5, 87)) << x << ": nothing beside it";
+    }
+    // C2, C5, F#3: the dots' middles from 89.5 pixels down (C2) up to 86 (C5).
+    const std::vector<uint8_t> apart = icon({36, 72, 54});
+    const auto middle = [&](int x) {
+        int first = 0, last = 0;
+        for (int y = 80; y < 96; ++y) {
+            if (white(apart, x, y))
+                last = y, first = first ? first : y;
+        }
+        return (first + last) / 2.0;
+    };
+    EXPECT_GT(middle(40), middle(60)) << "C2 lower than F#3";
+    EXPECT_GT(middle(60), middle(50)) << "F#3 lower than C5";
 }
 
 int32_t int32_at(const std::vector<uint8_t>& b, size_t at)
@@ -460,6 +633,53 @@ TEST(BankPhrase, PiecesFallOnEqualBeats)
     EXPECT_EQ(out, nullptr);
 }
 
+// prefix.map gives every note from C1 to B7 the suffix of the nearest set,
+// the lower of two as near, whatever order the sets were given in (a tie
+// must not go to the later one).
+TEST(Bank, PrefixMapTakesTheNearestLowerPitchInAnyOrder)
+{
+    const struct {
+        int note;
+        const char* suffix;
+    } sets[] = {{45, "_A2"}, {57, "_A3"}, {64, "_E4"}};
+    const int orders[][3] = {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}, {2, 0, 1}};
+    for (const auto& order : orders) {
+        bank_set given[3];
+        for (int i = 0; i < 3; ++i)
+            given[i] = {"", sets[order[i]].suffix, sets[order[i]].note, 110.0, nullptr, nullptr};
+        bank_bytes b;
+        ASSERT_EQ(bank_prefix_map(given, 3, &b), bank_ok);
+        const std::vector<std::string> lines = split(text(b), '\n');
+        ASSERT_EQ(lines.size(), 84u + 1u);
+        for (int note = bank_map_highest; note >= bank_map_lowest; --note) {
+            // A2 to A3 is a tie at D#3 (51), A3 to E4 none; the lower wins.
+            const char* want = note <= 51 ? "_A2" : note <= 60 ? "_A3" : "_E4";
+            char name[8];
+            note_name(note, name, sizeof name);
+            EXPECT_EQ(lines[bank_map_highest - note], std::string(name) + "\t\t" + want + "\r")
+                << "order " << order[0] << order[1] << order[2];
+        }
+    }
+}
+
+// A kept recording's lines of the earlier oto.ini, found as OpenUtau finds
+// a line's file (before the first '=', trimmed), copied as they are.
+TEST(Bank, OldOtoLinesOfAKeptRecording)
+{
+    const std::string ka = "\x82\xa9.wav", kai = "\x82\xa9\x82\xa2.wav";
+    const std::string oto = ka + "=a,1,2,3,4,5\r\n" + kai + "=b,1\r\n  " + ka + " \t=c,6\n#" + ka + "=d\r\n" + ka +
+                            "\r\n" + ka + "=e,7";
+    char out[256];
+    const int n = bank_old_oto_lines(reinterpret_cast<const uint8_t*>(oto.data()), oto.size(), ka.c_str(), out, 3,
+                                     sizeof out);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(out + 3, n), ka + "=a,1,2,3,4,5\r\n  " + ka + " \t=c,6\r\n" + ka + "=e,7\r\n")
+        << "its own lines, not another file's, a comment's, nor one without '='";
+    EXPECT_EQ(bank_old_oto_lines(reinterpret_cast<const uint8_t*>(oto.data()), oto.size(), ka.c_str(), out, 3,
+                                 3 + static_cast<size_t>(n) - 1),
+              bank_no_room);
+}
+
 // The bank's files by name: a file as it is named, a frequency map after
 // its recording's stem, each after its folder; nothing else is taken for one.
 TEST(Bank, FileNames)
@@ -492,7 +712,7 @@ TEST(Bank, ARecordingRemovedOrChangedIsSaid)
     for (bool& b : on_disk)
         b = true;
     const bank_set set = {folder.c_str(), "", 45, 110.0, times, on_disk};
-    const bank_run run = {"espeak", 70, 44100, false, nullptr, &set, 1};
+    const bank_run run = {"espeak", nullptr, 70, 44100, false, nullptr, &set, 1};
     struct row {
         const char* why;
         std::vector<uint8_t> bytes;  // what lies at the recordings' names; empty for nothing

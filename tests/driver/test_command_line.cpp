@@ -15,6 +15,8 @@ struct args_case {
     int speed, rate, sinc_filter;
     const char* voice = nullptr;
     const char* pitch = nullptr;
+    const char* name = nullptr;
+    int help = 0, version = 0;
 };
 
 void PrintTo(const args_case& c, std::ostream* os)
@@ -37,6 +39,9 @@ TEST_P(CommandLine, GivesTheSettings)
     EXPECT_EQ(s.sinc_filter, c.sinc_filter) << c.why;
     EXPECT_STREQ(s.voice, c.voice) << c.why;
     EXPECT_STREQ(s.pitch, c.pitch) << c.why;
+    EXPECT_STREQ(s.name, c.name) << c.why;
+    EXPECT_EQ(s.help, c.help) << c.why;
+    EXPECT_EQ(s.version, c.version) << c.why;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,6 +83,14 @@ INSTANTIATE_TEST_SUITE_P(
         args_case{"notes, read later", {"-pitch", "A2,x"}, 70, 44100, 0, nullptr, "A2,x"},
         args_case{"-pitch last is ignored, the earlier kept", {"-pitch", "A3", "-pitch"}, 70, 44100, 0, nullptr, "A3"},
         args_case{"the later -pitch wins", {"-pitch", "A3", "-voice", "hts", "-pitch", "E4"}, 70, 44100, 0, "hts",
-                  "E4"}));
+                  "E4"},
+        args_case{"a name, read later", {"-name", "Low Kai"}, 70, 44100, 0, nullptr, nullptr, "Low Kai"},
+        args_case{"-name last is ignored", {"-name", "a", "-name"}, 70, 44100, 0, nullptr, nullptr, "a"},
+        args_case{"-oto taken as the name", {"-name", "-oto"}, 70, 44100, 0, nullptr, nullptr, "-oto"},
+        args_case{"-h", {"-sinc", "-h"}, 70, 44100, 1, nullptr, nullptr, nullptr, 1},
+        args_case{"--help", {"--help"}, 70, 44100, 0, nullptr, nullptr, nullptr, 1},
+        args_case{"--version", {"--version"}, 70, 44100, 0, nullptr, nullptr, nullptr, 0, 1},
+        args_case{"-h taken as the voice", {"-voice", "-h"}, 70, 44100, 0, "-h"},
+        args_case{"-help, -version and --HELP are unknown", {"-help", "-version", "--HELP", "-H"}, 70, 44100, 0}));
 
 } // namespace

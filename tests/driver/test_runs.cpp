@@ -381,57 +381,82 @@ std::string text_of(const std::string& path)
 
 // -oto adds the sampler configuration after the recordings: a line for
 // every recording on the disk, none at all when the synthesizer failed.
-// Sampler files in place go aside before the first recording they describe
-// is replaced, never to be overwritten.
+// Sampler files in place go aside when the first recording they describe
+// is replaced, never to be overwritten, and not while none is: a recording
+// that could not be replaced keeps its frequency map and its oto.ini line.
+// A replaced recording's map goes with it.
 TEST_F(FakeRun, SamplerConfiguration)
 {
-    const std::string previous = "a.wav=a,1,2,-3,4,5\n";
+    const std::string n_sjis = find_syllable("ん")->sjis;
+    const std::string kept_line = n_sjis + ".wav=" + n_sjis + ",10,20,-30,40,5";
+    const std::string previous = "a.wav=a,1,2,-3,4,5\n" + kept_line + "\r\n";
+    const std::vector<uint8_t> old_map(30, 2);
     const std::string moved = "moved 'oto.ini' aside to 'oto.ini.bak' before replacing the recordings it describes\n";
     const std::string moved_at_end = "moved 'oto.ini' aside to 'oto.ini.bak' before writing a new one\n";
+    const auto removed = [](int maps) {
+        return "removed " + std::to_string(maps) + " frequency maps made from the recordings replaced\n";
+    };
+    std::string every_refused;
+    for (const std::string& name : expected_file_names())
+        every_refused += "cannot write '" + name + "': Permission denied\n";
     struct row {
         const char* why;
         std::vector<std::string> env;
         bool blocked_ka;    // か.wav cannot be written
-        bool recordings;    // a set's recordings are in the folder
+        bool recordings;    // a set's recordings and their maps are in the folder
+        const char* read_only;  // these recordings may not be replaced: "" none, "ん", or "*" all
         int status;
         size_t lines;       // in oto.ini; 0: no new oto.ini
+        bool aside;         // the old oto.ini went aside
         std::string err;
     } rows[] = {
-        {"all written", {}, false, false, 0, 142, moved_at_end},
-        {"one recording blocked", {}, true, false, 255, 141,
+        {"all written", {}, false, false, "", 0, 142, true, moved_at_end},
+        {"one recording blocked", {}, true, false, "", 255, 141, true,
          "cannot write '" + file_name_of("か") + "': Is a directory\n" + moved_at_end},
-        {"synthesizer failing at entry 71", {"MORIVOX_FAKE_FAIL_AT=71"}, false, false, 255, 0,
-         "ERR:777\n"},
-        {"a set in place, all written", {}, false, true, 0, 142, moved},
-        {"a set in place, synthesizer failing at entry 71", {"MORIVOX_FAKE_FAIL_AT=71"}, false, true, 255, 0,
-         moved + "ERR:777\n"},
+        {"synthesizer failing at entry 71", {"MORIVOX_FAKE_FAIL_AT=71"}, false, false, "", 255, 0, false, "ERR:777\n"},
+        {"a set in place, all written", {}, false, true, "", 0, 142, true, moved + removed(142)},
+        {"a set in place, synthesizer failing at entry 71", {"MORIVOX_FAKE_FAIL_AT=71"}, false, true, "", 255, 0,
+         true, moved + "ERR:777\n" + removed(70)},
+        {"a set in place, every recording read-only", {}, false, true, "*", 255, 0, false,
+         every_refused + "no sampler file written: no recording reached the folder\n"},
+        {"a set in place, ん read-only", {}, false, true, "ん", 255, 142, true,
+         moved + "cannot write '" + file_name_of("ん") + "': Permission denied\n" + removed(141)},
     };
     for (const row& c : rows) {
         const std::string sub = make_temp_dir();
         write_file(sub + "/oto.ini", std::vector<uint8_t>(previous.begin(), previous.end()));
         if (c.blocked_ka)
             mkdir((sub + "/" + file_name_of("か")).c_str(), 0755);
-        if (c.recordings) {
-            for (const std::string& name : expected_file_names())
-                write_file(sub + "/" + name, std::vector<uint8_t>(60, 1));
+        const auto read_only = [&](const std::string& name) {
+            return std::string(c.read_only) == "*" || name == std::string(c.read_only) + ".wav";
+        };
+        for (const std::string& name : c.recordings ? expected_file_names() : std::vector<std::string>{}) {
+            write_file(sub + "/" + name, std::vector<uint8_t>(60, 1));
+            write_file(sub + "/" + name.substr(0, name.size() - 4) + "_wav.frq", old_map);
+            if (read_only(name))
+                chmod((sub + "/" + name).c_str(), 0444);
         }
         const run_result r = run_program(sub, fake, {"-oto"}, c.env);
         EXPECT_EQ(r.status, c.status) << c.why << ": " << r.err;
         EXPECT_EQ(r.err, c.err) << c.why;
-        const std::vector<std::string> oto = split_lines(text_of(sub + "/oto.ini"));
+        // A replaced recording's map is gone, or made anew; a kept one's stays.
+        for (const std::string& name : c.recordings ? expected_file_names() : std::vector<std::string>{}) {
+            const bool replaced = read_file(sub + "/" + name) != std::vector<uint8_t>(60, 1);
+            const std::vector<uint8_t> map = read_file(sub + "/" + name.substr(0, name.size() - 4) + "_wav.frq");
+            EXPECT_EQ(map == old_map, !replaced) << c.why << ": " << name;
+        }
+        EXPECT_EQ(text_of(sub + (c.aside ? "/oto.ini.bak" : "/oto.ini")), previous) << c.why;
         if (c.lines == 0) {
-            // Left alone when no recording was replaced, else aside.
-            EXPECT_EQ(text_of(sub + (c.recordings ? "/oto.ini.bak" : "/oto.ini")), previous) << c.why;
-            EXPECT_EQ(file_exists(sub + "/oto.ini"), !c.recordings) << c.why;
+            EXPECT_EQ(file_exists(sub + "/oto.ini"), !c.aside) << c.why;
             EXPECT_FALSE(file_exists(sub + "/character.txt")) << c.why;
             remove_tree(sub);
             continue;
         }
-        EXPECT_EQ(text_of(sub + "/oto.ini.bak"), previous) << c.why << ": kept aside";
+        const std::vector<std::string> oto = split_lines(text_of(sub + "/oto.ini"));
         EXPECT_EQ(split_lines(r.out)[4], "Oto: On") << c.why;
         ASSERT_EQ(oto.size(), c.lines) << c.why;
         // Table order, each file's own name and alias in Shift-JIS, and
-        // each recording's frequency map.
+        // each recording's frequency map; a kept recording's earlier line.
         size_t line = 0;
         for (const std::string& name : expected_file_names()) {
             if (c.blocked_ka && name == file_name_of("か"))
@@ -440,6 +465,9 @@ TEST_F(FakeRun, SamplerConfiguration)
             const std::string sjis = find_syllable(stem.c_str())->sjis;
             const std::string want_onset = sjis + ".wav=" + sjis + ",";
             ASSERT_EQ(oto[line].substr(0, want_onset.size()), want_onset) << c.why << " line " << line;
+            if (read_only(name)) {
+                EXPECT_EQ(oto[line], kept_line + "\r") << c.why << ": the kept recording's earlier line";
+            }
             EXPECT_TRUE(file_exists(sub + "/" + stem + "_wav.frq")) << c.why << ": " << stem;
             ++line;
         }
@@ -447,8 +475,191 @@ TEST_F(FakeRun, SamplerConfiguration)
         EXPECT_EQ(text_of(sub + "/character.yaml"), "text_file_encoding: shift_jis\nsinger_type: classic\n");
         for (const char* other : {"readme.txt", "icon.bmp", "sample.wav"})
             EXPECT_TRUE(file_exists(sub + "/" + other)) << c.why << ": " << other;
+        for (const std::string& name : expected_file_names())
+            chmod((sub + "/" + name).c_str(), 0644);
         remove_tree(sub);
     }
+}
+
+// What samplers and resamplers made from a recording goes once the
+// recording is replaced, by the names their writers give: the folder's
+// description (desc.mrq) with the first, each recording's caches with it.
+// A recording that could not be replaced keeps its own, and files of other
+// names stay: another stem (きゃ beside き), another extension.
+TEST_F(FakeRun, CachesOfReplacedRecordingsGoWithThem)
+{
+    const struct {
+        const char* name;
+        bool removed;
+    } rows[] = {
+        {"き_wav.frq", true},       {"き.wav.llsm", true},     {"き.wav.uspec", true},
+        {"き.wav.dio", true},       {"き.wav.star", true},     {"き.wav.platinum", true},
+        {"き.wav.frc", true},       {"き.wav.pmk", true},      {"き.wav.vs4ufrq", true},
+        {"き.rudb", true},          {"き.sc.npz", true},       {"き.hifi.npz", true},
+        {"き.dio", true},           {"き.star", true},         {"き.platinum", true},
+        {"き_wav.pmk", true},       {"き_hnsep", true},        {"き_Hb100_Ht0_Hv100_g0.hifi.npz", true},
+        {"き_g-5.hifi.npz", true},  {"desc.mrq", true},
+        {"きゃ.dio", false},        {"きゃ_wav.frq", false},   {"きゃ_Hb100.hifi.npz", false},
+        {"き.wav.bak", false},      {"き.dio.txt", false},     {"き_wav.frq.bak", false},
+        {"き_Hx1.hifi.npz", false}, {"き_Hb100_.hifi.npz", false}, {"き_hnsep.npz", false},
+        {"き2.dio", false},         {"desc.mrq.bak", false},   {"notes.dio", false},
+    };
+    for (const std::string& name : expected_file_names())
+        write_file(dir + "/" + name, std::vector<uint8_t>(60, 1));
+    const std::vector<uint8_t> cache(20, 3);
+    for (const auto& r : rows)
+        write_file(dir + "/" + r.name, cache);
+    chmod((dir + "/" + file_name_of("きゃ")).c_str(), 0444);  // kept: its files stay
+    const run_result run = run_program(dir, fake, {});
+    chmod((dir + "/" + file_name_of("きゃ")).c_str(), 0644);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err, "cannot write '" + file_name_of("きゃ") + "': Permission denied\n"
+                       "removed 1 frequency map and 19 resampler caches made from the recordings replaced\n");
+    for (const auto& r : rows)
+        EXPECT_EQ(file_exists(dir + "/" + r.name), !r.removed) << r.name;
+}
+
+} // namespace
+
+namespace {
+
+// The singer's name in character.txt and readme.txt: the one given, in
+// Shift-JIS, or the voice's with the pitches of several sets; the banner
+// says the one given.
+TEST_F(FakeRun, TheBankHasItsOwnName)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string name;  // in Shift-JIS
+        std::string banner;  // the banner's line, or ""
+    } rows[] = {
+        {{"-oto"}, "Morivox fake", ""},
+        {{"-pitch", "A2,Eb3", "-oto"}, "Morivox fake A2 Eb3", ""},
+        {{"-oto", "-name", "はなこ"}, "\x82\xcd\x82\xc8\x82\xb1", "Name: はなこ"},
+    };
+    for (const auto& r : rows) {
+        const std::string sub = make_temp_dir();
+        const run_result run = run_program(sub, fake, r.args);
+        EXPECT_EQ(run.status, 0) << r.name << ": " << run.err;
+        EXPECT_EQ(text_of(sub + "/character.txt").substr(0, r.name.size() + 7), "name=" + r.name + "\r\n");
+        EXPECT_EQ(text_of(sub + "/readme.txt").substr(0, r.name.size() + 2), r.name + "\r\n");
+        const std::vector<std::string> lines = split_lines(run.out);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), r.banner), r.banner.empty() ? 0 : 1) << r.name;
+        remove_tree(sub);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A folder holds one bank: a run that would leave this program's sets of
+// another kind beside its own (a set at one pitch in the folder,
+// subfolders of several pitches) is refused before anything is written,
+// saying what is there and what to do; the same kind is made again.
+TEST_F(FakeRun, AFolderHoldsOneBank)
+{
+    const std::string one = "this folder holds a set of recordings at one pitch (";
+    const std::string several = "this folder holds a bank of several pitches (subfolders ";
+    const std::string made_several = "): a bank of several pitches made here would lie beside it, and the samplers "
+                                     "would take both; make it in another folder, or remove those recordings first\n";
+    const std::string made_one = "): a set of recordings at one pitch made here would lie beside it, and the "
+                                 "samplers would take both; make it in another folder, or remove those subfolders "
+                                 "first\n";
+    const struct {
+        const char* why;
+        std::vector<std::string> in_place;  // recordings ("か.wav", "A3/か.wav") and folders ("notes/")
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } rows[] = {
+        {"several pitches over a set at one pitch", {"あ.wav", "か.wav"}, {"-pitch", "A2,A3"}, 255,
+         one + "2 recordings, あ.wav ..." + made_several},
+        {"one pitch over several", {"E4/か.wav", "A2/ん.wav", "Eb3/あ.wav"}, {}, 255,
+         several + "A2, Eb3, E4" + made_one},
+        {"one pitch at A3 over several", {"A3/か.wav"}, {"-pitch", "A3"}, 255, several + "A3" + made_one},
+        {"several pitches over others", {"A2/か.wav", "E4/か.wav"}, {"-pitch", "A3,A2"}, 0, ""},
+        {"one pitch over one pitch", {"か.wav"}, {}, 0, ""},
+        {"folders that hold no set, or are not named as notes", {"A2/", "A2/notes.wav", "notes/か.wav", "H2/か.wav"},
+         {}, 0, ""},
+    };
+    for (const auto& r : rows) {
+        const std::string sub = make_temp_dir();
+        for (const std::string& f : r.in_place) {
+            const size_t slash = f.find('/');
+            if (slash != std::string::npos)
+                mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
+            if (f.back() != '/')
+                write_file(sub + "/" + f, std::vector<uint8_t>(60, 1));
+        }
+        std::vector<std::string> before = list_dir(sub);
+        const run_result run = run_program(sub, fake, r.args);
+        EXPECT_EQ(run.status, r.status) << r.why;
+        EXPECT_EQ(run.err, r.err) << r.why;
+        if (r.status != 0) {
+            EXPECT_EQ(run.out, "") << r.why;
+            EXPECT_EQ(list_dir(sub), before) << r.why << ": nothing written";
+        }
+        remove_tree(sub);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// -h, --help and --version print on standard output and end with 0,
+// before anything else: no file, no lock (the folder here may not be
+// written), whatever else the command line says.
+TEST_F(FakeRun, HelpAndVersionTouchNothing)
+{
+    const std::string usage = "Usage: morivox [-speed N] [-rate N] [-sinc] [-voice NAME] [-pitch NOTE[,NOTE...]] "
+                              "[-name NAME] [-oto]\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out_start;
+    } rows[] = {
+        {{"--help"}, usage},
+        {{"-oto", "-h"}, usage},
+        {{"-rate", "0", "-pitch", "H9", "--help"}, usage},
+        {{"--version"}, "Morivox Ver1.00\n"},
+        {{"--version", "-h"}, usage},
+    };
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+    for (const auto& r : rows) {
+        const run_result run = run_program(dir, fake, r.args, {}, [] {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(125);
+        });
+        EXPECT_EQ(run.status, 0) << r.args.back() << ": " << run.err;
+        EXPECT_EQ(run.err, "") << r.args.back();
+        EXPECT_EQ(run.out.substr(0, r.out_start.size()), r.out_start) << r.args.back();
+        if (r.out_start == usage) {
+            EXPECT_NE(run.out.find("  -voice NAME   fake, engines or forking (default fake)\n"), std::string::npos);
+            EXPECT_NE(run.out.find("\nExample: "), std::string::npos);
+        }
+    }
+    chmod(dir.c_str(), 0755);
+    EXPECT_TRUE(list_dir(dir).empty());
+}
+
+} // namespace
+
+namespace {
+
+// -pitch A2 is the default pitch: the same files as no -pitch at all,
+// byte for byte, the voicebank's included.
+TEST_F(FakeRun, PitchA2MakesTheSameFilesAsNoPitch)
+{
+    const std::string a2 = make_temp_dir();
+    ASSERT_EQ(run_program(dir, fake, {"-oto"}).status, 0);
+    ASSERT_EQ(run_program(a2, fake, {"-pitch", "A2", "-oto"}).status, 0);
+    const std::vector<std::string> names = list_dir(dir);
+    EXPECT_EQ(list_dir(a2), names);
+    EXPECT_EQ(names.size(), 142u * 2 + 6u);
+    for (const std::string& name : names)
+        EXPECT_EQ(read_file(a2 + "/" + name), read_file(dir + "/" + name)) << name;
+    remove_tree(a2);
 }
 
 } // namespace

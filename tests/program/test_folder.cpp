@@ -288,11 +288,12 @@ TEST(Folder, ARunOfSeveralPitchesHoldsItsSubfolders)
 
 // Two paths to one folder where the kernel's locks are not shared between
 // them (bindfs keeps them to its mount): the lock file's name of its run
-// still tells the second run, whichever path each takes.
+// still tells the second run, whichever path each takes, and a free kernel
+// lock through the mount tells nothing.
 TEST(Folder, OneFolderThroughTwoPaths)
 {
     if (geteuid() != 0 || access("/usr/bin/bindfs", X_OK) != 0 || access("/dev/fuse", R_OK) != 0)
-        GTEST_SKIP() << "needs root, bindfs and /dev/fuse (scripts/setup installs bindfs)";
+        GTEST_SKIP() << "needs root, bindfs and /dev/fuse (scripts/setup --tests installs bindfs)";
     const std::string source = make_temp_dir(), mount_point = make_temp_dir();
     const run_result mounted = run_program("/", "/usr/bin/bindfs", {source, mount_point});
     ASSERT_EQ(mounted.status, 0) << mounted.err;
@@ -308,6 +309,18 @@ TEST(Folder, OneFolderThroughTwoPaths)
         // Through the mount: bindfs would not see a removal beside it at once.
         unlink((mount_point + "/.morivox.lock").c_str());
     }
+    // A run of another machine, its kernel lock free: beside the mount that
+    // says it is gone (the lock would be shared), through it nothing can
+    // tell (bindfs keeps locks to its mount), so the run stops and says how
+    // to clear the lock.
+    write_file(source + "/.morivox.lock", bytes(elsewhere_tag() + " elsewhere\n"));
+    const run_result r = run_program(mount_point, program, {});
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_EQ(r.err, "another run is writing into this folder (pid " + std::to_string(getpid()) +
+                         " on elsewhere)\nif no run is writing there (one may have stopped on another machine, or "
+                         "before a restart), remove .morivox.lock\n");
+    EXPECT_EQ(list_dir(source), std::vector<std::string>{".morivox.lock"}) << "nothing written";
+    unlink((mount_point + "/.morivox.lock").c_str());
     umount2(mount_point.c_str(), MNT_DETACH);
     remove_tree(source);
     remove_tree(mount_point);
@@ -370,7 +383,8 @@ TEST(Folder, LeftoversOfStoppedRunsAreRemovedAndNeverBlock)
 // A run stopped by a signal ends as that signal says, says how many files
 // reached the folder, and leaves no temporary file, wherever it was
 // stopped. It never leaves sampler files that describe recordings it
-// replaced: before the first, they went aside. A signal ignored when the
+// replaced: before the first, they went aside, and each recording's map
+// went with it. A signal ignored when the
 // program started (nohup, a shell's background job) stays ignored.
 TEST(Folder, StoppedRunsLeaveNoTemporaryFileNorAVoicebankThatLies)
 {
@@ -398,8 +412,13 @@ TEST(Folder, StoppedRunsLeaveNoTemporaryFileNorAVoicebankThatLies)
                 signal(sig, SIG_IGN);
         }, sig, c.delay_ms);
         int replaced = 0;
-        for (const std::string& n : expected_file_names())
-            replaced += read_file(d + "/" + n) != read_file(old_set + "/" + n);
+        for (const std::string& n : expected_file_names()) {
+            const bool new_one = read_file(d + "/" + n) != read_file(old_set + "/" + n);
+            replaced += new_one;
+            // A replaced recording's map went with it, in one step.
+            const std::string map = n.substr(0, n.size() - 4) + "_wav.frq";
+            EXPECT_EQ(read_file(d + "/" + map) == read_file(old_set + "/" + map), !new_one) << n << ": " << why;
+        }
         const std::vector<std::string> names = list_dir(d);
         for (const std::string& name : names)
             EXPECT_FALSE(is_temporary(name) || name == ".morivox.lock") << name << " left: " << why;
@@ -641,11 +660,12 @@ TEST(Folder, StoppedRunsOfSeveralPitchesLeaveNoMapIntoAHalfMadeSet)
 }
 
 // Every file's data is flushed before the rename that gives it its name,
-// and the folder is flushed after the last rename.
+// and the folder is flushed after the last rename; the lock file's name of
+// its run is flushed before the run writes anything.
 TEST(Folder, DataReachesTheDiskBeforeTheName)
 {
     if (access("/usr/bin/strace", X_OK) != 0)
-        FAIL() << "strace is needed (scripts/setup installs it)";
+        FAIL() << "strace is needed (scripts/setup --tests installs it)";
     const std::string d = make_temp_dir();
     const run_result r = run_program(d, "/usr/bin/strace",
                                      {"-f", "-qq", "-o", d + "/trace", "-e", "trace=openat,fdatasync,fsync,rename",
@@ -657,6 +677,8 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
     std::map<std::string, std::string> partial;  // thread -> a call not finished yet
     std::map<std::string, std::string> temp_of;  // descriptor -> temporary file open on it
     std::set<std::string> flushed;               // temporary files whose data was flushed
+    std::string lock_fd;                         // the lock file's descriptor
+    bool lock_flushed = false;
     int renames = 0;
     std::string line, last;
     while (std::getline(trace, line)) {
@@ -675,9 +697,14 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
         // A temporary file is written on one descriptor, and flushed on
         // another opened again later.
         if (call.rfind("openat(", 0) == 0 && is_temporary(quoted)) {
+            EXPECT_TRUE(lock_flushed) << quoted << " written before the lock file reached the disk";
             temp_of[call.substr(call.rfind("= ") + 2)] = quoted;
+        } else if (call.rfind("openat(", 0) == 0 && quoted == ".morivox.lock") {
+            lock_fd = call.substr(call.rfind("= ") + 2);
         } else if (call.rfind("fdatasync(", 0) == 0 && call.substr(call.rfind("= ")) == "= 0") {
-            flushed.insert(temp_of[call.substr(10, call.find(')') - 10)]);
+            const std::string fd = call.substr(10, call.find(')') - 10);
+            lock_flushed = lock_flushed || fd == lock_fd;
+            flushed.insert(temp_of[fd]);
         } else if (call.rfind("rename(", 0) == 0) {
             EXPECT_TRUE(flushed.count(quoted)) << quoted << " renamed before its data was flushed";
             ++renames;
@@ -686,6 +713,7 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
             last = call;
     }
     EXPECT_EQ(renames, 142);
+    EXPECT_TRUE(lock_flushed) << "the lock file is flushed";
     EXPECT_NE(last.find("fsync("), std::string::npos) << "the folder is flushed after the last rename: " << last;
     remove_tree(d);
 }

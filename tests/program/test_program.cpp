@@ -120,6 +120,40 @@ TEST(Program, WorkerProcessThatDiesEndsTheRunWithAnError)
     remove_tree(d);
 }
 
+// A Ctrl-C goes to the whole process group: eSpeak's worker processes
+// ignore it, and the program alone says how it stopped, once, with the
+// files that reached the folder.
+TEST(Program, AStopToTheWholeGroupIsSaidOnce)
+{
+    cpu_set_t cpus;
+    ASSERT_EQ(sched_getaffinity(0, sizeof cpus, &cpus), 0);
+    if (CPU_COUNT(&cpus) < 2)
+        GTEST_SKIP() << "on one core the program starts no worker process";
+    int stopped = 0;
+    for (int delay_ms : {20, 60}) {
+        const std::string d = make_temp_dir();
+        const run_result r = run_program(d, program, {}, {}, {}, SIGINT, delay_ms, true);
+        const std::vector<std::string> lines = split_lines(r.err);
+        const auto stop_lines = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.rfind("stopped by", 0) == 0;
+        });
+        if (r.status == 0) {
+            EXPECT_EQ(stop_lines, 0) << r.err;
+            remove_tree(d);
+            continue;  // it ended first
+        }
+        ++stopped;
+        const size_t files = list_dir(d).size();
+        EXPECT_EQ(r.status, 128 + SIGINT) << delay_ms << " ms: " << r.err;
+        EXPECT_EQ(stop_lines, 1) << delay_ms << " ms: " << r.err;
+        EXPECT_EQ(r.err, "stopped by SIGINT: " + std::to_string(files) + (files == 1 ? " file" : " files") +
+                             " reached the folder\n")
+            << delay_ms << " ms";
+        remove_tree(d);
+    }
+    EXPECT_GT(stopped, 0) << "no run was stopped";
+}
+
 // Text in Shift-JIS (CP932) as UTF-8; false when it is not CP932.
 bool from_cp932(const std::vector<uint8_t>& in, std::string* out)
 {
@@ -311,10 +345,10 @@ TEST(Program, SincFilteredRunAtAnotherRate)
     remove_tree(d);
 }
 
-// A voice the build does not have, or notes it cannot make: one line
-// (naming the voices it has), before anything else, the name shown safely
-// (control characters escaped, cut short). "-voice" with nothing after it
-// is ignored.
+// A voice the build does not have, notes it cannot make, a singer's name
+// the voicebank cannot hold: one line (naming the voices it has), before
+// anything else, the name shown safely (control characters escaped, cut
+// short). "-voice" with nothing after it is ignored.
 TEST(Program, VoiceChoice)
 {
     struct row {
@@ -326,12 +360,18 @@ TEST(Program, VoiceChoice)
         {{"-voice", ""}, 255, "", "unknown voice '' (known: espeak, hts)\n"},
         {{"-voice", "\x1b[31mred\nline\\"}, 255, "", "unknown voice '\\x1b[31mred\\x0aline\\x5c' (known: espeak, hts)\n"},
         {{"-voice", std::string(5000, 'v')}, 255, "", "unknown voice '" + std::string(32, 'v') + "...' (known: espeak, hts)\n"},
+        {{"-voice", "\x7fv\xc3\xa9"}, 255, "", "unknown voice '\\x7fv\\xc3\\xa9' (known: espeak, hts)\n"},
         {{"-voice"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\ngenerating", ""},
         {{"-voice", "espeak"}, 0, "Morivox Ver1.00\nSpeed: 70\nSamplingRate: 44100\nSinc Filter: Off\nVoice: espeak\n", ""},
         {{"-pitch", "A2,\x1b[31mH2"}, 255, "", "Pitch: '\\x1b[31mH2' is not a note (a letter A to G, a sharp '#' or a flat "
                                               "'b', the octave: A2, C#3, Eb4)\n"},
         {{"-pitch", "Db3,E4,C#3"}, 255, "", "Pitch: C#3 is the same note as Db3\n"},
         {{"-pitch", "C2,C6"}, 255, "", "Pitch: C6 is out of range (C2 to C5)\n"},
+        {{"-name", "花子"}, 255, "", "Name: '\\xe8\\x8a\\xb1\\xe5\\xad\\x90' holds a character other than ASCII and kana, "
+                                  "which the voicebank's Shift-JIS text does not take (give ASCII letters, digits, "
+                                  "signs and kana)\n"},
+        {{"-name", "Kai\x1b[31m"}, 255, "", "Name: 'Kai\\x1b[31m' is empty, longer than 64 bytes, starts or ends with "
+                                          "a space, or holds a control character\n"},
     };
     for (const row& c : rows) {
         const std::string d = make_temp_dir();

@@ -1,0 +1,106 @@
+// The kinds of set a bank of this program may hold, and how each is found.
+
+#include "driver/layout.h"
+
+#include "driver/notes.h"
+#include "driver/syllables.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+
+// How many of the table's recordings `dir` ("" or "A3/") holds, and the
+// first of them in table order into *first.
+int count_recordings(const char* dir, const syllable** first)
+{
+    int count = 0;
+    *first = nullptr;
+    for (const syllable* e = syllable_table; e->sjis != nullptr; ++e) {
+        char name[128];
+        snprintf(name, sizeof name, "%s%s.wav", dir, e->name);
+        struct stat st;
+        if (lstat(name, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
+            *first = *first ? *first : e;
+            ++count;
+        }
+    }
+    return count;
+}
+
+bool find_one_pitch(char* out, size_t size)
+{
+    const syllable* first = nullptr;
+    const int count = count_recordings("", &first);
+    if (count > 0)
+        snprintf(out, size, "%d recording%s, %s.wav%s", count, count == 1 ? "" : "s", first->name,
+                 count > 1 ? " ..." : "");
+    return count > 0;
+}
+
+// Subfolders named as a note that hold one of the table's recordings.
+bool find_pitch_folders(char* out, size_t size)
+{
+    struct found_note {
+        int note;
+        char name[note_name_room];
+    } found[note_list_max];
+    int count = 0;
+    DIR* d = opendir(".");
+    while (const dirent* e = d != nullptr && count < note_list_max ? readdir(d) : nullptr) {
+        int note = 0;
+        struct stat st;
+        char dir[note_name_room + 1];
+        const syllable* first = nullptr;
+        if (strlen(e->d_name) >= note_name_room || note_parse(e->d_name, &note) != 0 || note < note_lowest ||
+            note > note_highest || lstat(e->d_name, &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        snprintf(dir, sizeof dir, "%s/", e->d_name);
+        if (count_recordings(dir, &first) == 0)
+            continue;
+        found[count].note = note;
+        snprintf(found[count].name, sizeof found[count].name, "%s", e->d_name);
+        ++count;
+    }
+    if (d != nullptr)
+        closedir(d);
+    std::sort(found, found + count, [](const found_note& a, const found_note& b) {
+        return a.note != b.note ? a.note < b.note : strcmp(a.name, b.name) < 0;
+    });
+    size_t used = 0;
+    out[0] = '\0';
+    for (int i = 0; i < count && used < size; ++i) {
+        const int n = snprintf(out + used, size - used, "%s%s", i == 0 ? "subfolders " : ", ", found[i].name);
+        used += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    return count > 0;
+}
+
+} // namespace
+
+const layout_kind layout_kinds[] = {
+    {layout_one_pitch, "a set of recordings at one pitch", "those recordings", find_one_pitch},
+    {layout_pitch_folders, "a bank of several pitches", "those subfolders", find_pitch_folders},
+};
+const int layout_kind_count = sizeof layout_kinds / sizeof layout_kinds[0];
+
+const layout_kind& layout_of(set_layout layout)
+{
+    for (const layout_kind& k : layout_kinds) {
+        if (k.layout == layout)
+            return k;
+    }
+    return layout_kinds[0];
+}
+
+const layout_kind* layout_conflict(set_layout made, char* found, size_t size)
+{
+    for (const layout_kind& k : layout_kinds) {
+        if (k.layout != made && k.find(found, size))
+            return &k;
+    }
+    return nullptr;
+}
