@@ -2,7 +2,7 @@
 #pragma once
 
 #include "driver/driver.h"
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 #include "synth/espeak_voice.h"
 #include "wav/wav.h"
 

@@ -3,7 +3,7 @@
 // word read as the notes of -pitch.
 
 #include "driver/driver.h"
-#include "driver/notes.h"
+#include "notes/notes.h"
 
 #include <cerrno>
 #include <climits>

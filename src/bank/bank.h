@@ -20,9 +20,9 @@
 // otherwise, and leaves its output empty then.
 #pragma once
 
-#include "driver/notes.h"
-#include "driver/oto.h"
-#include "driver/syllables.h"
+#include "notes/notes.h"
+#include "bank/oto.h"
+#include "bank/syllables.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +111,7 @@ inline constexpr int bank_max_sets = note_list_max;
 // files; several each lie in a subfolder of their own, named after their
 // note, and prefix.map tells the samplers which to take for a note.
 struct bank_run {
+    const char* program;  // what made it, and its version ("Morivox Ver1.00")
     const char* voice;  // the voice's name ("espeak", "hts")
     const char* name;   // the singer's name as given (-name), or null (see bank_singer_name)
     int speed;

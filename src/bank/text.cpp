@@ -3,9 +3,8 @@
 
 #include "bank/bank.h"
 
-#include "driver/driver.h"
-#include "driver/notes.h"
-#include "driver/syllables.h"
+#include "notes/notes.h"
+#include "bank/syllables.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -408,7 +407,7 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
                "(prefix.map).\n\n");
     }
 
-    putf(t, "Made by %s with\n", morivox_version);
+    putf(t, "Made by %s with\n", run.program);
     putf(t, "  Voice: %s\n", run.voice);
     putf(t, "  Speed: %d (n, the moraic nasal, always at %d)\n", run.speed, moraic_nasal_speed);
     putf(t, "  SamplingRate: %d\n", run.rate);

@@ -2,10 +2,9 @@
 
 #include "bank/bank.h"
 #include "driver/layout.h"
-#include "driver/notes.h"
-#include "driver/oto.h"
-#include "driver/pipeline.h"
-#include "driver/syllables.h"
+#include "notes/notes.h"
+#include "pipeline/pipeline.h"
+#include "bank/syllables.h"
 #include "folder/folder.h"
 #include "resample/resample.h"
 #include "wav/wav.h"
@@ -509,7 +508,7 @@ bool write_oto_files(const synth_voice& voice, const run_settings& settings, oto
                         old, errno != 0 ? strerror(errno) : "larger than 16 MiB");
         }
     }
-    const bank_run run = {voice.name,     settings.name, settings.speed, settings.output_rate,
+    const bank_run run = {morivox_version, voice.name,     settings.name, settings.speed, settings.output_rate,
                           settings.sinc_filter != 0, settings.pitch, made_sets, set_count};
     bool all = queue_bank_files(run, false);
     bool finished = finish_files();
@@ -1005,7 +1004,8 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     static double f0s[note_list_max];
     for (int s = 0; s < set_count; ++s)
         f0s[s] = sets[s].f0;
-    const synth_error opened = pipeline_start(voice, settings, f0s, set_count, &making, failure, sizeof failure);
+    const pipeline_settings made_as = {settings.speed, settings.output_rate, settings.sinc_filter != 0, settings.oto != 0};
+    const synth_error opened = pipeline_start(voice, made_as, f0s, set_count, &making, failure, sizeof failure);
     if (opened != synth_ok) {
         report_synth_error(opened, failure);
         fflush(stdout);

@@ -313,7 +313,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.singer);
-        const bank_run run = {r.voice, r.name, 123, 48000, true, r.pitch, r.sets, r.set_count};
+        const bank_run run = {"Morivox Ver1.00", r.voice, r.name, 123, 48000, true, r.pitch, r.sets, r.set_count};
         char singer[128];
         ASSERT_EQ(bank_singer_name(run, singer, sizeof singer), static_cast<int>(r.singer.size()));
         EXPECT_EQ(singer, r.singer);
@@ -712,7 +712,7 @@ TEST(Bank, ARecordingRemovedOrChangedIsSaid)
     for (bool& b : on_disk)
         b = true;
     const bank_set set = {folder.c_str(), "", 45, 110.0, times, on_disk};
-    const bank_run run = {"espeak", nullptr, 70, 44100, false, nullptr, &set, 1};
+    const bank_run run = {"Morivox Ver1.00", "espeak", nullptr, 70, 44100, false, nullptr, &set, 1};
     struct row {
         const char* why;
         std::vector<uint8_t> bytes;  // what lies at the recordings' names; empty for nothing

@@ -1,4 +1,4 @@
-#include "driver/pipeline.h"
+#include "pipeline/pipeline.h"
 
 #include "resample/resample.h"
 #include "wav/wav.h"
@@ -24,7 +24,7 @@ enum slot_state { slot_free, slot_synthesized, slot_converting, slot_made };
 
 struct pipeline {
     const synth_voice* voice;
-    run_settings settings;
+    pipeline_settings settings;
     const double* f0s;  // the pitches, in the order they are made
     int entry_count;    // syllable_count per pitch
     synth_engine* engines[pipeline_max_workers];  // one per worker, or the shared one first; null when not open
@@ -79,7 +79,7 @@ void convert_entry(pipeline* p, int slot)
         return;
     out.samples = resample_wave(image.bytes, p->settings.output_rate, &out.size_bytes, p->settings.sinc_filter);
     oto_marks(image, &out.times);
-    if (p->settings.oto)
+    if (p->settings.listen)
         oto_listen(image, p->slot_f0[slot], &out.times);
     p->voice->free_image(&image);
 }
@@ -198,7 +198,7 @@ int pipeline_workers(int cores)
     return n < pipeline_max_workers ? n : pipeline_max_workers;
 }
 
-synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, const double* f0s,
+synth_error pipeline_start(const synth_voice& voice, const pipeline_settings& settings, const double* f0s,
                            int pitch_count, pipeline** out, char* failure, size_t failure_size)
 {
     *out = nullptr;
