@@ -4,7 +4,7 @@
 // seconds per output sample ("175n" is 175 ns); compare paths within one run.
 
 #include "bank/syllables.h"
-#include "resample/isa.h"
+#include "isa/isa.h"
 #include "synth/hts_frames.h"
 #include "synth/hts_labels.h"
 #include "synth/hts_voice.h"
