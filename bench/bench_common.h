@@ -1,7 +1,7 @@
 // The eSpeak voice's images of the whole syllable table, made once per process.
 #pragma once
 
-#include "driver/driver.h"
+#include "driver/command_line.h"
 #include "bank/syllables.h"
 #include "synth/espeak_voice.h"
 #include "wav/wav.h"

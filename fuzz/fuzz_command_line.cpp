@@ -2,7 +2,7 @@
 // with every number checked against strtoll saturated to 32 bits, and every
 // word read as the notes of -pitch.
 
-#include "driver/driver.h"
+#include "driver/command_line.h"
 #include "notes/notes.h"
 
 #include <cerrno>
