@@ -1,8 +1,11 @@
 #include "bank/oto.h"
 
+#include "bank/bank.h"
 #include "synth/kana.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -26,6 +29,20 @@ bool vowel_alone(const syllable& entry)
     mora m[max_morae];
     int count = 0;
     return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && m[0].onset[0] == 0;
+}
+
+
+// OpenUtau trims the file name, so a space at either end would be lost.
+bool breaks_a_line(const char* name)
+{
+    const size_t n = strlen(name);
+    if (n == 0 || name[0] == ' ' || name[n - 1] == ' ')
+        return true;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
+        if (*p == ',' || *p == '=' || *p < 0x20 || *p == 0x7F)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -58,4 +75,28 @@ oto_entry oto_values(const syllable& entry, const oto_times& t)
     e.preutterance = static_cast<int>(preutterance);
     e.overlap = static_cast<int>(overlap);
     return e;
+}
+
+int bank_oto_line(const char* file, const char* alias, const oto_entry& v, char* out, size_t size)
+{
+    if (breaks_a_line(file) || breaks_a_line(alias))
+        return bank_bad_name;
+    char file_sjis[256], alias_sjis[256], values[96];
+    const int f = bank_to_cp932(file, file_sjis, sizeof file_sjis);
+    const int a = bank_to_cp932(alias, alias_sjis, sizeof alias_sjis);
+    if (f < 0 || a < 0)
+        return f < 0 ? f : a;
+    snprintf(values, sizeof values, ",%d,%d,%d,%d,%d\r\n", v.offset, v.consonant, v.cutoff, v.preutterance,
+             v.overlap);
+    const size_t length = static_cast<size_t>(f) + 1 + static_cast<size_t>(a) + strlen(values);
+    if (length > size)
+        return bank_no_room;
+    char* o = out;
+    memcpy(o, file_sjis, static_cast<size_t>(f));
+    o += f;
+    *o++ = '=';
+    memcpy(o, alias_sjis, static_cast<size_t>(a));
+    o += a;
+    memcpy(o, values, strlen(values));
+    return static_cast<int>(length);
 }

@@ -28,3 +28,12 @@ struct oto_entry {
 
 // The values for `entry` recorded with `times`.
 oto_entry oto_values(const syllable& entry, const oto_times& times);
+
+// One oto.ini line in Shift-JIS, ended by CR LF:
+//   <file>=<alias>,<offset>,<consonant>,<cutoff>,<preutterance>,<overlap>
+// `file` and `alias` are UTF-8 ("か.wav", "か" or "か_A3"); the values are
+// written as they are. Not NUL-terminated. Returns the length written into
+// out[0..size-1], or bank_bad_name (a name that would break the line:
+// empty, a space at either end, or holding ',', '=' or a control
+// character), bank_not_cp932 or bank_no_room.
+int bank_oto_line(const char* file, const char* alias, const oto_entry& values, char* out, size_t size);

@@ -1,4 +1,5 @@
 #include "bank/bank.h"
+#include "synth/credits.h"
 #include "synth/synth.h"
 
 #include "support.h"
@@ -330,7 +331,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
             if (eq != std::string::npos)
                 keys[trim(line).substr(0, eq)] = trim(line).substr(eq + 1);
         }
-        const bank_voice* v = bank_find_voice(r.voice);
+        const synth_credits* v = synth_find_credits(r.voice);
         EXPECT_EQ(keys["name"], r.singer);
         EXPECT_EQ(keys["image"], bank_icon_file);
         EXPECT_EQ(keys["author"], "Morivox");
@@ -394,7 +395,7 @@ TEST(BankText, SingerNames)
 TEST(BankText, EveryVoiceHasCredits)
 {
     for (const synth_voice* const* v = synth_voices; *v != nullptr; ++v)
-        EXPECT_NE(bank_find_voice((*v)->name), nullptr) << (*v)->name;
+        EXPECT_NE(synth_find_credits((*v)->name), nullptr) << (*v)->name;
 }
 
 // The icon: a 100x100 24-bit bottom-up BMP with a plain BITMAPINFOHEADER,
@@ -431,7 +432,7 @@ TEST(BankIcon, IsThePlainestBmp)
         const uint8_t* paper = pixel(0, 99);
         const uint8_t* disc = pixel(50, 85);
         EXPECT_NE(memcmp(paper, disc, 3), 0);
-        if (const bank_voice* v = bank_find_voice(voice)) {
+        if (const bank_icon_style* v = bank_find_icon_style(voice)) {
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(disc[2 - c], v->colour[c], 48) << "channel " << c;
         }
