@@ -152,6 +152,32 @@ TEST(Espeak, SameTextSameBytesWhateverCameBefore)
     }
 }
 
+// From speed 172 eSpeak speeds its speech up, through a stream it keeps
+// between calls; its first such call in a process (いぇ, や and other glides)
+// once differed from the same call made later, so which worker made what
+// changed a run's bytes. Each row runs in a process of its own (the
+// "threadsafe" death test style starts the test binary anew), so that its
+// first call is the process's first.
+TEST(Espeak, FirstSpedUpCallGivesWhatLaterOnesGive)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct {
+        const char* name;
+        int speed;
+    } rows[] = {{"いぇ", 300}, {"や", 172}};
+    for (const auto& r : rows) {
+        EXPECT_EXIT(
+            {
+                const char* text = find_syllable(r.name)->sjis;
+                const std::vector<uint8_t> first = synth(text, r.speed).bytes;
+                synth(find_syllable("あ")->sjis, r.speed);
+                _exit(!first.empty() && synth(text, r.speed).bytes == first ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "")
+            << r.name << " at speed " << r.speed;
+    }
+}
+
 // The engines after the first are worker processes: each gives what the
 // engine in this process gives, images, marks and refusals alike.
 TEST(Espeak, WorkerProcessesGiveWhatTheEngineHereGives)
