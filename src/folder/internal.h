@@ -52,7 +52,8 @@ bool folder_temp_stem(const char* file, char* stem, size_t size);
 // the handler reads is written, only inside a change: the stop signals are
 // blocked on the thread meanwhile, and a handler on another thread waits
 // for the change to end. Once a handler runs, a thread that begins a change
-// waits for the end of the process.
+// waits for the end of the process. folder_end_change leaves errno as it
+// found it.
 void folder_begin_change(sigset_t* was);
 void folder_end_change(const sigset_t* was);
 
@@ -63,6 +64,16 @@ void folder_remove_temporaries_now();
 // Removes the lock files this process holds (lock.cpp; also at exit).
 void folder_remove_lock_files_now();
 // And folder_published (folder.h, publish.cpp).
+
+// --- Subfolders (subfolders.cpp)
+
+// Whether `name` may name a subfolder: no '/', and it fits
+// folder_subfolder_name_room.
+bool folder_subfolder_name_ok(const char* name);
+
+// 1 when `name` is a folder, 0 when nothing has the name, or -1 (ENOTDIR
+// for anything else, a symbolic link included).
+int folder_subfolder_there(const char* name);
 
 // --- For flushing (lock.cpp, subfolders.cpp)
 

@@ -310,9 +310,7 @@ int lock_dir(const char* dir, folder_lock_info* info)
         sigset_t was;
         folder_begin_change(&was);
         const int result = try_lock(path, info);
-        const int saved = errno;
         folder_end_change(&was);
-        errno = saved;
         if (result <= 0) {
             static bool removed_at_exit = false;
             if (result == 0 && !removed_at_exit)
@@ -355,7 +353,7 @@ int folder_lock_subfolder(const char* name, folder_lock_info* info)
 {
     *info = folder_lock_info{};
     char path[sizeof held[0].path];
-    if (strchr(name, '/') != nullptr || !lock_path(name, path, sizeof path)) {
+    if (!folder_subfolder_name_ok(name) || !lock_path(name, path, sizeof path)) {
         errno = EINVAL;
         return -1;
     }
@@ -367,12 +365,7 @@ int folder_lock_subfolder(const char* name, folder_lock_info* info)
         errno = EMLINK;
         return -1;
     }
-    struct stat st;
-    if (lstat(name, &st) != 0)
-        return -1;
-    if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;  // a symbolic link would lead out of the folder
-        return -1;
-    }
+    if (folder_subfolder_there(name) != 1)
+        return -1;  // ENOENT when there is none
     return lock_dir(name, info);
 }

@@ -57,7 +57,7 @@ int take_slot(const char* temp_name)
             return i;
         }
     }
-    return -1;  // cannot happen: the queue holds fewer than slot_count
+    return -1;  // cannot happen: one thread writes, and waits while max_queued are in flight
 }
 
 void free_slot(int i)
@@ -119,10 +119,13 @@ struct written_file {
     char name[folder_name_room];
 };
 
+// Removes a temporary file and frees its slot; errno stays as it was.
 void discard(int slot)
 {
+    const int saved = errno;
     unlink(slots[slot].name);
     free_slot(slot);
+    errno = saved;
 }
 
 // Writes `head` then `body` to a new temporary file for `file_name`, with
@@ -156,11 +159,9 @@ int write_temporary(const char* file_name, const void* head, size_t head_size, c
         slot = take_slot(temp);
         // 0666 before the umask, as fopen would create it.
         fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        const int saved = errno;
         if (fd < 0)
             free_slot(slot);
         folder_end_change(&was);
-        errno = saved;
         if (fd < 0 && errno != EEXIST)
             return -1;
     }
@@ -207,9 +208,7 @@ int publish(const written_file& f, int (*before_rename)(void*) = nullptr, void* 
     const char* temp = slots[f.slot].name;
     const int fd = open(temp, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 || fdatasync(fd) != 0 || close(fd) != 0 || (before_rename != nullptr && before_rename(context) != 0)) {
-        const int saved = errno;
         discard(f.slot);
-        errno = saved;
         return -1;
     }
     sigset_t was;

@@ -13,6 +13,7 @@
 #include "folder/internal.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -149,8 +150,10 @@ void folder_begin_change(sigset_t* was)
 
 void folder_end_change(const sigset_t* was)
 {
+    const int saved = errno;
     changes.fetch_sub(1);
     pthread_sigmask(SIG_SETMASK, was, nullptr);
+    errno = saved;
 }
 
 void folder_clean_up_on_signals()

@@ -37,9 +37,26 @@ int flush_dir(const char* dir)
 
 } // namespace
 
+bool folder_subfolder_name_ok(const char* name)
+{
+    return strchr(name, '/') == nullptr && strlen(name) < folder_subfolder_name_room;
+}
+
+int folder_subfolder_there(const char* name)
+{
+    struct stat st;
+    if (lstat(name, &st) != 0)
+        return errno == ENOENT ? 0 : -1;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;  // a symbolic link would lead out of the folder
+        return -1;
+    }
+    return 1;
+}
+
 int folder_use_subfolder(const char* name)
 {
-    if (strchr(name, '/') != nullptr || strlen(name) >= sizeof subfolders[0]) {
+    if (!folder_subfolder_name_ok(name)) {
         errno = EINVAL;
         return -1;
     }
@@ -47,15 +64,10 @@ int folder_use_subfolder(const char* name)
         errno = EMLINK;
         return -1;
     }
-    struct stat st;
-    if (lstat(name, &st) != 0) {
-        // 0777 before the umask, as mkdir(1) makes it.
-        if (errno != ENOENT || mkdir(name, 0777) != 0 || flush_dir(".") != 0)
-            return -1;
-    } else if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
+    const int there = folder_subfolder_there(name);
+    // 0777 before the umask, as mkdir(1) makes it.
+    if (there < 0 || (there == 0 && (mkdir(name, 0777) != 0 || flush_dir(".") != 0)))
         return -1;
-    }
     memcpy(subfolders[subfolder_count++], name, strlen(name) + 1);
     return 0;
 }
