@@ -1,8 +1,8 @@
 // The eSpeak voice's images of the whole syllable table, made once per process.
 #pragma once
 
-#include "driver/driver.h"
-#include "driver/syllables.h"
+#include "driver/command_line.h"
+#include "bank/syllables.h"
 #include "synth/espeak_voice.h"
 #include "wav/wav.h"
 

@@ -2,7 +2,7 @@
 // Counters: "s_per_sample" is per output sample at 44100 Hz.
 
 #include "bench_common.h"
-#include "resample/isa.h"
+#include "isa/isa.h"
 #include "resample/resample.h"
 
 #include <benchmark/benchmark.h>

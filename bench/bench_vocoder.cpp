@@ -3,8 +3,8 @@
 // engine's for a few syllables of both kinds). Counter "s_per_sample" is
 // seconds per output sample ("175n" is 175 ns); compare paths within one run.
 
-#include "driver/syllables.h"
-#include "resample/isa.h"
+#include "bank/syllables.h"
+#include "isa/isa.h"
 #include "synth/hts_frames.h"
 #include "synth/hts_labels.h"
 #include "synth/hts_voice.h"

@@ -1,7 +1,7 @@
 // Prints the UTF-8 name of every syllable of the table, one a line, for the
 // scripts that make the same set by other routes.
 
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 
 #include <cstdio>
 

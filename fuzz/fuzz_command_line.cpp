@@ -2,8 +2,8 @@
 // with every number checked against strtoll saturated to 32 bits, and every
 // word read as the notes of -pitch.
 
-#include "driver/driver.h"
-#include "driver/notes.h"
+#include "driver/command_line.h"
+#include "notes/notes.h"
 
 #include <cerrno>
 #include <climits>

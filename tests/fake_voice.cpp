@@ -15,7 +15,7 @@
 // each open, how many threads the process has.
 
 #include "driver/driver.h"
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 #include "wav/wav.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 
 #include <algorithm>
 #include <cmath>

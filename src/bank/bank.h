@@ -20,9 +20,9 @@
 // otherwise, and leaves its output empty then.
 #pragma once
 
-#include "driver/notes.h"
-#include "driver/oto.h"
-#include "driver/syllables.h"
+#include "notes/notes.h"
+#include "bank/oto.h"
+#include "bank/syllables.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -64,29 +64,6 @@ inline constexpr int bank_sampler_rate = 44100;
 // that are not UTF-8), or bank_no_room.
 int bank_to_cp932(const char* utf8, char* out, size_t size);
 
-// One oto.ini line in Shift-JIS, ended by CR LF:
-//   <file>=<alias>,<offset>,<consonant>,<cutoff>,<preutterance>,<overlap>
-// `file` and `alias` are UTF-8 ("か.wav", "か" or "か_A3"); the values are
-// written as they are. Not NUL-terminated. Returns the length written into
-// out[0..size-1], or bank_bad_name (a name that would break the line:
-// empty, a space at either end, or holding ',', '=' or a control
-// character), bank_not_cp932 or bank_no_room.
-int bank_oto_line(const char* file, const char* alias, const oto_entry& values, char* out, size_t size);
-
-// What the voicebank's text says about a voice of the program.
-struct bank_voice {
-    const char* name;     // the voice's name on the command line
-    const char* credit;   // one line: the voice, who made it, its licence
-    const char* about;    // readme.txt: what synthesized the recordings, copyright, licence
-    const char* terms;    // readme.txt: what the licence asks of whoever uses the recordings
-    uint8_t colour[3];    // the icon's emblem, R G B
-    int cycles;           // periods of the icon's waveform
-};
-
-// The voice called `name`, or null when the program says nothing about it
-// (a test's voice).
-const bank_voice* bank_find_voice(const char* name);
-
 // One set of recordings: the table's syllables at one pitch, in one folder.
 struct bank_set {
     const char* folder;      // "" (the current folder) or a subfolder with its '/' ("A3/")
@@ -111,6 +88,7 @@ inline constexpr int bank_max_sets = note_list_max;
 // files; several each lie in a subfolder of their own, named after their
 // note, and prefix.map tells the samplers which to take for a note.
 struct bank_run {
+    const char* program;  // what made it, and its version ("Morivox Ver1.00")
     const char* voice;  // the voice's name ("espeak", "hts")
     const char* name;   // the singer's name as given (-name), or null (see bank_singer_name)
     int speed;
@@ -176,6 +154,17 @@ int bank_rate_warning(int rate, char* out, size_t size);
 // ---- Icon -------------------------------------------------------------
 
 inline constexpr int bank_icon_size = 100;  // pixels, width and height
+
+// A voice's look on the icon.
+struct bank_icon_style {
+    const char* voice;  // the voice's name on the command line
+    uint8_t colour[3];  // the emblem's, R G B
+    int cycles;         // periods of the waveform
+};
+
+// The look of the voice called `voice`, or null for a voice the program
+// says nothing about (a test's: a grey disc).
+const bank_icon_style* bank_find_icon_style(const char* voice);
 
 // The voice's icon: a 100x100 BMP (BITMAPINFOHEADER, 24 bits, rows bottom
 // up), a waveform in a disc of the voice's colour; a grey disc for a voice

@@ -38,6 +38,14 @@ constexpr double mark_low = 89.5, mark_high = 86;
 
 const uint8_t grey[3] = {0x70, 0x70, 0x70};
 
+// Each voice's look: the emblem's colour (R G B) and the periods of its
+// waveform; a grey disc for a voice the program says nothing about.
+const bank_icon_style styles[] = {
+    {"espeak", {0x1F, 0x6F, 0xB4}, 3},
+    {"hts", {0xD2, 0x5A, 0x1E}, 4},
+};
+
+
 struct rgb {
     double r, g, b;
 };
@@ -174,7 +182,7 @@ int bank_icon(const char* voice, const int* notes, int note_count, bank_bytes* o
     put_le(info + 24, pixels_per_metre, 4);
     put_le(info + 28, pixels_per_metre, 4);
 
-    const bank_voice* v = bank_find_voice(voice);
+    const bank_icon_style* v = bank_find_icon_style(voice);
     const uint8_t* c = v ? v->colour : grey;
     const int cycles = v ? v->cycles : 3;
     const rgb colour = {double(c[0]), double(c[1]), double(c[2])};
@@ -208,4 +216,13 @@ int bank_icon(const char* voice, const int* notes, int note_count, bank_bytes* o
         }
     }
     return bank_ok;
+}
+
+const bank_icon_style* bank_find_icon_style(const char* voice)
+{
+    for (const bank_icon_style& s : styles) {
+        if (strcmp(s.voice, voice) == 0)
+            return &s;
+    }
+    return nullptr;
 }

@@ -2,8 +2,8 @@
 
 #include "driver/layout.h"
 
-#include "driver/notes.h"
-#include "driver/syllables.h"
+#include "notes/notes.h"
+#include "bank/syllables.h"
 
 #include <algorithm>
 #include <cstdio>

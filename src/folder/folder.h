@@ -19,14 +19,17 @@
 // and its owner and group where the process may set them; a symbolic link
 // at the name is replaced, never written through.
 //
+// The declarations follow a run: who it is, the lock, the subfolders, the
+// leftovers, the stop signals, publishing (now or queued), and what makes
+// way for a new file. Each part names the file that holds it.
+//
 // The functions return 0, or -1 with errno set, unless they say otherwise.
 #pragma once
 
 #include <cstddef>
 #include <sys/types.h>
 
-// The lock file, in the folder (and in each subfolder of the run).
-inline constexpr char folder_lock_name[] = ".morivox.lock";
+// ---- Who a run is (identity.cpp)
 
 // Who a process is, for the lock file and the temporary names:
 // "<pid>-<start>-<machine>". <start> is when the process started, in clock
@@ -41,16 +44,22 @@ inline constexpr size_t folder_tag_room = 64;
 // is no such process, or (ERANGE) when it does not fit.
 int folder_run_tag(pid_t pid, char* out, size_t size);
 
+// ---- The lock (lock.cpp)
+
+// The lock file, in the folder (and in each subfolder of the run).
+inline constexpr char folder_lock_name[] = ".morivox.lock";
+
 struct folder_lock_info {
     // Why the kernel lock could not be had (ENOLCK, EOPNOTSUPP, …), or 0.
     // The lock file then holds the folder alone.
     int kernel_lock_error;
-    // Whom the lock file in place names ("pid 1234 on host", the host with
-    // any byte but printable ASCII shown as \xNN), or "" when it names
-    // nobody readable.
+    // Whom the lock file in place names ("pid 1234 on host": of the host,
+    // 64 bytes at most, then "...", any byte but printable ASCII, and the
+    // backslash, shown as \xNN), or "" when it names nobody readable.
     char owner[320];
     // When another run holds the folder: whether that run could be seen to
-    // be alive (on this machine); false when nothing can tell (another
+    // go on: its kernel lock is held, or it is a process of this machine
+    // and namespace that runs. False when nothing can tell (another
     // machine, another namespace, a restart since): it may be gone, leaving
     // the lock file behind.
     bool owner_seen;
@@ -67,28 +76,22 @@ struct folder_lock_info {
 };
 
 // Takes the folder for this process, until it exits. Fails with
-// EWOULDBLOCK when another run holds it (*info says which), or with the
+// EWOULDBLOCK when another run holds it (*info says which), with the
 // reason the lock file cannot be created or read (EACCES, EROFS, …; see
-// *info). A lock file whose run is gone is taken over: a run of this
-// machine and namespace that no longer runs, or any run when the kernel
-// lock is free on a file system that shares it; another user's is replaced
-// where the folder lets this user replace it.
+// *info), or (EINVAL) when this process holds a lock already. A lock file
+// whose run is gone is taken over: a run of this machine and namespace
+// that no longer runs, or any run when the kernel lock is free on a file
+// system that shares it; another user's is replaced where the folder lets
+// this user replace it.
 int folder_lock(folder_lock_info* info);
 
-// Removes what stopped runs left in `dir` (".", or a subfolder of the
-// run): the temporary files of names that `ours` accepts (and of the lock
-// file's). Call it under the lock of `dir`: no other run of this program
-// writes there then, so they are all of runs that stopped, on this machine
-// or any other. Files of any other name are left. *kept receives how many
-// could not be removed, and errno the first reason. Returns how many files
-// it removed.
-int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int* kept);
+// ---- Subfolders (lock.cpp takes them, subfolders.cpp keeps them)
 
-// Subfolders: a run may write into folders one level down ("A3", then
-// files named "A3/<name>"). Each is held as the folder is, through a lock
-// file of its own that names the run and carries a kernel lock, taken after
-// the folder's: a run in a subfolder ("cd A3; morivox") and a run above
-// that writes into it hold the same lock file, so that the later one is
+// A run may write into folders one level down ("A3", then files named
+// "A3/<name>"). Each is held as the folder is, through a lock file of its
+// own that names the run and carries a kernel lock, taken after the
+// folder's: a run in a subfolder ("cd A3; morivox") and a run above that
+// writes into it hold the same lock file, so that the later one is
 // refused, whichever it is, on any machine or path that sees the folder.
 inline constexpr int folder_max_subfolders = 64;
 inline constexpr size_t folder_subfolder_name_room = 32;  // bytes of a name, with its NUL
@@ -110,6 +113,26 @@ int folder_lock_subfolder(const char* name, folder_lock_info* info);
 // A new folder's entry is flushed at once.
 int folder_use_subfolder(const char* name);
 
+// Flushes the folder and the run's subfolders, so that their renames and
+// removals are on the disk before anything that follows (a folder that
+// may not be read: its whole file system, through the lock file). Fails
+// with the first failure's errno, having tried every folder.
+int folder_flush();
+
+// ---- Leftovers (leftovers.cpp)
+
+// Removes what stopped runs left in `dir` (".", or a subfolder of the
+// run): the regular files with a temporary name of this program's making
+// for a name that `ours` accepts (or for the lock file's). Call it under
+// the lock of `dir`: no other run of this program writes there then, so
+// they are all of runs that stopped, on this machine or any other. Files
+// of any other name are left. *kept receives how many could not be
+// removed, and errno the first reason. Returns how many files it removed
+// (0 when `dir` cannot be read).
+int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int* kept);
+
+// ---- Stops (stop.cpp)
+
 // Makes SIGINT, SIGTERM and SIGHUP, unless they were ignored when the
 // program started (nohup, a shell's background job), remove the temporary
 // files in progress and the lock files, say on standard error how many
@@ -119,8 +142,13 @@ int folder_use_subfolder(const char* name);
 // does not end, with the status 128 + the signal.
 void folder_clean_up_on_signals();
 
-// Files that reached the folder under their names so far.
-int folder_published();
+// ---- Publishing (publish.cpp)
+
+// Longest name the writer takes, in bytes with its temporary suffix: the
+// names this program writes are short, and every file in flight keeps its
+// name where a signal handler can find it. A longer one fails
+// (ENAMETOOLONG).
+inline constexpr int folder_name_room = 256;
 
 // Writes `head` then `body` to `file_name` (in any folder) and returns once
 // the file is on the disk under its name. Fails when the file cannot be
@@ -146,18 +174,18 @@ int folder_write_with(const char* file_name, const void* head, size_t head_size,
 // file is written; null for none.
 void folder_after_publish(void (*hook)(const char* name));
 
-// Longest name the writer takes, in bytes with its temporary suffix: the
-// names this program writes are short, and every file in flight keeps its
-// name where a signal handler can find it.
-inline constexpr int folder_name_room = 256;
+// Files that reached the folder under their names so far.
+int folder_published();
 
-// The same, but returns once the temporary file is written: one thread
-// flushes and renames the queued files in the background, in batches, so
-// that the next file is made while the disk works. A failure found there
-// is kept for folder_take_failures. Waits only while folder_max_queued
-// files are in flight: more than a run of up to three pitches makes, so a
-// slow disk holds back only the end of such a run; a longer one waits. No descriptor stays open for a queued file.
-// A name longer than folder_name_room fails (ENAMETOOLONG).
+// The same as folder_write, but returns once the temporary file is
+// written: one thread flushes and renames the queued files in the
+// background, in batches, so that the next file is made while the disk
+// works (when no thread can be had, the file is flushed and renamed before
+// the call returns). A failure found there is kept for
+// folder_take_failures. Waits only while folder_max_queued files are in
+// flight: more than a run of up to three pitches makes, so a slow disk
+// holds back only the end of such a run; a longer one waits. No descriptor
+// stays open for a queued file.
 int folder_queue(const char* file_name, const void* head, size_t head_size, const void* body,
                  size_t body_size);
 
@@ -169,27 +197,26 @@ struct folder_failure {
 };
 
 // Moves up to `capacity` failures of queued files, oldest first, into
-// `out`, and returns how many.
+// `out`, and returns how many. Beyond 2 × folder_max_queued failures not
+// taken, later ones are not kept.
 int folder_take_failures(folder_failure* out, int capacity);
 
 // Waits until every queued file is flushed and renamed, then flushes the
-// folder itself and the run's subfolders (the whole file system when a
-// folder cannot be read).
+// folders as folder_flush does.
 int folder_finish_queue();
+
+// ---- Making way for a new file (aside.cpp)
 
 // Moves `name` aside to "<name>.bak" (or "<name>.bak.2", .3, … up to
 // folder_max_backups: an earlier one is never replaced) and flushes its
 // folder, so that the move is on the disk before anything that follows.
 // Returns 1 and the new name in moved_to[0..size-1], 0 when there is no
-// such file, or -1 (EEXIST: every backup name is taken).
+// such file, or -1 (EEXIST when every backup name is taken).
 inline constexpr int folder_max_backups = 100;
 int folder_set_aside(const char* name, char* moved_to, size_t size);
 
 // Removes `name`, a regular file (or a link) that no longer stands for
 // anything; nothing else is touched. Returns 1, 0 when there is no such
-// file, or -1. The removal reaches the disk with the next folder_flush.
+// file, or -1 (EISDIR for anything else at the name). The removal reaches
+// the disk with the next folder_flush.
 int folder_remove(const char* name);
-
-// Flushes the folder and the run's subfolders, so that their renames and
-// removals are on the disk before anything that follows. Returns 0 or -1.
-int folder_flush();

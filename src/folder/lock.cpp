@@ -1,21 +1,17 @@
-// Holding the output folder: who a run is, the lock file, what stopped runs
-// left behind, and the signals that stop a run.
+// The lock files: the folder's and each subfolder's, taken, held and
+// removed. A lock file names its run (see identity.cpp) and carries a kernel
+// lock; one found in place is taken over only when its run is gone.
 
 #include "folder/folder.h"
 
 #include "folder/internal.h"
 
 #include <cerrno>
-#include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -23,110 +19,6 @@
 namespace {
 
 constexpr int lock_tries = 10;
-
-// A process as a tag names it.
-struct run_tag {
-    long pid;
-    unsigned long long start;
-    char machine[17];
-};
-
-constexpr char unknown_machine[] = "0000000000000000";
-
-// When process `pid` started, in clock ticks since boot: field 22 of
-// /proc/<pid>/stat, counted after the command name's closing parenthesis
-// (the name itself may hold spaces and parentheses).
-int read_start(long pid, unsigned long long* start)
-{
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    FILE* f = fopen(path, "re");
-    if (f == nullptr)
-        return -1;
-    char line[1024];
-    const size_t n = fread(line, 1, sizeof line - 1, f);
-    fclose(f);
-    line[n] = 0;
-    const char* p = strrchr(line, ')');
-    if (p == nullptr)
-        return -1;
-    ++p;
-    for (int field = 3; field <= 22; ++field) {
-        while (*p == ' ')
-            ++p;
-        if (field == 22)
-            return sscanf(p, "%llu", start) == 1 ? 0 : -1;
-        while (*p != ' ' && *p != 0)
-            ++p;
-    }
-    return -1;
-}
-
-// 64-bit FNV-1a, enough to tell boots and namespaces apart in a name.
-uint64_t fnv1a(const char* text, uint64_t hash)
-{
-    for (; *text != 0; ++text) {
-        hash ^= static_cast<unsigned char>(*text);
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
-}
-
-// This boot of this machine and this process namespace: the kernel's boot
-// id (new at every boot, different on every machine) and the inode of the
-// pid namespace (different for every container on the machine).
-const char* machine_key()
-{
-    static char key[17];
-    if (key[0] != 0)
-        return key;
-    char boot[64] = "";
-    if (FILE* f = fopen("/proc/sys/kernel/random/boot_id", "re")) {
-        if (fgets(boot, sizeof boot, f) == nullptr)
-            boot[0] = 0;
-        fclose(f);
-    }
-    struct stat ns;
-    if (boot[0] == 0 || stat("/proc/self/ns/pid", &ns) != 0) {
-        memcpy(key, unknown_machine, sizeof key);
-        return key;
-    }
-    char namespace_id[32];
-    snprintf(namespace_id, sizeof namespace_id, "%llu", static_cast<unsigned long long>(ns.st_ino));
-    const uint64_t hash = fnv1a(namespace_id, fnv1a(boot, 0xcbf29ce484222325ull));
-    snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(hash));
-    return key;
-}
-
-// Reads "<pid>-<start>-<machine>" from the start of `text`; *end is left
-// after it. Returns whether it was there.
-bool parse_tag(const char* text, run_tag* tag, const char** end)
-{
-    int used = 0;
-    if (sscanf(text, "%ld-%llu-%16[0-9a-f]%n", &tag->pid, &tag->start, tag->machine, &used) != 3 ||
-        strlen(tag->machine) != 16 || tag->pid <= 0 || text[0] < '0' || text[0] > '9')
-        return false;
-    *end = text + used;
-    return true;
-}
-
-enum run_state { run_alive, run_gone, run_unknown };
-
-// Whether the process a tag names still runs. Only a tag of this machine
-// and namespace can tell; a process id in use again by a process that
-// started at another time is not the tag's process.
-run_state state_of(const run_tag& tag)
-{
-    const char* here = machine_key();
-    if (strcmp(here, unknown_machine) == 0 || strcmp(tag.machine, here) != 0)
-        return run_unknown;
-    if (kill(static_cast<pid_t>(tag.pid), 0) != 0 && errno == ESRCH)
-        return run_gone;
-    unsigned long long start = 0;
-    if (tag.start != 0 && read_start(tag.pid, &start) == 0 && start != tag.start)
-        return run_gone;
-    return run_alive;
-}
 
 // The lock files this process holds: the folder's first, then one per
 // subfolder of the run. Written only inside a change (folder_begin_change),
@@ -180,22 +72,13 @@ bool is_lock_file(int fd, const char* path)
            open_file.st_ino == named.st_ino;
 }
 
-// Async-signal-safe: the handlers call it too.
-void remove_lock_files()
-{
-    for (int i = 0; i < held_count; ++i) {
-        if (is_lock_file(held[i].fd, held[i].path))
-            unlink(held[i].path);
-    }
-}
-
 // Bytes of a lock file's host name shown: a host name has at most 64.
 constexpr size_t shown_host_bytes = 64;
 
 // "pid <pid> on <host>" from a lock file's line "<tag> <host>". Anyone who
 // may write the folder may write the file: the host is shown with every
 // byte other than printable ASCII, and the backslash, as \xNN.
-void describe_owner(const char* line, const run_tag& tag, char* out, size_t size)
+void describe_owner(const char* line, const folder_tag& tag, char* out, size_t size)
 {
     const char* host = strchr(line, ' ');
     char shown[shown_host_bytes * 4 + 4] = "";
@@ -224,86 +107,14 @@ bool may_take_over(int fd, bool kernel_free, folder_lock_info* info)
     char line[256] = "";
     const ssize_t n = pread(fd, line, sizeof line - 1, 0);
     line[n > 0 ? n : 0] = 0;
-    run_tag owner{};
+    folder_tag owner{};
     const char* rest = nullptr;
-    const bool named = parse_tag(line, &owner, &rest);
-    const run_state state = named ? state_of(owner) : run_unknown;
+    const bool named = folder_parse_tag(line, &owner, &rest);
+    const folder_run_state state = named ? folder_state_of(owner) : folder_run_unknown;
     if (named)
         describe_owner(line, owner, info->owner, sizeof info->owner);
-    info->owner_seen = state == run_alive;
-    return state == run_gone || (state == run_unknown && kernel_free && locks_shared(fd));
-}
-
-// Writes the stop line to standard error without ever waiting: a pipe or
-// a terminal that nobody reads must not keep the process from ending. Their
-// open file description may be shared with other processes (a shell), so
-// its flags stay as they are: the line goes through a description of our
-// own that does not wait. Only async-signal-safe calls.
-void write_without_waiting(const char* text, size_t size)
-{
-    struct stat st;
-    if (fstat(STDERR_FILENO, &st) != 0)
-        return;
-    if (S_ISSOCK(st.st_mode)) {
-        const ssize_t sent = send(STDERR_FILENO, text, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-        (void)sent;
-        return;
-    }
-    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
-        const int fd = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd >= 0) {
-            const ssize_t written = write(fd, text, size);
-            (void)written;
-            close(fd);
-            return;
-        }
-        // No /proc: only when there is room now.
-        pollfd out = {STDERR_FILENO, POLLOUT, 0};
-        if (poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0)
-            return;
-    }
-    const ssize_t written = write(STDERR_FILENO, text, size);
-    (void)written;
-}
-
-void on_stop_signal(int sig)
-{
-    if (!folder_stop_changes_now()) {
-        for (;;)
-            pause();
-    }
-    folder_remove_temporaries_now();
-    remove_lock_files();
-    // Only async-signal-safe calls: the line is put together by hand.
-    char line[96] = "stopped by ";
-    size_t len = strlen(line);
-    const char* name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
-    for (const char* p = name; *p != 0; ++p)
-        line[len++] = *p;
-    line[len++] = ':';
-    line[len++] = ' ';
-    const int count = folder_published();
-    char digits[16];
-    int d = 0;
-    for (int v = count; d == 0 || v > 0; v /= 10)
-        digits[d++] = static_cast<char>('0' + v % 10);
-    while (d > 0)
-        line[len++] = digits[--d];
-    const char* tail = count == 1 ? " file reached the folder\n" : " files reached the folder\n";
-    for (const char* p = tail; *p != 0; ++p)
-        line[len++] = *p;
-    write_without_waiting(line, len);
-    // End as the signal says: it is blocked in its handler, so raised, then
-    // let through. The first process of a process namespace (in a container
-    // without an init) is not ended by a signal it does not catch: it exits
-    // with the status a shell gives for the signal.
-    signal(sig, SIG_DFL);
-    raise(sig);
-    sigset_t this_one;
-    sigemptyset(&this_one);
-    sigaddset(&this_one, sig);
-    sigprocmask(SIG_UNBLOCK, &this_one, nullptr);
-    _exit(128 + sig);
+    info->owner_seen = state == folder_run_alive;
+    return state == folder_run_gone || (state == folder_run_unknown && kernel_free && locks_shared(fd));
 }
 
 // What is at a lock file's name instead of a file.
@@ -376,7 +187,7 @@ int take_over_unwritable(const char* path, folder_lock_info* info)
         return -1;
     }
     char temp[sizeof held[0].path + folder_tag_room + 16];
-    snprintf(temp, sizeof temp, "%s%s%s-0", path, folder_temp_infix, folder_own_tag());
+    folder_temp_name(path, 0, temp, sizeof temp);
     unlink(temp);  // a name only this process makes
     const int fd = open(temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0 || write_owner_line(fd) != 0) {
@@ -499,13 +310,11 @@ int lock_dir(const char* dir, folder_lock_info* info)
         sigset_t was;
         folder_begin_change(&was);
         const int result = try_lock(path, info);
-        const int saved = errno;
         folder_end_change(&was);
-        errno = saved;
         if (result <= 0) {
             static bool removed_at_exit = false;
             if (result == 0 && !removed_at_exit)
-                removed_at_exit = atexit(remove_lock_files) == 0;
+                removed_at_exit = atexit(folder_remove_lock_files_now) == 0;
             return result;
         }
     }
@@ -515,32 +324,17 @@ int lock_dir(const char* dir, folder_lock_info* info)
 
 } // namespace
 
-int folder_run_tag(pid_t pid, char* out, size_t size)
-{
-    unsigned long long start = 0;
-    if (kill(pid, 0) != 0 && errno == ESRCH)
-        return -1;
-    if (read_start(pid, &start) != 0)
-        start = 0;
-    const int n = snprintf(out, size, "%ld-%llu-%s", static_cast<long>(pid), start, machine_key());
-    if (n < 0 || static_cast<size_t>(n) >= size) {
-        errno = ERANGE;
-        return -1;
-    }
-    return 0;
-}
-
-const char* folder_own_tag()
-{
-    static char tag[folder_tag_room];
-    if (tag[0] == 0 && folder_run_tag(getpid(), tag, sizeof tag) != 0)
-        snprintf(tag, sizeof tag, "%ld-0-%s", static_cast<long>(getpid()), unknown_machine);
-    return tag;
-}
-
 int folder_lock_descriptor()
 {
     return folder_held ? held[0].fd : -1;
+}
+
+void folder_remove_lock_files_now()
+{
+    for (int i = 0; i < held_count; ++i) {
+        if (is_lock_file(held[i].fd, held[i].path))
+            unlink(held[i].path);
+    }
 }
 
 int folder_lock(folder_lock_info* info)
@@ -559,7 +353,7 @@ int folder_lock_subfolder(const char* name, folder_lock_info* info)
 {
     *info = folder_lock_info{};
     char path[sizeof held[0].path];
-    if (strchr(name, '/') != nullptr || !lock_path(name, path, sizeof path)) {
+    if (!folder_subfolder_name_ok(name) || !lock_path(name, path, sizeof path)) {
         errno = EINVAL;
         return -1;
     }
@@ -571,77 +365,7 @@ int folder_lock_subfolder(const char* name, folder_lock_info* info)
         errno = EMLINK;
         return -1;
     }
-    struct stat st;
-    if (lstat(name, &st) != 0)
-        return -1;
-    if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;  // a symbolic link would lead out of the folder
-        return -1;
-    }
+    if (folder_subfolder_there(name) != 1)
+        return -1;  // ENOENT when there is none
     return lock_dir(name, info);
-}
-
-int folder_remove_leftovers(const char* dir, bool (*ours)(const char* name), int* kept)
-{
-    *kept = 0;
-    DIR* d = opendir(dir);
-    if (d == nullptr)
-        return 0;  // a folder that may not be read: its leftovers stay
-    int removed = 0, first_error = 0;
-    while (const dirent* e = readdir(d)) {
-        const char* infix = strstr(e->d_name, folder_temp_infix);
-        if (infix == nullptr)
-            continue;
-        char stem[256];
-        const size_t stem_len = static_cast<size_t>(infix - e->d_name);
-        if (stem_len >= sizeof stem)
-            continue;
-        memcpy(stem, e->d_name, stem_len);
-        stem[stem_len] = 0;
-        if (!ours(stem) && strcmp(stem, folder_lock_name) != 0)
-            continue;
-        struct stat st;
-        if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        // "<tag>-<n>", or "<pid>-<n>" as earlier versions named them.
-        const char* after = infix + strlen(folder_temp_infix);
-        run_tag writer{};
-        const char* rest = nullptr;
-        unsigned long pid = 0, counter = 0;
-        int used = 0;
-        const bool named = parse_tag(after, &writer, &rest) && sscanf(rest, "-%lu%n", &counter, &used) == 1 &&
-                           rest[1] >= '0' && rest[1] <= '9' && rest[used] == 0;
-        const bool older = !named && after[0] >= '0' && after[0] <= '9' &&
-                           sscanf(after, "%lu-%lu%n", &pid, &counter, &used) == 2 && after[used] == 0;
-        if (!named && !older)
-            continue;
-        // Under the lock no other run of this program writes here: the
-        // file is a stopped run's, whichever machine or namespace it ran in.
-        if (unlinkat(dirfd(d), e->d_name, 0) == 0) {
-            ++removed;
-        } else {
-            first_error = *kept == 0 ? errno : first_error;
-            ++*kept;
-        }
-    }
-    closedir(d);
-    errno = first_error;
-    return removed;
-}
-
-void folder_clean_up_on_signals()
-{
-    struct sigaction sa{};
-    sa.sa_handler = on_stop_signal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : folder_stop_signals)
-        sigaddset(&sa.sa_mask, sig);
-    for (int sig : folder_stop_signals) {
-        // An ignored signal was meant not to stop the program (nohup, a
-        // shell's background job): it stays ignored.
-        struct sigaction was;
-        if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN)
-            continue;
-        sigaction(sig, &sa, nullptr);
-    }
 }

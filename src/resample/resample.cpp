@@ -1,5 +1,4 @@
 #include "resample/internal.h"
-#include "resample/isa.h"
 #include "wav/wav.h"
 
 #include <bit>
@@ -259,7 +258,7 @@ int16_t* spline_resample(const uint8_t* samples, int64_t count, uint32_t source_
         }
         y[count] = y[count - 1];
         compute_natural_spline(y, static_cast<int>(knots), b, c, d);
-        resample_kernels_in_force().evaluate_spline(y, b, c, d, static_cast<int>(count), source_rate,
+        spline_kernel_by_level[isa_current()](y, b, c, d, static_cast<int>(count), source_rate,
                                                     output_rate, out, static_cast<int>(r));
         free(y);
     }

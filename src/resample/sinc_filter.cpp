@@ -1,6 +1,5 @@
 #include "resample/internal.h"
 
-#include "resample/isa.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -149,7 +148,7 @@ int16_t* apply_sinc_filter(const int16_t* input, int count, uint32_t source_rate
     double h[sinc_taps];
     sinc_kernel(source_rate, output_rate, h);
 
-    const filter_kernel filter_blocks = resample_kernels_in_force().filter_blocks;
+    const filter_kernel filter_blocks = filter_kernel_by_level[isa_current()];
 
     for (int c0 = 0; c0 < count; c0 += chunk) {
         const int outputs = count - c0 < chunk ? count - c0 : chunk;

@@ -10,9 +10,6 @@
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
-// The held vowel starts this long after voicing: the formants move from the
-// consonant to the vowel over about this time.
-constexpr double transition_seconds = 0.030;
 // Fewer held samples than this are measured from the vowel's start instead.
 constexpr double min_held_seconds = 0.020;
 // Levels are looked at in hops of 5 ms; the held level is smoothed over 5
@@ -178,7 +175,7 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
     // The held part: from the end of the transition into the vowel to the
     // end of its steady part; a short vowel is taken whole.
     size_t h1 = marks.steady_end < count ? marks.steady_end : count;
-    size_t h0 = marks.vowel_start + seconds_to_samples(transition_seconds, rate);
+    size_t h0 = marks.vowel_start + seconds_to_samples(shaping_transition_seconds, rate);
     if (h0 + seconds_to_samples(min_held_seconds, rate) > h1)
         h0 = marks.vowel_start;
     if (h0 >= h1) {

@@ -26,6 +26,9 @@
 // the resampler's output gain (-1 dB) puts it at -16 dBFS in the files,
 // where the peaks of the most peaky vowels come to about -3 dBFS.
 inline constexpr double shaping_held_rms = 5827.0;
+// The formants move from the consonant to the vowel over about this time
+// after voicing starts: the held vowel starts no earlier.
+inline constexpr double shaping_transition_seconds = 0.030;
 // What the part before the held vowel may reach above it, over 10 ms.
 inline constexpr double shaping_overshoot_db = 0.0;
 // The highest sample, 0.5 dB below full scale (1.5 dB in the files).

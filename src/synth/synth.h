@@ -71,11 +71,12 @@ struct synth_engine;
 struct synth_voice {
     const char* name;  // chosen by this name on the command line
 
-    // True when several engines of this voice may synthesize at once on
-    // different threads (each engine on one thread at a time); false when
-    // the voice holds process-wide state and only one synthesis may run at
-    // a time.
-    bool independent_engines;
+    // True when each worker thread may open an engine of its own that
+    // synthesizes while the others do (each engine on one thread at a
+    // time): the HTS voice's engines share nothing, and each eSpeak engine
+    // after the first is a worker process with its own copy of eSpeak's
+    // process-wide state. False: one engine, for one synthesis at a time.
+    bool engine_per_worker;
 
     // The pitches the voice holds steady and clean, in Hz, within
     // [synth_lowest_f0, synth_highest_f0]: synthesize refuses others.

@@ -2,7 +2,7 @@
 // as a kernel, and the noise that every version draws the same way.
 #pragma once
 
-#include "resample/isa.h"
+#include "isa/isa.h"
 #include "vocoder/vocoder.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// The WAV layout: the 44-byte header, built and read.
+
 #include "wav/wav.h"
 
 #include <cstring>
@@ -66,7 +68,7 @@ void wav_build_header(uint8_t header[wav_header_size], uint32_t data_size,
                       int bits_per_sample, int channels, int sampling_rate)
 {
     const int block_align = (bits_per_sample * channels) / 8;
-    // Unsigned product: the field is 32 bits and wraps like the C original would.
+    // Unsigned product: the field is 32 bits, and a larger value wraps.
     const uint32_t bytes_per_second =
         static_cast<uint32_t>(block_align) * static_cast<uint32_t>(sampling_rate);
 

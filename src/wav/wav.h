@@ -1,4 +1,5 @@
-// WAV layout, and WAV files written through the output folder.
+// WAV layout (wav.cpp), and WAV files written through the output folder
+// (wav_file.cpp).
 //
 // The layout is the canonical 44-byte PCM header: a RIFF chunk holding
 // exactly a "fmt " chunk and a "data" chunk, all integers little-endian.
@@ -31,16 +32,16 @@ struct wav_format {
 // tags and the other fields are not checked, so any 44 bytes give a result.
 wav_format wav_read_format(const uint8_t* header);
 
-// Writing WAV files, through the output folder's writer (folder/folder.h):
+// Writing WAV files, through the output folder (folder/folder.h):
 // the file goes to a temporary name beside its name, reaches the disk, and
 // only then is renamed over the name, so an existing file is replaced whole
 // or not at all.
 //
-// Errors: they return 0, or -1 with errno set: EINVAL when data_size is
-// negative or larger than wav_max_data_size, or data is null with a
-// positive data_size; otherwise as folder_write says. The old file is then
-// untouched and no temporary file is left behind. `data` may be null when
-// data_size is 0; the caller keeps ownership of it.
+// Errors: they return 0, or -1 with errno set: EINVAL when file_name is
+// null, data_size is negative or larger than wav_max_data_size, or data is
+// null with a positive data_size; otherwise as folder_write says. The old
+// file is then untouched and no temporary file is left behind. `data` may
+// be null when data_size is 0; the caller keeps ownership of it.
 
 // Writes a complete WAV file, header then `data_size` bytes of `data`, and
 // returns once it is on the disk under its name.

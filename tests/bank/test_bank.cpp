@@ -1,4 +1,5 @@
 #include "bank/bank.h"
+#include "synth/credits.h"
 #include "synth/synth.h"
 
 #include "support.h"
@@ -313,7 +314,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.singer);
-        const bank_run run = {r.voice, r.name, 123, 48000, true, r.pitch, r.sets, r.set_count};
+        const bank_run run = {"Morivox Ver1.00", r.voice, r.name, 123, 48000, true, r.pitch, r.sets, r.set_count};
         char singer[128];
         ASSERT_EQ(bank_singer_name(run, singer, sizeof singer), static_cast<int>(r.singer.size()));
         EXPECT_EQ(singer, r.singer);
@@ -330,7 +331,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
             if (eq != std::string::npos)
                 keys[trim(line).substr(0, eq)] = trim(line).substr(eq + 1);
         }
-        const bank_voice* v = bank_find_voice(r.voice);
+        const synth_credits* v = synth_find_credits(r.voice);
         EXPECT_EQ(keys["name"], r.singer);
         EXPECT_EQ(keys["image"], bank_icon_file);
         EXPECT_EQ(keys["author"], "Morivox");
@@ -394,7 +395,7 @@ TEST(BankText, SingerNames)
 TEST(BankText, EveryVoiceHasCredits)
 {
     for (const synth_voice* const* v = synth_voices; *v != nullptr; ++v)
-        EXPECT_NE(bank_find_voice((*v)->name), nullptr) << (*v)->name;
+        EXPECT_NE(synth_find_credits((*v)->name), nullptr) << (*v)->name;
 }
 
 // The icon: a 100x100 24-bit bottom-up BMP with a plain BITMAPINFOHEADER,
@@ -431,7 +432,7 @@ TEST(BankIcon, IsThePlainestBmp)
         const uint8_t* paper = pixel(0, 99);
         const uint8_t* disc = pixel(50, 85);
         EXPECT_NE(memcmp(paper, disc, 3), 0);
-        if (const bank_voice* v = bank_find_voice(voice)) {
+        if (const bank_icon_style* v = bank_find_icon_style(voice)) {
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(disc[2 - c], v->colour[c], 48) << "channel " << c;
         }
@@ -712,7 +713,7 @@ TEST(Bank, ARecordingRemovedOrChangedIsSaid)
     for (bool& b : on_disk)
         b = true;
     const bank_set set = {folder.c_str(), "", 45, 110.0, times, on_disk};
-    const bank_run run = {"espeak", nullptr, 70, 44100, false, nullptr, &set, 1};
+    const bank_run run = {"Morivox Ver1.00", "espeak", nullptr, 70, 44100, false, nullptr, &set, 1};
     struct row {
         const char* why;
         std::vector<uint8_t> bytes;  // what lies at the recordings' names; empty for nothing

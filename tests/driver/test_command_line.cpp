@@ -1,4 +1,4 @@
-#include "driver/driver.h"
+#include "driver/command_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Whole runs of the driver with the scripted synthesizer (morivox_fake).
 
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 #include "synth/synth.h"
 #include "support.h"
 

@@ -1,7 +1,7 @@
 // Runs a test once per instruction-set path of the resampling loops.
 #pragma once
 
-#include "resample/isa.h"
+#include "isa/isa.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // The spline evaluation loops of every instruction set called directly, on
 // coefficients no fit would give, against the formula written plainly.
-#include "resample/isa.h"
+#include "isa/isa.h"
+#include "resample/internal.h"
 
 #include "reference.h"
 

@@ -1,6 +1,6 @@
 #include "synth/espeak_voice.h"
 
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 
 #include "synth/hts_labels.h"
 
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "synth/espeak_voice.h"
 #include "synth/kana.h"
 
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 
 #include <gtest/gtest.h>
 

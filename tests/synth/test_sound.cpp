@@ -7,8 +7,8 @@
 #include "synth/kana.h"
 #include "synth/shaping.h"
 
-#include "driver/notes.h"
-#include "driver/syllables.h"
+#include "notes/notes.h"
+#include "bank/syllables.h"
 #include "resample/resample.h"
 #include "support.h"
 

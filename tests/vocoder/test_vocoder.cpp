@@ -7,7 +7,7 @@
 // stays in the output.
 #include "vocoder/vocoder.h"
 
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 #include "resample/every_path.h"
 #include "synth/hts_frames.h"
 #include "synth/hts_labels.h"

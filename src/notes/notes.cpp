@@ -1,4 +1,4 @@
-#include "driver/notes.h"
+#include "notes/notes.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "driver/syllables.h"
+#include "bank/syllables.h"
 
 #include <cstring>
 

@@ -1,5 +1,7 @@
-// Publishing files in the output folder: each goes to a temporary file
-// beside its name, reaches the disk, and only then is renamed over the name.
+// Publishing a file: it goes to a temporary file beside its name, reaches
+// the disk, and only then is renamed over the name; now, or through the
+// flusher thread's queue. The temporary files in progress and the count of
+// files published are kept here, where a stop's handler finds them.
 
 #include "folder/folder.h"
 
@@ -9,19 +11,17 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
 
-// Temporary names: "<name>.tmp-<tag>-<counter>", in the target's folder so
-// that the rename stays on one file system and is atomic.
+// Temporary names (folder_temp_name) are in the target's folder, so that
+// the rename stays on one file system and is atomic.
 constexpr int temp_name_tries = 1000;
 
 constexpr int max_queued = folder_max_queued;
@@ -35,7 +35,6 @@ constexpr int max_queued = folder_max_queued;
 // flushes, of 16 up to 1.14, of 48 1.19.)
 constexpr int flush_batch = 4;
 
-
 // Every temporary file that exists right now has a slot, so that a signal
 // handler can remove them: the queued ones and the one being written.
 constexpr int slot_count = max_queued + 1;
@@ -46,15 +45,8 @@ struct temp_slot {
 temp_slot slots[slot_count];
 static_assert(std::atomic<int>::is_always_lock_free, "read by a signal handler");
 
+// Files that reached their names, for the handler's line.
 std::atomic<int> published{0};
-
-// See folder_begin_change.
-std::atomic<int> stopping{0};
-std::atomic<int> changes{0};
-
-// Long enough for a rename on a slow network file system; a thread stuck
-// longer must not keep the process from stopping.
-constexpr long change_wait_ms = 2000;
 
 int take_slot(const char* temp_name)
 {
@@ -65,7 +57,7 @@ int take_slot(const char* temp_name)
             return i;
         }
     }
-    return -1;  // cannot happen: the queue holds fewer than slot_count
+    return -1;  // cannot happen: one thread writes, and waits while max_queued are in flight
 }
 
 void free_slot(int i)
@@ -127,10 +119,13 @@ struct written_file {
     char name[folder_name_room];
 };
 
+// Removes a temporary file and frees its slot; errno stays as it was.
 void discard(int slot)
 {
+    const int saved = errno;
     unlink(slots[slot].name);
     free_slot(slot);
+    errno = saved;
 }
 
 // Writes `head` then `body` to a new temporary file for `file_name`, with
@@ -154,8 +149,7 @@ int write_temporary(const char* file_name, const void* head, size_t head_size, c
     int fd = -1;
     int slot = -1;
     for (int tries = 0; fd < 0 && tries < temp_name_tries; ++tries) {
-        const int n = snprintf(temp, sizeof temp, "%s%s%s-%u", file_name, folder_temp_infix, folder_own_tag(), counter++);
-        if (n < 0 || static_cast<size_t>(n) >= sizeof temp) {
+        if (!folder_temp_name(file_name, counter++, temp, sizeof temp)) {
             errno = ENAMETOOLONG;
             return -1;
         }
@@ -165,11 +159,9 @@ int write_temporary(const char* file_name, const void* head, size_t head_size, c
         slot = take_slot(temp);
         // 0666 before the umask, as fopen would create it.
         fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        const int saved = errno;
         if (fd < 0)
             free_slot(slot);
         folder_end_change(&was);
-        errno = saved;
         if (fd < 0 && errno != EEXIST)
             return -1;
     }
@@ -216,9 +208,7 @@ int publish(const written_file& f, int (*before_rename)(void*) = nullptr, void* 
     const char* temp = slots[f.slot].name;
     const int fd = open(temp, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 || fdatasync(fd) != 0 || close(fd) != 0 || (before_rename != nullptr && before_rename(context) != 0)) {
-        const int saved = errno;
         discard(f.slot);
-        errno = saved;
         return -1;
     }
     sigset_t was;
@@ -236,45 +226,6 @@ int publish(const written_file& f, int (*before_rename)(void*) = nullptr, void* 
     folder_end_change(&was);
     errno = saved;
     return renamed;
-}
-
-// The run's subfolders, flushed with the folder.
-char subfolders[folder_max_subfolders][folder_subfolder_name_room];
-int subfolder_count = 0;
-
-// A folder's own entries (the renames) to the disk. A folder that may not
-// be read cannot be opened to be flushed: its whole file system is flushed
-// instead, through the lock file.
-int flush_dir(const char* dir)
-{
-    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        const int flushed = fsync(fd);
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-        return flushed;
-    }
-    if (errno == EACCES && folder_lock_descriptor() >= 0)
-        return syncfs(folder_lock_descriptor());
-    return -1;
-}
-
-// The folder that holds `name`: a subfolder's, or the folder's.
-int flush_folder_of(const char* name)
-{
-    const char* slash = strrchr(name, '/');
-    if (slash == nullptr)
-        return flush_dir(".");
-    char dir[folder_name_room];
-    const size_t length = static_cast<size_t>(slash - name);
-    if (length >= sizeof dir) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    memcpy(dir, name, length);
-    dir[length] = 0;
-    return flush_dir(dir);
 }
 
 // The files on their way to the disk, flushed by one thread in batches:
@@ -339,39 +290,6 @@ void* flush_thread(void*)
 }
 
 } // namespace
-
-void folder_begin_change(sigset_t* was)
-{
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int sig : folder_stop_signals)
-        sigaddset(&stops, sig);
-    pthread_sigmask(SIG_BLOCK, &stops, was);
-    changes.fetch_add(1);
-    if (stopping.load() != 0) {
-        // The handler is ending the process.
-        changes.fetch_sub(1);
-        pthread_sigmask(SIG_SETMASK, was, nullptr);
-        for (;;)
-            pause();
-    }
-}
-
-void folder_end_change(const sigset_t* was)
-{
-    changes.fetch_sub(1);
-    pthread_sigmask(SIG_SETMASK, was, nullptr);
-}
-
-bool folder_stop_changes_now()
-{
-    if (stopping.exchange(1) != 0)
-        return false;
-    const timespec step = {0, 1000000};
-    for (long waited = 0; changes.load() != 0 && waited < change_wait_ms; ++waited)
-        nanosleep(&step, nullptr);
-    return true;
-}
 
 void folder_remove_temporaries_now()
 {
@@ -448,21 +366,6 @@ int folder_take_failures(folder_failure* out, int capacity)
     return n;
 }
 
-// Tries every folder, and fails with the first failure's errno.
-int folder_flush()
-{
-    int result = flush_dir(".");
-    int error = errno;
-    for (int i = 0; i < subfolder_count; ++i) {
-        if (flush_dir(subfolders[i]) != 0 && result == 0) {
-            result = -1;
-            error = errno;
-        }
-    }
-    errno = error;
-    return result;
-}
-
 int folder_finish_queue()
 {
     {
@@ -476,65 +379,4 @@ int folder_finish_queue()
     }
     // The renames themselves reach the disk with the folder.
     return folder_flush();
-}
-
-int folder_set_aside(const char* name, char* moved_to, size_t size)
-{
-    struct stat st;
-    if (lstat(name, &st) != 0)
-        return errno == ENOENT ? 0 : -1;
-    // Under the folder's lock nobody else makes these names, so looking
-    // first is enough to never replace an earlier one.
-    for (int n = 1; n <= folder_max_backups; ++n) {
-        const int used = n == 1 ? snprintf(moved_to, size, "%s.bak", name)
-                                : snprintf(moved_to, size, "%s.bak.%d", name, n);
-        if (used < 0 || static_cast<size_t>(used) >= size) {
-            errno = ENAMETOOLONG;
-            return -1;
-        }
-        if (lstat(moved_to, &st) == 0)
-            continue;
-        if (errno != ENOENT)
-            return -1;
-        if (rename(name, moved_to) != 0 || flush_folder_of(name) != 0)
-            return -1;
-        return 1;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-int folder_remove(const char* name)
-{
-    struct stat st;
-    if (lstat(name, &st) != 0)
-        return errno == ENOENT ? 0 : -1;
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-        errno = EISDIR;
-        return -1;
-    }
-    return unlink(name) == 0 ? 1 : -1;
-}
-
-int folder_use_subfolder(const char* name)
-{
-    if (strchr(name, '/') != nullptr || strlen(name) >= sizeof subfolders[0]) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (subfolder_count == folder_max_subfolders) {
-        errno = EMLINK;
-        return -1;
-    }
-    struct stat st;
-    if (lstat(name, &st) != 0) {
-        // 0777 before the umask, as mkdir(1) makes it.
-        if (errno != ENOENT || mkdir(name, 0777) != 0 || flush_dir(".") != 0)
-            return -1;
-    } else if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
-        return -1;
-    }
-    memcpy(subfolders[subfolder_count++], name, strlen(name) + 1);
-    return 0;
 }

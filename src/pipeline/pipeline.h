@@ -19,9 +19,9 @@
 // while the caller is busy with the disk.
 #pragma once
 
-#include "driver/driver.h"
-#include "driver/oto.h"
-#include "driver/syllables.h"
+#include "bank/syllables.h"
+#include "bank/timings.h"
+#include "synth/synth.h"
 
 #include <cstdint>
 
@@ -42,6 +42,14 @@ struct made_syllable {
 
 struct pipeline;
 
+// How the entries are made.
+struct pipeline_settings {
+    int speed;         // the run's (each entry at syllable_speed of it)
+    int output_rate;   // samples per second of the converted samples
+    bool sinc_filter;  // every entry through the sinc filter too
+    bool listen;       // the timings also from the sound (oto_listen): for -oto
+};
+
 // The most pitches one pipeline makes the table at.
 inline constexpr int pipeline_max_pitches = 64;
 
@@ -50,7 +58,7 @@ inline constexpr int pipeline_max_pitches = 64;
 // keeps the array), in that order. Returns synth_ok, or the voice's error
 // (with *failure filled: the first engine that could not open, and why)
 // after stopping the workers and closing the engines that did open.
-synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, const double* f0s,
+synth_error pipeline_start(const synth_voice& voice, const pipeline_settings& settings, const double* f0s,
                            int pitch_count, pipeline** out, char* failure, size_t failure_size);
 
 // Waits for the next entry (table order within each pitch, pitch after

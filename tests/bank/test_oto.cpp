@@ -1,4 +1,4 @@
-#include "driver/oto.h"
+#include "bank/oto.h"
 
 #include <gtest/gtest.h>
 

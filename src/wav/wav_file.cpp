@@ -1,5 +1,5 @@
-// WAV files through the output folder's writer: the header built here, the
-// rest as any other file.
+// WAV files: the header built here, then the file handed to the output
+// folder (folder_write_with, folder_queue), which publishes it as any other.
 
 #include "wav/wav.h"
 

@@ -1,25 +1,17 @@
-#include "driver/oto.h"
+#include "bank/timings.h"
 
-#include "synth/kana.h"
+#include "synth/shaping.h"
 #include "wav/wav.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
-
-// The sample starts this long before the consonant is heard: its first
-// sound (a stop's burst, a fricative's first noise) is inside it.
-constexpr double lead_ms = 10;
-// The fixed part ends at least this far into the vowel.
-constexpr double transition_ms = 30;
-// A sampler's crossfade needs a little room at the end of the sample.
-constexpr double min_tail_ms = 2;
+// The held vowel starts after the transition into it.
+constexpr double transition_ms = shaping_transition_seconds * 1000;
 
 // Levels that oto_listen finds, in dB against the held vowel.
 constexpr double audible_db = -40;
@@ -38,20 +30,6 @@ constexpr size_t max_harmonics = 64;
 constexpr double settled_db = 1.5;
 constexpr size_t settled_frames = 12;  // 60 ms
 constexpr double counted_db = 30;
-
-bool blends(const syllable& entry)
-{
-    mora m[max_morae];
-    int count = 0;
-    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && onset_blends(m[0]);
-}
-
-bool vowel_alone(const syllable& entry)
-{
-    mora m[max_morae];
-    int count = 0;
-    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && m[0].onset[0] == 0;
-}
 
 struct image_samples {
     const uint8_t* bytes;  // little-endian 16-bit
@@ -188,32 +166,3 @@ void oto_listen(const synth_image& image, double f0, oto_times* t)
     t->settled = ms(settled_at(s, at(t->glide_end), at(t->steady_end), f0));
 }
 
-oto_entry oto_values(const syllable& entry, const oto_times& t)
-{
-    // Whole milliseconds; the sample starts where the sound is about to be heard.
-    const double heard = std::fmin(t.consonant, t.audible > 0 ? t.audible : t.consonant);
-    const double offset = std::fmax(0.0, std::floor(heard - lead_ms));
-    const double usable = std::fmax(0.0, std::floor(std::fmin(t.steady_end, t.length)) - offset);
-    // The beat: where voicing starts after a consonant, or where a vowel alone
-    // is heard to start.
-    const double beat = vowel_alone(entry) ? std::fmax(t.vowel, t.onset) : t.vowel;
-    double preutterance = std::round(beat - offset);
-    // The fixed part: until the vowel has settled, at least a transition in.
-    double consonant = std::round(std::fmax(beat + transition_ms, t.settled) - offset);
-    // A blending onset crossfades until it is well under way; any other
-    // only within the silence before it.
-    double overlap = blends(entry) ? std::round(std::fmax(t.blended, heard) - offset) : std::round((heard - offset) / 2);
-    // In their order and inside the file at every speed: overlap <=
-    // preutterance < consonant < the usable length.
-    consonant = std::fmin(consonant, usable - min_tail_ms / 2);
-    preutterance = std::fmax(0.0, std::fmin(preutterance, consonant - 1));
-    consonant = std::fmax(consonant, preutterance + 1);
-    overlap = std::fmax(0.0, std::fmin(overlap, preutterance));
-    oto_entry e;
-    e.offset = static_cast<int>(offset);
-    e.consonant = static_cast<int>(consonant);
-    e.cutoff = -static_cast<int>(std::fmax(usable, consonant + 1));
-    e.preutterance = static_cast<int>(preutterance);
-    e.overlap = static_cast<int>(overlap);
-    return e;
-}

@@ -1,4 +1,4 @@
-#include "driver/pipeline.h"
+#include "pipeline/pipeline.h"
 
 #include "resample/resample.h"
 #include "wav/wav.h"
@@ -24,7 +24,7 @@ enum slot_state { slot_free, slot_synthesized, slot_converting, slot_made };
 
 struct pipeline {
     const synth_voice* voice;
-    run_settings settings;
+    pipeline_settings settings;
     const double* f0s;  // the pitches, in the order they are made
     int entry_count;    // syllable_count per pitch
     synth_engine* engines[pipeline_max_workers];  // one per worker, or the shared one first; null when not open
@@ -79,7 +79,7 @@ void convert_entry(pipeline* p, int slot)
         return;
     out.samples = resample_wave(image.bytes, p->settings.output_rate, &out.size_bytes, p->settings.sinc_filter);
     oto_marks(image, &out.times);
-    if (p->settings.oto)
+    if (p->settings.listen)
         oto_listen(image, p->slot_f0[slot], &out.times);
     p->voice->free_image(&image);
 }
@@ -97,7 +97,7 @@ int waiting_slot(const pipeline* p)
 bool may_synthesize(const pipeline* p)
 {
     return p->next_synthesized < p->entry_count && p->next_synthesized < p->next_handed + p->window &&
-           (p->voice->independent_engines || !p->synthesizing);
+           (p->voice->engine_per_worker || !p->synthesizing);
 }
 
 // One step of a worker under the lock: synthesize the next entry when the
@@ -112,11 +112,11 @@ bool work_step(pipeline* p, synth_engine* engine, std::unique_lock<std::mutex>& 
         hold.unlock();
         synthesize_entry(p, engine, k);
         // An engine of its own: convert at once, while the cache is warm.
-        if (p->voice->independent_engines)
+        if (p->voice->engine_per_worker)
             convert_entry(p, k % p->window);
         hold.lock();
         p->synthesizing = false;
-        if (p->voice->independent_engines) {
+        if (p->voice->engine_per_worker) {
             p->state[k % p->window] = slot_made;
             p->entry_made.notify_one();
         } else {
@@ -198,7 +198,7 @@ int pipeline_workers(int cores)
     return n < pipeline_max_workers ? n : pipeline_max_workers;
 }
 
-synth_error pipeline_start(const synth_voice& voice, const run_settings& settings, const double* f0s,
+synth_error pipeline_start(const synth_voice& voice, const pipeline_settings& settings, const double* f0s,
                            int pitch_count, pipeline** out, char* failure, size_t failure_size)
 {
     *out = nullptr;
@@ -217,7 +217,7 @@ synth_error pipeline_start(const synth_voice& voice, const run_settings& setting
     p->f0s = f0s;
     p->entry_count = pitch_count * syllable_count;
     p->window = workers * pipeline_entries_per_worker;
-    const bool own_engines = voice.independent_engines;
+    const bool own_engines = voice.engine_per_worker;
     // Opened here, before any worker: the shared engine, or every engine of
     // a voice that forks as it opens. The workers open the others side by side.
     const int open_here = !own_engines ? 1 : voice.open_before_threads ? workers : 0;

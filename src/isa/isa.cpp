@@ -1,4 +1,4 @@
-#include "resample/isa.h"
+#include "isa/isa.h"
 
 namespace {
 
@@ -20,17 +20,6 @@ isa_level supported()
 
 isa_level cap = isa_avx512;
 
-resample_kernels kernels_for(isa_level level)
-{
-    return {spline_kernel_by_level[level], filter_kernel_by_level[level]};
-}
-
-resample_kernels& in_force()
-{
-    static resample_kernels k = kernels_for(isa_current());
-    return k;
-}
-
 } // namespace
 
 isa_level isa_current()
@@ -41,11 +30,5 @@ isa_level isa_current()
 isa_level isa_limit(isa_level limit)
 {
     cap = limit;
-    in_force() = kernels_for(isa_current());
     return isa_current();
-}
-
-const resample_kernels& resample_kernels_in_force()
-{
-    return in_force();
 }

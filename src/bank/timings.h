@@ -1,0 +1,35 @@
+// The timings of a recording: where the voice put its sounds (its marks)
+// and what the sound itself says where the voice cannot know, in
+// milliseconds. The oto.ini rules (bank/oto.h) make a line from them.
+#pragma once
+
+#include "synth/synth.h"
+
+#include <cstddef>
+
+// One recording's timings, in milliseconds from its start.
+struct oto_times {
+    // The voice's marks (see synth_marks).
+    double consonant;     // the consonant starts (the vowel, when it has none)
+    double vowel;         // voicing starts after the consonant (the vowel, or its glide)
+    double glide_end;     // the vowel proper starts
+    double steady_end;    // the vowel's steady part ends, before any fade-out
+    double voiced_start;  // the voice voices from here
+    double voiced_end;    // to here
+    // What the sound says (oto_listen), each a level over two pitch periods
+    // against the held vowel's.
+    double audible;       // first at -40 dB
+    double onset;         // first at -20 dB: a vowel alone is heard to start
+    double blended;       // first at -12 dB: far enough into an onset to crossfade to
+    double settled;       // the vowel's spectrum has settled, glides included
+    double length;        // the file's length
+};
+
+// The voice's marks of `image` into *times, in milliseconds; the rest is 0
+// but for length (the image's).
+void oto_marks(const synth_image& image, oto_times* times);
+
+// Fills audible, onset, blended and settled from the samples of `image`,
+// whose voice holds the pitch `f0` (Hz). Needs the marks (oto_marks). Costs
+// a few milliseconds a syllable: only for -oto.
+void oto_listen(const synth_image& image, double f0, oto_times* times);
