@@ -47,23 +47,16 @@ image_samples samples_of(const synth_image& image)
 }
 
 // The harmonics' levels in dB around sample `centre`, through `window`, a
-// Hann window of `width` samples (Goertzel, one harmonic at a time).
-void harmonic_levels(const image_samples& s, size_t centre, const double* window, size_t width, double f0,
-                     size_t count, double* db)
+// Hann window of `width` samples; `coefficients` are the harmonics' 2 cos w.
+// `frame` is room for `width` doubles.
+void harmonic_levels(const image_samples& s, size_t centre, const double* window, size_t width,
+                     const double* coefficients, size_t count, double* frame, double* db)
 {
     const size_t from = centre > width / 2 ? centre - width / 2 : 0;
-    for (size_t k = 0; k < count; ++k) {
-        const double w = 2 * pi * f0 * static_cast<double>(k + 1) / s.rate;
-        const double coefficient = 2 * std::cos(w);
-        double s1 = 0, s2 = 0;
-        for (size_t n = 0; n < width && from + n < s.count; ++n) {
-            const double v = window[n] * s.at(from + n) + coefficient * s1 - s2;
-            s2 = s1;
-            s1 = v;
-        }
-        const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-        db[k] = 10 * std::log10(power + 1e-6);
-    }
+    const size_t n = from >= s.count ? 0 : std::min(width, s.count - from);
+    for (size_t i = 0; i < n; ++i)
+        frame[i] = window[i] * s.at(from + i);
+    oto_goertzel_levels(frame, n, coefficients, count, db);
 }
 
 // Where, from `from` to `to`, the harmonics settle on the held vowel's.
@@ -76,14 +69,18 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
         return from;
     const size_t frames = (to - from) / step + 1;
     // The levels of every frame, then the window, worked out once.
-    double* db = static_cast<double*>(malloc(sizeof(double) * (frames * max_harmonics + width)));
+    double* db = static_cast<double*>(malloc(sizeof(double) * (frames * max_harmonics + 2 * width)));
     if (db == nullptr)
         return from;
     double* window = db + frames * max_harmonics;
+    double* frame = window + width;
     for (size_t n = 0; n < width; ++n)
         window[n] = 0.5 - 0.5 * std::cos(2 * pi * static_cast<double>(n) / static_cast<double>(width));
+    double coefficients[max_harmonics];
+    for (size_t k = 0; k < count; ++k)
+        coefficients[k] = 2 * std::cos(2 * pi * f0 * static_cast<double>(k + 1) / s.rate);
     for (size_t j = 0; j < frames; ++j)
-        harmonic_levels(s, from + j * step, window, width, f0, count, db + j * max_harmonics);
+        harmonic_levels(s, from + j * step, window, width, coefficients, count, frame, db + j * max_harmonics);
     // The held vowel's spectrum: each harmonic's median over the later half.
     double reference[max_harmonics], column[1024], strongest = -1e9;
     const size_t half = frames / 2, taken = std::min<size_t>(frames - half, 1024);
@@ -116,6 +113,33 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
 }
 
 } // namespace
+
+void oto_goertzel_levels(const double* x, size_t n, const double* c, size_t count, double* db)
+{
+    // Each lane runs one harmonic's recurrence, v = x + c s1 - s2, with
+    // the plain loop's operations in its order. All harmonics step through
+    // each sample together: their chains of dependent additions run side
+    // by side instead of one after another.
+    typedef double lanes __attribute__((vector_size(4 * sizeof(double))));
+    constexpr size_t most = max_harmonics / 4;
+    const size_t groups = std::min(most, (count + 3) / 4);
+    lanes coefficient[most] = {}, s1[most] = {}, s2[most] = {};
+    for (size_t k = 0; k < groups * 4 && k < count; ++k)
+        coefficient[k / 4][k % 4] = c[k];
+    for (size_t i = 0; i < n; ++i) {
+        const double xi = x[i];
+        for (size_t g = 0; g < groups; ++g) {
+            const lanes v = xi + coefficient[g] * s1[g] - s2[g];
+            s2[g] = s1[g];
+            s1[g] = v;
+        }
+    }
+    for (size_t k = 0; k < groups * 4 && k < count; ++k) {
+        const size_t g = k / 4, l = k % 4;
+        const double power = s1[g][l] * s1[g][l] + s2[g][l] * s2[g][l] - coefficient[g][l] * s1[g][l] * s2[g][l];
+        db[k] = 10 * std::log10(power + 1e-6);
+    }
+}
 
 void oto_marks(const synth_image& image, oto_times* t)
 {

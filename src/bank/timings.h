@@ -33,3 +33,9 @@ void oto_marks(const synth_image& image, oto_times* times);
 // whose voice holds the pitch `f0` (Hz). Needs the marks (oto_marks). Costs
 // a few milliseconds a syllable: only for -oto.
 void oto_listen(const synth_image& image, double f0, oto_times* times);
+
+// The levels in dB, 10 log10(power + 1e-6), of `count` (at most 64)
+// harmonics in the windowed frame x[0..n-1], harmonic k by Goertzel's
+// recurrence with the coefficient c[k] = 2 cos(its angular frequency per
+// sample), into db[0..count-1].
+void oto_goertzel_levels(const double* x, size_t n, const double* c, size_t count, double* db);
