@@ -96,6 +96,29 @@ TEST(Hts, LabelsCountTheMorae)
     }
 }
 
+// Every syllable's labels as the CV set gives them, pinned by a digest
+// (FNV-1a over every line, each ended by a line feed, in table order): the
+// labels pick the voice's models, so a change here is a change of sound.
+TEST(Hts, LabelsOfEverySyllableArePinned)
+{
+    uint64_t digest = 14695981039346656037u;
+    int lines_seen = 0;
+    for (const syllable* s = syllable_table; s->sjis != nullptr; ++s) {
+        mora m[max_morae];
+        int count = 0;
+        ASSERT_EQ(kana_to_morae(s->sjis, m, max_morae, &count), synth_ok);
+        hts_mora_labels labels;
+        ASSERT_EQ(hts_label_mora(m[0], &labels), synth_ok) << s->name;
+        for (int i = 0; i < labels.line_count; ++i, ++lines_seen) {
+            for (const char* c = labels.lines[i]; *c != 0; ++c)
+                digest = (digest ^ static_cast<unsigned char>(*c)) * 1099511628211u;
+            digest = (digest ^ '\n') * 1099511628211u;
+        }
+    }
+    EXPECT_EQ(lines_seen, 595);
+    EXPECT_EQ(digest, 5388540069175507879u) << "the labels of some syllable changed: LabelsOfKa and LabelsCountTheMorae may show which";
+}
+
 struct rendered {
     std::vector<int16_t> samples;
     size_t vowel_start, steady_end;  // as the image says
