@@ -119,8 +119,18 @@ struct hts_state {
     vocoder_settings vocoder;
 };
 
+// The two refits below write a frame in place and are kept opaque to GCC's
+// interprocedural analysis (noipa): GCC 12.2 at -O2, once refit_filter is
+// not inlined (a second caller is enough), deletes its calls in the
+// synthesis as if they had no effect (its dead code elimination, misled by
+// what ipa-modref and ipa-pure-const say of it beside the setjmp in
+// hts_synthesize), and the excitation filter goes out at the voice's rate:
+// the recordings' bytes change. Opaque, each is a plain call, as inlined it
+// gave the same bytes. The pinned recordings and the HTS tests' pinned
+// string would show such a deletion.
+
 // Refits one frame's mel-cepstrum to the engine's rate.
-void refit_cepstrum(const hts_state& s, double* c)
+__attribute__((noipa)) void refit_cepstrum(const hts_state& s, double* c)
 {
     double in[max_order];
     memcpy(in, c, sizeof(double) * static_cast<size_t>(s.order1));
@@ -134,7 +144,7 @@ void refit_cepstrum(const hts_state& s, double* c)
 }
 
 // Refits one frame's excitation filter, which is symmetric about its centre.
-void refit_filter(const hts_state& s, double* h)
+__attribute__((noipa)) void refit_filter(const hts_state& s, double* h)
 {
     const int centre = s.half - 1;
     double in[max_order];
