@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     synth_error code = espeak_voice.open(&engine);
     synth_image image{};
     if (code == synth_ok)
-        code = espeak_voice.synthesize(engine, text.c_str(), speed, synth_steady_f0, &image);
+        code = espeak_voice.synthesize(engine, text.c_str(), speed, synth_steady_f0, 0.0, &image);
     if (code != synth_ok) {
         if (synth_error_message(code) == nullptr || image.bytes != nullptr)
             abort();

@@ -496,13 +496,16 @@ synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
 namespace {
 
 // The engine here: eSpeak in this process.
-synth_error synthesize_here(synth_engine*, const char* text, int speed, double f0, synth_image* image)
+synth_error synthesize_here(synth_engine*, const char* text, int speed, double f0, double beat, synth_image* image)
 {
     *image = synth_image{};
     mora morae[max_morae];
     int count = 0;
-    if (const synth_error read = read_request(espeak_voice, text, speed, f0, morae, &count); read != synth_ok)
+    if (const synth_error read = read_request(espeak_voice, text, speed, f0, beat, morae, &count); read != synth_ok)
         return read;
+    // Strings come with the next change.
+    if (beat > 0.0)
+        return synth_error_bad_text;
     static char phonemes[phoneme_room + 4];
     memcpy(phonemes, "[[", 2);
     if (morae_to_phonemes(morae, count, phonemes + 2, phoneme_room) != synth_ok)
@@ -637,14 +640,15 @@ void espeak_close(synth_engine* engine)
     --here_users;
 }
 
-synth_error espeak_synthesize(synth_engine* engine, const char* text, int speed, double f0, synth_image* image)
+synth_error espeak_synthesize(synth_engine* engine, const char* text, int speed, double f0, double beat,
+                              synth_image* image)
 {
     said[0] = 0;
     if (!is_here(engine))
-        return forked_engine_synthesize(reinterpret_cast<forked_engine*>(engine), text, speed, f0, image, said,
+        return forked_engine_synthesize(reinterpret_cast<forked_engine*>(engine), text, speed, f0, beat, image, said,
                                         sizeof said);
     std::lock_guard<std::mutex> hold(here_lock);
-    const synth_error code = synthesize_here(nullptr, text, speed, f0, image);
+    const synth_error code = synthesize_here(nullptr, text, speed, f0, beat, image);
     if (code != synth_ok)
         snprintf(said, sizeof said, "%s", failure);
     return code;

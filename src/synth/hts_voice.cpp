@@ -449,14 +449,18 @@ synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int spe
     return shaped;
 }
 
-synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, double f0, synth_image* image)
+synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, double f0, double beat,
+                           synth_image* image)
 {
     *image = synth_image{};
     mora morae[max_morae];
     int count = 0;
-    if (const synth_error read = read_request(hts_voice, text, speed, f0, morae, &count); read != synth_ok)
+    if (const synth_error read = read_request(hts_voice, text, speed, f0, beat, morae, &count); read != synth_ok)
         return read;
-    // The labels describe a one-mora word.
+    // Strings come with the next change.
+    if (beat > 0.0)
+        return synth_error_bad_text;
+    // The labels describe one word of one syllable.
     if (count != 1)
         return synth_error_bad_text;
     hts_mora_labels labels;

@@ -39,6 +39,10 @@ synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count)
 // (synth_error_empty_text), longer than synth_max_text_bytes
 // (synth_error_text_too_long) or not kana (synth_error_bad_text), then a
 // speed outside [synth_min_speed, synth_max_speed] (synth_error_bad_speed),
-// then a pitch outside the voice's range (synth_error_bad_pitch). On
-// synth_ok the text's morae are in out[0..*count-1] (out holds max_morae).
-synth_error read_request(const synth_voice& voice, const char* text, int speed, double f0, mora* out, int* count);
+// then a pitch outside the voice's range (synth_error_bad_pitch), then a
+// beat that is neither 0 nor in (0, synth_max_beat] (synth_error_bad_speed)
+// and a string of more than synth_max_morae morae (synth_error_bad_text).
+// On synth_ok the text's morae are in out[0..*count-1] (out holds
+// max_morae).
+synth_error read_request(const synth_voice& voice, const char* text, int speed, double f0, double beat, mora* out,
+                         int* count);

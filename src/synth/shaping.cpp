@@ -258,7 +258,8 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
         return at < static_cast<long long>(lead) ? lead : static_cast<size_t>(at) > last ? last : static_cast<size_t>(at);
     };
     *image = made;
-    synth_marks& m = image->marks;
+    image->mora_count = 1;
+    synth_marks& m = image->marks[0];
     m.consonant_start = moved(marks.consonant_start, sound_end);
     m.vowel_start = moved(marks.vowel_start, sound_end);
     m.glide_end = moved(marks.glide_end, sound_end);

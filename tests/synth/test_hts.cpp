@@ -127,9 +127,9 @@ struct rendered {
 rendered render(synth_engine* engine, const char* name, int speed)
 {
     synth_image im{};
-    EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, synth_steady_f0, &im), synth_ok) << name;
+    EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, synth_steady_f0, 0.0, &im), synth_ok) << name;
     const wav_file w = parse_wav(std::vector<uint8_t>(im.bytes, im.bytes + im.size));
-    const rendered r = {w.samples, im.marks.vowel_start, im.marks.steady_end};
+    const rendered r = {w.samples, im.marks[0].vowel_start, im.marks[0].steady_end};
     hts_voice.free_image(&im);
     EXPECT_TRUE(w.valid && w.rate == 32000 && w.channels == 1 && w.bits == 16) << name;
     return r;
@@ -166,9 +166,9 @@ TEST(Hts, SyllablesAreSteadyQuietAtTheEdgesAndRepeatable)
     // A vowel alone starts where its consonant would.
     for (const char* name : {"あ", "い", "う", "え", "お", "ん"}) {
         synth_image im{};
-        ASSERT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, 70, synth_steady_f0, &im), synth_ok);
-        EXPECT_EQ(im.marks.consonant_start, im.marks.vowel_start) << name;
-        EXPECT_LT(im.marks.vowel_start, im.marks.steady_end) << name;
+        ASSERT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, 70, synth_steady_f0, 0.0, &im), synth_ok);
+        EXPECT_EQ(im.marks[0].consonant_start, im.marks[0].vowel_start) << name;
+        EXPECT_LT(im.marks[0].vowel_start, im.marks[0].steady_end) << name;
         hts_voice.free_image(&im);
     }
     hts_voice.close(engine);
