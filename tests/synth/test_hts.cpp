@@ -59,7 +59,7 @@ TEST(Hts, LabelsOfKa)
 {
     const char* const ka[] = {"k", "a"};
     char lines[hts_max_phonemes + 2][hts_label_room];
-    ASSERT_EQ(hts_labels(ka, 2, lines), 4);
+    ASSERT_EQ(hts_labels(ka, 2, 1, lines), 4);
     const std::string inner =
         "/A:0+1+1/B:xx-xx_xx/C:09_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:1_1#0_xx@1_1|1_1/G:xx_xx%xx_xx_xx/H:xx_xx"
         "/I:1-1@1+1&1-1|1+1/J:xx_xx/K:1+1-1";
@@ -91,9 +91,31 @@ TEST(Hts, LabelsCountTheMorae)
     };
     for (const auto& r : rows) {
         char lines[hts_max_phonemes + 2][hts_label_room];
-        ASSERT_EQ(hts_labels(r.phonemes, r.count, lines), r.count + 2) << r.starts;
+        ASSERT_EQ(hts_labels(r.phonemes, r.count, 1, lines), r.count + 2) << r.starts;
         EXPECT_EQ(std::string(lines[r.line]).rfind(r.starts, 0), 0u) << lines[r.line];
     }
+}
+
+// A string's labels: one flat accent phrase (type 0), whose nucleus Open
+// JTalk counts at its last mora, here the third of a k a N.
+TEST(Hts, LabelsOfAFlatPhrase)
+{
+    const char* const akan[] = {"a", "k", "a", "N"};
+    char lines[6][hts_label_room];
+    ASSERT_EQ(hts_labels(akan, 4, 0, lines), 6);
+    const char* const starts[] = {
+        "xx^xx-sil+a=k/A:xx+xx+xx/", "xx^sil-a+k=a/A:-2+1+3/", "sil^a-k+a=N/A:-1+2+2/",
+        "a^k-a+N=sil/A:-1+2+2/",     "k^a-N+sil=xx/A:0+3+1/",  "a^N-sil+xx=xx/A:xx+xx+xx/",
+    };
+    for (int i = 0; i < 6; ++i) {
+        const std::string line = lines[i];
+        EXPECT_EQ(line.rfind(starts[i], 0), 0u) << line;
+        if (i > 0 && i < 5) {
+            EXPECT_NE(line.find("/F:3_3#0_xx@1_1|1_3/"), std::string::npos) << line;
+        }
+    }
+    EXPECT_NE(std::string(lines[0]).find("/G:3_3%0_xx_xx/"), std::string::npos) << lines[0];
+    EXPECT_NE(std::string(lines[5]).find("/E:3_3!0_xx-xx/"), std::string::npos) << lines[5];
 }
 
 // Every syllable's labels as the CV set gives them, pinned by a digest
