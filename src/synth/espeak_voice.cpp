@@ -639,7 +639,7 @@ synth_error string_here(const mora* morae, int count, double f0, synth_image* im
         return synth_error_no_memory;
     for (size_t i = 0; i < current.count; ++i)
         x[i] = current.samples[i];
-    const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
     const int rate = espeak_image_rate(f0);
     const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
     const synth_error shaped = shape_string(x, current.count, rate, played_f0, at, count, fade_in, image);
@@ -698,7 +698,7 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
         return synth_error_no_memory;
     for (size_t i = 0; i < current.count; ++i)
         x[i] = current.samples[i];
-    const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
     // The image plays at its rate: its pitch there is within 0.04 cents of
     // f0, exactly f0 when f0 is whole hertz.
     const int rate = espeak_image_rate(f0);
@@ -718,7 +718,9 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
 // how a worker process ended.
 thread_local char said[512];
 
-const char* said_here()
+// What made the last start or synthesis here fail, in eSpeak's own words,
+// or null: the engine here as a voice names its failures so.
+const char* failure_here()
 {
     return failure[0] != 0 ? failure : nullptr;
 }
@@ -739,7 +741,7 @@ constexpr double highest_f0 = 466.1637615180899;  // A#4
 
 // The engine here as a voice of its own, which the worker processes serve.
 const synth_voice here_voice = {
-    "espeak", false, lowest_f0, highest_f0, nullptr, nullptr, synthesize_here, synth_release_image, said_here,
+    "espeak", false, lowest_f0, highest_f0, nullptr, nullptr, synthesize_here, synth_release_image, failure_here,
 };
 
 // eSpeak keeps its state process-wide. The first engine opened is eSpeak

@@ -498,7 +498,7 @@ synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int spe
             marks.vowel_start = marks.voiced_start;
     }
     end_before_fade(s, &marks);
-    const double fade_in = onset_blends(m) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const double fade_in = onset_sonorant(m) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
     const synth_error shaped =
         shape_syllable(static_cast<double*>(block), n, pitch.image_rate, pitch.played_f0, marks, fade_in, image);
     free(block);
@@ -631,7 +631,7 @@ void voice_string(hts_state& s, const string_phoneme* ph, int count, const mora*
     const size_t states = s.engine.sss.nstate;
     voice_first_phoneme(s);
     for (int i = 0; i < count; ++i) {
-        if (ph[i].role == role_consonant && !onset_blends(morae[ph[i].mora]))
+        if (ph[i].role == role_consonant && !onset_sonorant(morae[ph[i].mora]))
             continue;
         for (size_t k = 0; k < states; ++k)
             msd[static_cast<size_t>(i + 1) * states + k] = 1.0;
@@ -707,7 +707,7 @@ synth_error render_string(hts_state& s, const mora* morae, int mora_count, doubl
         mark_string_voicing(s, e->pss.pstream[1].msd_flag, e->pss.total_frame, morae, mora_count, marks);
     for (int m = 0; m < mora_count; ++m)
         end_before_fade(s, &marks[m].marks);
-    const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
     const synth_error shaped = shape_string(static_cast<double*>(block), n, pitch.image_rate, pitch.played_f0, marks,
                                             mora_count, fade_in, image);
     free(block);

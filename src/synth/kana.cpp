@@ -228,10 +228,10 @@ synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count)
     return synth_ok;
 }
 
-bool onset_blends(const mora& m)
+bool onset_sonorant(const mora& m)
 {
-    static const char* const blending[] = {"", "n", "ny", "m", "my", "r", "ry", "y", "w", "ng", "ngy"};
-    for (const char* onset : blending) {
+    static const char* const sonorant[] = {"", "n", "ny", "m", "my", "r", "ry", "y", "w", "ng", "ngy"};
+    for (const char* onset : sonorant) {
         if (strcmp(m.onset, onset) == 0)
             return true;
     }

@@ -15,10 +15,12 @@ struct mora {
     char vowel;
 };
 
-// Whether a mora starts with a sound that can blend into what comes before:
-// a nasal, a liquid, a glide, or no consonant at all (a vowel, or ん).
-// The others, stops and fricatives, start with an attack of their own.
-bool onset_blends(const mora& m);
+// Whether a mora starts with a sonorant, a sound that blends into what
+// comes before: a nasal (the nasal g too), the flap r, a glide (y, w), or
+// no consonant at all (a vowel, or ん). The others, obstruents (stops,
+// fricatives, affricates), start with an attack of their own. Shaping
+// fades a sonorant in over shaping_fade_in_sonorant (shaping.h).
+bool onset_sonorant(const mora& m);
 
 // Whether a mora starts with a consonant that has no voice: k, s, sh, t,
 // ch, ts, h, f, p and their palatal forms. Voicing then starts after it.

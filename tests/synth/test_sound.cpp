@@ -100,7 +100,7 @@ bool starts_soft(const syllable& entry)
 {
     mora m[max_morae];
     int count = 0;
-    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && onset_blends(m[0]);
+    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && onset_sonorant(m[0]);
 }
 
 TEST(Sound, EveryFileIsCleanAndEvenInBothVoices)
