@@ -192,9 +192,11 @@ void limit_gains(const double* z, size_t n, size_t hop, size_t window, const hel
 }
 
 // Shapes a syllable (one mora) or a string: see shaping.h. A syllable's
-// held vowel too short to measure is measured over its whole sound.
+// held vowel too short to measure is measured over its whole sound. A
+// string's sound starts at its first vowel at the latest, even where the
+// vowel rises from silence: its onset is the first beat.
 synth_error shape(double* samples, size_t count, int rate, double f0, const shaping_mora* morae, int mora_count,
-                  double fade_in, synth_image* image)
+                  bool string, double fade_in, synth_image* image)
 {
     *image = synth_image{};
     if (count == 0 || mora_count < 1 || mora_count > synth_max_morae)
@@ -280,6 +282,8 @@ synth_error shape(double* samples, size_t count, int rate, double f0, const shap
         a = 0;
         b = count;
     }
+    if (string && morae[0].marks.glide_end < a)
+        a = morae[0].marks.glide_end;
     const size_t fade = seconds_to_samples(fade_in, rate);
     // A short last vowel keeps three quarters of itself.
     size_t release = seconds_to_samples(shaping_release_seconds, rate);
@@ -344,11 +348,11 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
                            double fade_in, synth_image* image)
 {
     const shaping_mora one = {marks, marks.vowel_start};
-    return shape(samples, count, rate, f0, &one, 1, fade_in, image);
+    return shape(samples, count, rate, f0, &one, 1, false, fade_in, image);
 }
 
 synth_error shape_string(double* samples, size_t count, int rate, double f0, const shaping_mora* morae,
                          int mora_count, double fade_in, synth_image* image)
 {
-    return shape(samples, count, rate, f0, morae, mora_count, fade_in, image);
+    return shape(samples, count, rate, f0, morae, mora_count, true, fade_in, image);
 }

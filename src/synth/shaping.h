@@ -71,7 +71,9 @@ struct shaping_mora {
 // order) as shape_syllable shapes a syllable, each mora's held part
 // [held_start or later, steady_end) evened to shaping_held_rms, into
 // *image with mora_count marks, each moved as shape_syllable moves them
-// (the last steady_end before the release). Fails as shape_syllable does,
+// (the last steady_end before the release). The sound starts at the first
+// glide_end at the latest, even where the vowel rises from silence there,
+// so that the first beat is not moved. Fails as shape_syllable does,
 // and with synth_error_no_voice_file when any held part is silent.
 synth_error shape_string(double* samples, size_t count, int rate, double f0, const shaping_mora* morae,
                          int mora_count, double fade_in, synth_image* image);
