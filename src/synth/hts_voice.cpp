@@ -454,7 +454,7 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
     }
 }
 
-// Renders one mora (`labels` made from it) into a WAV image.
+// Renders one syllable (`labels` made from it) into a WAV image.
 synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int speed, double f0, synth_image* image)
 {
     const char* const* phonemes = labels.phonemes;

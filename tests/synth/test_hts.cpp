@@ -54,7 +54,7 @@ TEST(Hts, EachGroupHasItsPhonemes)
         EXPECT_NE(phonemes_of(s->name)[0], '<') << s->name;
 }
 
-// The labels of か, as Open JTalk traces a one-mora word.
+// The labels of か, as Open JTalk traces a word of one mora.
 TEST(Hts, LabelsOfKa)
 {
     const char* const ka[] = {"k", "a"};
