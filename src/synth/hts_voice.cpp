@@ -126,13 +126,13 @@ struct hts_state {
 
 // The two refits below write a frame in place and are kept opaque to GCC's
 // interprocedural analysis (noipa): GCC 12.2 at -O2, once refit_filter is
-// not inlined (a second caller is enough), deletes its calls in the
-// synthesis as if they had no effect (its dead code elimination, misled by
-// what ipa-modref and ipa-pure-const say of it beside the setjmp in
-// hts_synthesize), and the excitation filter goes out at the voice's rate:
-// the recordings' bytes change. Opaque, each is a plain call, as inlined it
-// gave the same bytes. The pinned recordings and the HTS tests' pinned
-// string would show such a deletion.
+// not inlined (as here without the attribute, beside the strings' code),
+// deletes its calls in the synthesis as if they had no effect (its dead
+// code elimination, misled by what ipa-modref and ipa-pure-const say of it
+// beside the setjmp in hts_synthesize), and the excitation filter goes out
+// at the voice's rate: the recordings' bytes change. Opaque, each is a
+// plain call and gives the bytes it gave inlined. The pinned recordings and
+// the pinned HTS string (Strings.AnHtsStringIsPinned) show such a deletion.
 
 // Refits one frame's mel-cepstrum to the engine's rate.
 __attribute__((noipa)) void refit_cepstrum(const hts_state& s, double* c)
