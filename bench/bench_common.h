@@ -32,7 +32,7 @@ inline syllable_image make_image(const syllable& entry)
 {
     synth_image im{};
     if (espeak_voice.synthesize(bench_engine(), entry.sjis, syllable_speed(entry, default_settings.speed), synth_steady_f0,
-                                &im) != synth_ok)
+                                0.0, &im) != synth_ok)
         abort();
     syllable_image r{std::vector<uint8_t>(im.bytes, im.bytes + im.size),
                      static_cast<int>((im.size - wav_header_size) / 2)};

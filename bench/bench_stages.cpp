@@ -48,7 +48,8 @@ std::vector<std::vector<int16_t>> spline_outputs(const std::vector<const syllabl
 void synthesize(const syllable& entry)
 {
     synth_image im{};
-    espeak_voice.synthesize(bench_engine(), entry.sjis, syllable_speed(entry, default_settings.speed), synth_steady_f0, &im);
+    espeak_voice.synthesize(bench_engine(), entry.sjis, syllable_speed(entry, default_settings.speed), synth_steady_f0, 0.0,
+                            &im);
     benchmark::DoNotOptimize(im.bytes);
     espeak_voice.free_image(&im);
 }

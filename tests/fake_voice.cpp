@@ -75,7 +75,7 @@ const char* engines_failure()
 
 void fake_close(synth_engine*) {}
 
-synth_error fake_synthesize(synth_engine*, const char* text, int speed, double, synth_image* image)
+synth_error fake_synthesize(synth_engine*, const char* text, int speed, double, double, synth_image* image)
 {
     *image = synth_image{};
     if (const char* log = getenv("MORIVOX_FAKE_LOG")) {
@@ -111,7 +111,8 @@ synth_error fake_synthesize(synth_engine*, const char* text, int speed, double, 
     }
     // A tenth of silence, a fifth of consonant, a vowel steady to nine tenths.
     const size_t n = static_cast<size_t>(fake_samples);
-    image->marks = {n / 10, n * 3 / 10, n * 3 / 10, n * 9 / 10, n * 3 / 10, n * 9 / 10};
+    image->mora_count = 1;
+    image->marks[0] = {n / 10, n * 3 / 10, n * 3 / 10, n * 9 / 10, n * 3 / 10, n * 9 / 10};
     return synth_ok;
 }
 

@@ -21,7 +21,7 @@ bool blends(const syllable& entry)
 {
     mora m[max_morae];
     int count = 0;
-    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && onset_blends(m[0]);
+    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && onset_sonorant(m[0]);
 }
 
 bool vowel_alone(const syllable& entry)

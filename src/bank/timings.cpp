@@ -148,7 +148,7 @@ void oto_marks(const synth_image& image, oto_times* t)
     if (s.rate <= 0)
         return;
     const auto ms = [&](size_t at) { return static_cast<double>(at) * 1000 / s.rate; };
-    const synth_marks& m = image.marks;
+    const synth_marks& m = image.marks[0];
     t->consonant = ms(m.consonant_start);
     t->vowel = ms(m.vowel_start);
     t->glide_end = ms(m.glide_end);

@@ -62,7 +62,7 @@ void synthesize_entry(pipeline* p, synth_engine* engine, int k)
     out = made_syllable{};
     p->images[slot] = synth_image{};
     p->slot_f0[slot] = p->f0s[k / syllable_count];
-    out.code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), p->slot_f0[slot],
+    out.code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), p->slot_f0[slot], 0.0,
                                 &p->images[slot]);
     if (out.code != synth_ok) {
         if (const char* why = voice.failure())

@@ -10,6 +10,7 @@
 #include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
@@ -115,11 +116,14 @@ size_t reported_len;
 // Where the phonemes of the last call began, in samples: the first sound
 // (the consonant, or the vowel alone), the one after it (the vowel, or the
 // glide before it: voicing, and so the beat, starts with the glide), the
-// third (the vowel after a glide), and the pause after the last.
+// third (the vowel after a glide), and the pause after the last; and every
+// sound's start, as far as there is room, for the morae of a string.
+constexpr int max_sounds = 64;
 struct phoneme_marks {
     bool sounding;  // a sound began and no pause followed yet
     size_t first_sound, second_sound, third_sound, pause_after;
     int sounds;
+    size_t sound_at[max_sounds];
 };
 phoneme_marks marks;
 
@@ -147,6 +151,8 @@ void note_phonemes(const espeak_EVENT* ev)
                 marks.second_sound = at;
             if (marks.sounds == 2)
                 marks.third_sound = at;
+            if (marks.sounds < max_sounds)
+                marks.sound_at[marks.sounds] = at;
             ++marks.sounds;
             marks.sounding = true;
         }
@@ -545,14 +551,141 @@ synth_error espeak_phonemes(const char* text, char* out, size_t out_size)
 
 namespace {
 
+// ---- Strings of morae (beat > 0) ----
+
+// Within a string the moraic nasal is the Japanese N- (a switch of phoneme
+// table pauses), held long as every vowel.
+constexpr char string_nasal[] = "N-:";
+
+// How many sounds eSpeak reports for the onset of `m`: none, one, or two
+// for a palatal onset, which glides from an i of its own (espeak_onsets).
+int onset_sounds(const mora& m)
+{
+    const char* onset = m.vowel == 0 ? "" : espeak_onset(m);
+    const size_t len = onset != nullptr ? strlen(onset) : 0;
+    return len == 0 ? 0 : len > 1 && onset[len - 1] == 'i' ? 2 : 1;
+}
+
+// The mnemonics of a string into out[0..out_size-1], NUL-terminated: every
+// vowel stressed and long (a string's beat is about twice a spoken mora,
+// and eSpeak lengthens the vowel's body alone), ん long too.
+synth_error string_phonemes(const mora* morae, int count, char* out, size_t out_size)
+{
+    size_t len = 0;
+    out[0] = 0;
+    for (int i = 0; i < count; ++i) {
+        const char* onset = morae[i].vowel == 0 ? string_nasal : espeak_onset(morae[i]);
+        if (onset == nullptr)
+            return synth_error_bad_text;
+        const char vowel[4] = {'\'', morae[i].vowel, ':', 0};
+        const int n = snprintf(out + len, out_size - len, "%s%s", onset, morae[i].vowel ? vowel : "");
+        if (n < 0 || static_cast<size_t>(n) >= out_size - len)
+            return synth_error_bad_text;
+        len += static_cast<size_t>(n);
+    }
+    return synth_ok;
+}
+
+// The failure when eSpeak's samples are not sound (see shape_syllable).
+synth_error gave_silence()
+{
+    char why[400];
+    snprintf(why, sizeof why, "%.300s: its synthesis gave silence; reinstall the package espeak-ng-data", data_folder);
+    return fail(synth_error_engine, data_package, why);
+}
+
+// eSpeak reports a stop (and an affricate) at its release: the silent
+// closure before it belongs to the consonant. From `at`, back over the
+// silence before it, but not before `floor`.
+size_t closure_start(size_t at, size_t floor)
+{
+    const size_t window = espeak_sampling_rate / 400;  // 2.5 ms
+    const auto silent = [&](size_t to) {
+        int peak = 0;
+        for (size_t i = to >= window ? to - window : 0; i < to && i < current.count; ++i)
+            peak = std::abs(current.samples[i]) > peak ? std::abs(current.samples[i]) : peak;
+        return peak < 64;  // -54 dBFS
+    };
+    if (!silent(at))
+        return at;
+    while (at > floor + window / 2 && silent(at - window / 2))
+        at -= window / 2;
+    return at;
+}
+
+// A string of morae, as eSpeak speaks it at its slowest: one phoneme word,
+// every vowel long, at the pitch. eSpeak times it; the marks come from its
+// phoneme events, mora by mora its onset's sounds and then its vowel.
+synth_error string_here(const mora* morae, int count, double f0, synth_image* image)
+{
+    static char phonemes[phoneme_room + 4];
+    memcpy(phonemes, "[[", 2);
+    if (string_phonemes(morae, count, phonemes + 2, phoneme_room) != synth_ok)
+        return synth_error_bad_text;
+    const size_t len = strlen(phonemes + 2);
+    memcpy(phonemes + 2 + len, "]]", 3);
+    if (const synth_error started = start_engine(); started != synth_ok)
+        return started;
+    failure[0] = 0;
+    const int whole_hz = static_cast<int>(std::lround(f0));
+    if (const synth_error spoken = speak(phonemes, len + 5, synth_words_per_minute(synth_min_speed), whole_hz);
+        spoken != synth_ok)
+        return spoken;
+
+    int expected = 0;
+    for (int m = 0; m < count; ++m)
+        expected += onset_sounds(morae[m]) + 1;
+    if (marks.sounds != expected || expected > max_sounds) {
+        snprintf(failure, sizeof failure, "eSpeak NG spoke %d sounds for the %d of the string (%.300s)", marks.sounds,
+                 expected, reported);
+        return synth_error_engine;
+    }
+    const size_t end = marks.sounding || marks.pause_after == 0 ? current.count : marks.pause_after;
+    // Its formants glide into a vowel over about 30 ms and out of it over
+    // about 20 ms before the next sound's event.
+    const size_t glide_in = static_cast<size_t>(0.030 * espeak_sampling_rate);
+    const size_t glide_out = static_cast<size_t>(0.020 * espeak_sampling_rate);
+    shaping_mora at[synth_max_morae] = {};
+    for (int m = 0, e = 0; m < count; ++m) {
+        const int onset = onset_sounds(morae[m]);
+        synth_marks& k = at[m].marks;
+        k.glide_end = marks.sound_at[e + onset];
+        k.vowel_start = onset == 2 ? marks.sound_at[e + 1] : k.glide_end;
+        k.consonant_start = onset > 0 && m > 0 ? closure_start(marks.sound_at[e], at[m - 1].marks.glide_end)
+                                               : marks.sound_at[e];
+        at[m].held_start = k.glide_end + glide_in;
+        e += onset + 1;
+    }
+    for (int m = 0; m < count; ++m) {
+        synth_marks& k = at[m].marks;
+        const size_t next = m + 1 < count ? at[m + 1].marks.consonant_start : end;
+        k.steady_end = m + 1 < count ? std::max(k.glide_end, next > glide_out ? next - glide_out : 0) : end;
+        k.voiced_start = onset_voiceless(morae[m]) ? k.vowel_start : k.consonant_start;
+        k.voiced_end = next;
+    }
+    auto* x = static_cast<double*>(malloc(sizeof(double) * current.count));
+    if (x == nullptr)
+        return synth_error_no_memory;
+    for (size_t i = 0; i < current.count; ++i)
+        x[i] = current.samples[i];
+    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const int rate = espeak_image_rate(f0);
+    const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
+    const synth_error shaped = shape_string(x, current.count, rate, played_f0, at, count, fade_in, image);
+    free(x);
+    return shaped == synth_error_no_voice_file ? gave_silence() : shaped;
+}
+
 // The engine here: eSpeak in this process.
-synth_error synthesize_here(synth_engine*, const char* text, int speed, double f0, synth_image* image)
+synth_error synthesize_here(synth_engine*, const char* text, int speed, double f0, double beat, synth_image* image)
 {
     *image = synth_image{};
     mora morae[max_morae];
     int count = 0;
-    if (const synth_error read = read_request(espeak_voice, text, speed, f0, morae, &count); read != synth_ok)
+    if (const synth_error read = read_request(espeak_voice, text, speed, f0, beat, morae, &count); read != synth_ok)
         return read;
+    if (beat > 0.0)
+        return string_here(morae, count, f0, image);
     static char phonemes[phoneme_room + 4];
     memcpy(phonemes, "[[", 2);
     if (morae_to_phonemes(morae, count, phonemes + 2, phoneme_room) != synth_ok)
@@ -586,27 +719,23 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
         return synth_error_no_memory;
     for (size_t i = 0; i < current.count; ++i)
         x[i] = current.samples[i];
-    const double fade_in = onset_blends(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
     // The image plays at its rate: its pitch there is within 0.04 cents of
     // f0, exactly f0 when f0 is whole hertz.
     const int rate = espeak_image_rate(f0);
     const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
     const synth_error shaped = shape_syllable(x, current.count, rate, played_f0, at, fade_in, image);
     free(x);
-    if (shaped == synth_error_no_voice_file) {
-        char why[400];
-        snprintf(why, sizeof why, "%.300s: its synthesis gave silence; reinstall the package espeak-ng-data",
-                 data_folder);
-        return fail(synth_error_engine, data_package, why);
-    }
-    return shaped;
+    return shaped == synth_error_no_voice_file ? gave_silence() : shaped;
 }
 
 // The words on the last failure of this thread's call: the start's, or
 // how a worker process ended.
 thread_local char said[512];
 
-const char* said_here()
+// What made the last start or synthesis here fail, in eSpeak's own words,
+// or null: the engine here as a voice names its failures so.
+const char* failure_here()
 {
     return failure[0] != 0 ? failure : nullptr;
 }
@@ -631,7 +760,7 @@ constexpr double highest_f0 = 466.1637615180899;  // A#4
 
 // The engine here as a voice of its own, which the worker processes serve.
 const synth_voice here_voice = {
-    "espeak", false, lowest_f0, highest_f0, nullptr, nullptr, synthesize_here, synth_release_image, said_here,
+    "espeak", false, lowest_f0, highest_f0, nullptr, nullptr, synthesize_here, synth_release_image, failure_here,
 };
 
 // eSpeak keeps its state process-wide. The first engine opened is eSpeak
@@ -683,14 +812,15 @@ void espeak_close(synth_engine* engine)
     --here_users;
 }
 
-synth_error espeak_synthesize(synth_engine* engine, const char* text, int speed, double f0, synth_image* image)
+synth_error espeak_synthesize(synth_engine* engine, const char* text, int speed, double f0, double beat,
+                              synth_image* image)
 {
     said[0] = 0;
     if (!is_here(engine))
-        return forked_engine_synthesize(reinterpret_cast<forked_engine*>(engine), text, speed, f0, image, said,
+        return forked_engine_synthesize(reinterpret_cast<forked_engine*>(engine), text, speed, f0, beat, image, said,
                                         sizeof said);
     std::lock_guard<std::mutex> hold(here_lock);
-    const synth_error code = synthesize_here(nullptr, text, speed, f0, image);
+    const synth_error code = synthesize_here(nullptr, text, speed, f0, beat, image);
     if (code != synth_ok)
         snprintf(said, sizeof said, "%s", failure);
     return code;

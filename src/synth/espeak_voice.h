@@ -4,7 +4,9 @@
 // state process-wide, so an engine is eSpeak in this process when no engine
 // here is open, and otherwise a worker process forked from this one (see
 // synth/forked_engine.h): engines on several threads synthesize at once and
-// give the same bytes.
+// give the same bytes. A string of morae (a beat given) it speaks at its
+// slowest as one word, every vowel long; it times the morae itself, and
+// the marks say where they went.
 #pragma once
 
 #include "synth/synth.h"

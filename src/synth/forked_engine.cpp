@@ -20,10 +20,11 @@ struct forked_engine {
 
 namespace {
 
-// A request: the pitch, the speed and the text, cut one byte past the longest text
-// taken (so that a longer one is still refused as too long).
+// A request: the pitch, the beat, the speed and the text, cut one byte past
+// the longest text taken (so that a longer one is still refused as too long).
 struct request {
     double f0;
+    double beat;
     int32_t speed;
     char text[synth_max_text_bytes + 2];
 };
@@ -34,7 +35,8 @@ struct reply {
     int32_t code;
     uint32_t failure_size;
     uint64_t image_size;
-    synth_marks marks;  // the same program on both ends
+    int32_t mora_count;
+    synth_marks marks[synth_max_morae];  // the same program on both ends
 };
 
 // Room for the voice's words on a failure (the driver keeps 511 bytes).
@@ -91,11 +93,12 @@ int receive_all(int fd, void* data, size_t size)
         rq.text[sizeof rq.text - 1] = 0;
         synth_image image{};
         reply rp{};
-        rp.code = voice.synthesize(engine, rq.text, rq.speed, rq.f0, &image);
+        rp.code = voice.synthesize(engine, rq.text, rq.speed, rq.f0, rq.beat, &image);
         const char* why = rp.code != synth_ok ? voice.failure() : nullptr;
         rp.failure_size = why != nullptr ? static_cast<uint32_t>(strnlen(why, failure_room - 1)) : 0;
         rp.image_size = image.bytes != nullptr ? image.size : 0;
-        rp.marks = image.marks;
+        rp.mora_count = image.mora_count;
+        memcpy(rp.marks, image.marks, sizeof rp.marks);
         const bool sent = send_all(child_socket, &rp, sizeof rp) == 0 &&
                           send_all(child_socket, why, rp.failure_size) == 0 &&
                           send_all(child_socket, image.bytes, rp.image_size) == 0;
@@ -194,8 +197,8 @@ int forked_engine_start(const synth_voice& voice, synth_engine* engine, forked_e
     return 0;
 }
 
-synth_error forked_engine_synthesize(forked_engine* f, const char* text, int speed, double f0, synth_image* image,
-                                     char* failure, size_t failure_size)
+synth_error forked_engine_synthesize(forked_engine* f, const char* text, int speed, double f0, double beat,
+                                     synth_image* image, char* failure, size_t failure_size)
 {
     *image = synth_image{};
     if (failure_size > 0)
@@ -204,13 +207,15 @@ synth_error forked_engine_synthesize(forked_engine* f, const char* text, int spe
         return child_ended(f, nullptr, failure, failure_size);
     request rq{};
     rq.f0 = f0;
+    rq.beat = beat;
     rq.speed = speed;
     if (text != nullptr)
         memcpy(rq.text, text, strnlen(text, sizeof rq.text - 1));
     reply rp;
     if (send_all(f->fd, &rq, sizeof rq) != 0 || receive_all(f->fd, &rp, sizeof rp) != 0)
         return child_ended(f, nullptr, failure, failure_size);
-    if (rp.failure_size >= failure_room || rp.image_size > largest_image)
+    if (rp.failure_size >= failure_room || rp.image_size > largest_image || rp.mora_count < 0 ||
+        rp.mora_count > synth_max_morae)
         return child_ended(f, "sent a reply out of bounds", failure, failure_size);
     char words[failure_room];
     if (receive_all(f->fd, words, rp.failure_size) != 0)
@@ -235,7 +240,8 @@ synth_error forked_engine_synthesize(forked_engine* f, const char* text, int spe
         }
         image->bytes = bytes;
         image->size = rp.image_size;
-        image->marks = rp.marks;
+        image->mora_count = rp.mora_count;
+        memcpy(image->marks, rp.marks, sizeof image->marks);
     }
     snprintf(failure, failure_size, "%s", words);
     return static_cast<synth_error>(rp.code);

@@ -28,14 +28,14 @@ struct forked_engine;
 // errno (no socket, no process or no memory); nothing is left then.
 int forked_engine_start(const synth_voice& voice, synth_engine* engine, forked_engine** out);
 
-// Has the child make the image of `text` at `speed` and pitch `f0`: the code, bytes and
-// marks that voice.synthesize gives. The image is allocated here (hand it
+// Has the child make the image of `text` at `speed`, pitch `f0` and `beat`:
+// the code, bytes and marks that voice.synthesize gives. The image is allocated here (hand it
 // back with synth_release_image). One thread at a time per engine. When the
 // child is gone, returns synth_error_engine and says how it ended in
 // failure[0..failure_size-1], as it does the voice's own words on a
 // failure (else failure is "").
-synth_error forked_engine_synthesize(forked_engine* engine, const char* text, int speed, double f0, synth_image* image,
-                                     char* failure, size_t failure_size);
+synth_error forked_engine_synthesize(forked_engine* engine, const char* text, int speed, double f0, double beat,
+                                     synth_image* image, char* failure, size_t failure_size);
 
 // Ends the child, reaps it and frees the engine.
 void forked_engine_stop(forked_engine* engine);

@@ -64,17 +64,17 @@ synth_error hts_phonemes(const mora& m, const char* out[hts_max_phonemes], int* 
     return synth_ok;
 }
 
-int hts_labels(const char* const* phonemes, int count, char lines[][hts_label_room])
+int hts_labels(const char* const* phonemes, int count, int accent, char lines[][hts_label_room])
 {
     // A mora ends with its vowel or with N; its consonants open it.
-    int mora_of[hts_max_phonemes];
+    int mora_of[hts_max_phrase_phonemes];
     int moras = 0;
     for (int i = 0; i < count; ++i) {
         mora_of[i] = moras + 1;
         if (is_vowel(phonemes[i]) || strcmp(phonemes[i], "N") == 0)
             ++moras;
     }
-    const char* seq[hts_max_phonemes + 6];
+    const char* seq[hts_max_phrase_phonemes + 6];
     int n = 0;
     seq[n++] = "xx";
     seq[n++] = "xx";
@@ -84,6 +84,7 @@ int hts_labels(const char* const* phonemes, int count, char lines[][hts_label_ro
     seq[n++] = "sil";
     seq[n++] = "xx";
     seq[n++] = "xx";
+    const int nucleus = accent == 0 ? moras : accent;
     int line = 0;
     for (int j = 2; j < n - 2; ++j, ++line) {
         char* out = lines[line];
@@ -93,20 +94,20 @@ int hts_labels(const char* const* phonemes, int count, char lines[][hts_label_ro
         if (j == 2) {
             snprintf(out + used, rest,
                      "/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:xx_xx#xx_xx@xx_xx|xx_xx"
-                     "/G:%d_1%%0_xx_xx/H:xx_xx/I:xx-xx@xx+xx&xx-xx|xx+xx/J:1_%d/K:1+1-%d",
-                     moras, moras, moras);
+                     "/G:%d_%d%%0_xx_xx/H:xx_xx/I:xx-xx@xx+xx&xx-xx|xx+xx/J:1_%d/K:1+1-%d",
+                     moras, nucleus, moras, moras);
         } else if (j == n - 3) {
             snprintf(out + used, rest,
-                     "/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:%d_1!0_xx-xx/F:xx_xx#xx_xx@xx_xx|xx_xx"
+                     "/A:xx+xx+xx/B:xx-xx_xx/C:xx_xx+xx/D:xx+xx_xx/E:%d_%d!0_xx-xx/F:xx_xx#xx_xx@xx_xx|xx_xx"
                      "/G:xx_xx%%xx_xx_xx/H:1_%d/I:xx-xx@xx+xx&xx-xx|xx+xx/J:xx_xx/K:1+1-%d",
-                     moras, moras, moras);
+                     moras, nucleus, moras, moras);
         } else {
-            // Accent type 1; C:09 is how Open JTalk tags an unknown katakana word.
+            // C:09 is how Open JTalk tags an unknown katakana word.
             const int mora = mora_of[j - 3];
             snprintf(out + used, rest,
-                     "/A:%d+%d+%d/B:xx-xx_xx/C:09_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:%d_1#0_xx@1_1|1_%d"
+                     "/A:%d+%d+%d/B:xx-xx_xx/C:09_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:%d_%d#0_xx@1_1|1_%d"
                      "/G:xx_xx%%xx_xx_xx/H:xx_xx/I:1-%d@1+1&1-1|1+%d/J:xx_xx/K:1+1-%d",
-                     mora - 1, mora, moras - mora + 1, moras, moras, moras, moras, moras);
+                     mora - nucleus, mora, moras - mora + 1, moras, nucleus, moras, moras, moras, moras);
         }
     }
     return line;
@@ -117,7 +118,7 @@ synth_error hts_label_mora(const mora& m, hts_mora_labels* out)
     out->line_count = 0;
     if (hts_phonemes(m, out->phonemes, &out->phoneme_count, &out->first_half) != synth_ok)
         return synth_error_bad_text;
-    out->line_count = hts_labels(out->phonemes, out->phoneme_count, out->lines);
+    out->line_count = hts_labels(out->phonemes, out->phoneme_count, 1, out->lines);
     for (int i = 0; i < out->line_count; ++i)
         out->line_pointers[i] = out->lines[i];
     return synth_ok;

@@ -32,6 +32,10 @@ constexpr double held_seconds_at_70 = 0.300;
 // The parameters are smoothed across states: the level turns toward the
 // fade this long before the held state ends.
 constexpr double fade_lead_seconds = 0.015;
+// A string's vowels are held at least this long between the transitions
+// into and out of them, so that a sampler has 150 ms to stretch however
+// the consonants around them fall; a beat too short for it is refused.
+constexpr double string_held_seconds = 0.150;
 
 
 // The voice is trained at 48000 Hz; its vocoder costs in proportion to the
@@ -117,10 +121,21 @@ struct hts_state {
     double filter_map[max_order * max_order];
     double gain;     // added to c0: less power per hertz at fewer samples per second
     vocoder_settings vocoder;
+    char phrase_lines[hts_max_phrase_phonemes + 2][hts_label_room];  // a string's labels
 };
 
+// The two refits below write a frame in place and are kept opaque to GCC's
+// interprocedural analysis (noipa): GCC 12.2 at -O2, once refit_filter is
+// not inlined (as here without the attribute, beside the strings' code),
+// deletes its calls in the synthesis as if they had no effect (its dead
+// code elimination, misled by what ipa-modref and ipa-pure-const say of it
+// beside the setjmp in hts_synthesize), and the excitation filter goes out
+// at the voice's rate: the recordings' bytes change. Opaque, each is a
+// plain call and gives the bytes it gave inlined. The pinned recordings and
+// the pinned HTS string (Strings.AnHtsStringIsPinned) show such a deletion.
+
 // Refits one frame's mel-cepstrum to the engine's rate.
-void refit_cepstrum(const hts_state& s, double* c)
+__attribute__((noipa)) void refit_cepstrum(const hts_state& s, double* c)
 {
     double in[max_order];
     memcpy(in, c, sizeof(double) * static_cast<size_t>(s.order1));
@@ -134,7 +149,7 @@ void refit_cepstrum(const hts_state& s, double* c)
 }
 
 // Refits one frame's excitation filter, which is symmetric about its centre.
-void refit_filter(const hts_state& s, double* h)
+__attribute__((noipa)) void refit_filter(const hts_state& s, double* h)
 {
     const int centre = s.half - 1;
     double in[max_order];
@@ -279,6 +294,105 @@ size_t frames_at_least(double seconds, const hts_state& s)
     return n < 1 ? 1 : n;
 }
 
+// A GV weight of 0 still pulls every frame to the mean (and the consonant
+// vanishes): switch global variance off per state instead.
+void global_variance_off(HTS_SStreamSet* sss)
+{
+    for (size_t i = 0; i < sss->nstream; ++i) {
+        if (sss->sstream[i].gv_switch) {
+            for (size_t st = 0; st < sss->total_state; ++st)
+                sss->sstream[i].gv_switch[st] = FALSE;
+        }
+    }
+}
+
+// The voice opens every phrase with 15 to 30 ms of breath, even before a
+// vowel or a voiced consonant: the formants ring on noise just before the
+// first pulses, and the pitch of the first periods wanders. A first
+// phoneme voiced from its second state on starts voiced. (The voicing
+// weights exist: the caller checked.)
+void voice_first_phoneme(hts_state& s)
+{
+    double* msd = s.engine.sss.sstream[1].msd;
+    const size_t states = s.engine.sss.nstate;
+    if (msd[states + 1] > HTS_Engine_get_msd_threshold(&s.engine, 1))
+        msd[states] = 1.0;
+}
+
+// The pitch the vocoder makes, and the rate and pitch the image plays at.
+struct pitch_plan {
+    double made_f0, played_f0;
+    int image_rate;
+};
+
+pitch_plan plan_pitch(const hts_state& s, double f0)
+{
+    pitch_plan p = {f0, f0, s.rate};
+    if (s.rate / f0 < whole_period_below) {
+        const double period = std::round(s.rate / f0);
+        p.made_f0 = s.rate / period;
+        p.image_rate = static_cast<int>(std::lround(f0 * period));
+        p.played_f0 = p.image_rate / period;
+    }
+    return p;
+}
+
+// After the engine's parameter sequence: every voiced frame at `made_f0`,
+// the frames refitted to the engine's rate, and our vocoder's samples of
+// them into *block (malloc'd; the samples first, *count of them).
+synth_error make_speech(hts_state& s, double made_f0, void** block, size_t* count)
+{
+    *block = nullptr;
+    *count = 0;
+    // The log-F0 rows hold the voiced frames only.
+    HTS_PStreamSet* pss = &s.engine.pss;
+    HTS_PStream* lf0 = &pss->pstream[1];
+    for (size_t t = 0; t < lf0->length; ++t)
+        lf0->par[t][0] = std::log(made_f0);
+    for (size_t t = 0; t < pss->pstream[0].length; ++t)
+        refit_cepstrum(s, pss->pstream[0].par[t]);
+    if (pss->nstream >= 3 && s.half > 0) {
+        for (size_t t = 0; t < pss->pstream[2].length; ++t)
+            refit_filter(s, pss->pstream[2].par[t]);
+    }
+    const size_t frames = pss->total_frame;
+    const size_t n = frames * s.fperiod;
+    void* made = malloc(sizeof(double) * (n + frames) + sizeof(const double*) * 2 * frames);
+    if (made == nullptr)
+        return synth_error_no_memory;
+    double* speech = static_cast<double*>(made);
+    double* lf0_frames = speech + n;
+    const double** mcep_rows = reinterpret_cast<const double**>(lf0_frames + frames);
+    const double** lpf_rows = mcep_rows + frames;
+    const vocoder_frames params = hts_vocoder_frames(*pss, mcep_rows, lpf_rows, lf0_frames);
+    if (vocoder_synthesize(s.vocoder, params, speech) != 0) {
+        free(made);
+        return synth_error_engine;
+    }
+    *block = made;
+    *count = n;
+    return synth_ok;
+}
+
+// The parameters are smoothed across states: a vowel's steady part ends
+// fade_lead_seconds before its held state does, unless that is most of it.
+void end_before_fade(const hts_state& s, synth_marks* marks)
+{
+    const size_t fade_lead = frames_at_least(fade_lead_seconds, s) * s.fperiod;
+    marks->steady_end -= marks->steady_end - marks->vowel_start > 2 * fade_lead ? fade_lead : 0;
+}
+
+// What the voice says when its samples are not sound (see shape_syllable).
+synth_error damaged(synth_error shaped)
+{
+    if (shaped == synth_error_no_voice_file)
+        return fail(synth_error_no_voice_file,
+                    "%s: its synthesis gave samples that are not numbers, or silence; reinstall the package %s",
+                    hts_voice_path, hts_voice_package);
+    return shaped;
+}
+
+
 // Sets the state durations. The consonant keeps the voice's own length at
 // speeds up to 100 (drawn out, its transitions are slow, a flap or a glide
 // sounds like a syllable of its own) and is shortened by 100/speed above;
@@ -330,31 +444,17 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
         }
     }
     sss->total_frame = total;
-
-    // A GV weight of 0 still pulls every frame to the mean (and the
-    // consonant vanishes): switch global variance off per state instead.
-    for (size_t i = 0; i < sss->nstream; ++i) {
-        if (sss->sstream[i].gv_switch) {
-            for (size_t st = 0; st < sss->total_state; ++st)
-                sss->sstream[i].gv_switch[st] = FALSE;
-        }
-    }
+    global_variance_off(sss);
     double* msd = sss->sstream[1].msd;
     if (msd != nullptr) {
-        // The voice opens every phrase with 15 to 30 ms of breath, even
-        // before a vowel or a voiced consonant: the formants ring on noise
-        // just before the first pulses, and the pitch of the first periods
-        // wanders. A phoneme voiced from its second state on starts voiced.
-        const double voiced = HTS_Engine_get_msd_threshold(&s.engine, 1);
-        if (msd[states + 1] > voiced)
-            msd[states] = 1.0;
+        voice_first_phoneme(s);
         // The voice ends phrase-final vowels unvoiced: voice it from its held state on.
         for (size_t k = held; k < states; ++k)
             msd[static_cast<size_t>(vowel) * states + k] = 1.0;
     }
 }
 
-// Renders one mora (`labels` made from it) into a WAV image.
+// Renders one syllable (`labels` made from it) into a WAV image.
 synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int speed, double f0, synth_image* image)
 {
     const char* const* phonemes = labels.phonemes;
@@ -375,82 +475,257 @@ synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int spe
         HTS_Engine_refresh(e);
         return synth_error_engine;
     }
-    // The pitch the vocoder makes, and the rate and pitch the image plays at.
-    double made_f0 = f0, played_f0 = f0;
-    int image_rate = s.rate;
-    if (s.rate / f0 < whole_period_below) {
-        const double period = std::round(s.rate / f0);
-        made_f0 = s.rate / period;
-        image_rate = static_cast<int>(std::lround(f0 * period));
-        played_f0 = image_rate / period;
-    }
-    // The log-F0 rows hold the voiced frames only.
-    HTS_PStream* lf0 = &e->pss.pstream[1];
-    for (size_t t = 0; t < lf0->length; ++t)
-        lf0->par[t][0] = std::log(made_f0);
-    HTS_PStreamSet* pss = &e->pss;
-    for (size_t t = 0; t < pss->pstream[0].length; ++t)
-        refit_cepstrum(s, pss->pstream[0].par[t]);
-    if (pss->nstream >= 3 && s.half > 0) {
-        for (size_t t = 0; t < pss->pstream[2].length; ++t)
-            refit_filter(s, pss->pstream[2].par[t]);
+    const pitch_plan pitch = plan_pitch(s, f0);
+    void* block = nullptr;
+    size_t n = 0;
+    if (const synth_error made = make_speech(s, pitch.made_f0, &block, &n); made != synth_ok) {
+        HTS_Engine_refresh(e);
+        return made;
     }
     // Voicing: where the voice voices, and after an unvoiced onset where it
     // starts (the voice lets h and f turn voiced before the vowel's label).
+    const HTS_PStream* lf0 = &e->pss.pstream[1];
     if (lf0->msd_flag != nullptr) {
+        const size_t frames = e->pss.total_frame;
         size_t first = 0, last = 0;
-        while (first < pss->total_frame && !lf0->msd_flag[first])
+        while (first < frames && !lf0->msd_flag[first])
             ++first;
-        for (size_t t = first; t < pss->total_frame; ++t)
+        for (size_t t = first; t < frames; ++t)
             last = lf0->msd_flag[t] ? t + 1 : last;
         marks.voiced_start = first * s.fperiod;
         marks.voiced_end = last * s.fperiod;
         if (onset_voiceless(m) && marks.voiced_start > marks.consonant_start && marks.voiced_start < marks.vowel_start)
             marks.vowel_start = marks.voiced_start;
     }
-    const size_t fade_lead = frames_at_least(fade_lead_seconds, s) * s.fperiod;
-    marks.steady_end -= marks.steady_end - marks.vowel_start > 2 * fade_lead ? fade_lead : 0;
-    // Our vocoder makes the samples from the engine's parameters.
-    const size_t frames = pss->total_frame;
-    const size_t n = frames * s.fperiod;
-    void* block = malloc(sizeof(double) * (n + frames) + sizeof(const double*) * 2 * frames);
-    if (block == nullptr) {
-        HTS_Engine_refresh(e);
-        return synth_error_no_memory;
+    end_before_fade(s, &marks);
+    const double fade_in = onset_sonorant(m) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const synth_error shaped =
+        shape_syllable(static_cast<double*>(block), n, pitch.image_rate, pitch.played_f0, marks, fade_in, image);
+    free(block);
+    HTS_Engine_refresh(e);
+    return damaged(shaped);
+}
+
+// What a phoneme of a string is to its timing: a consonant keeps the
+// voice's length for it, a vowel (or ん) fills its beat, and the first u of
+// the last mora's long u gives the held one its context in no frames (as
+// in set_durations).
+enum phoneme_role { role_consonant, role_vowel, role_link };
+
+struct string_phoneme {
+    const char* name;
+    int mora;
+    phoneme_role role;
+    double scale;  // of the voice's length: the nasal g's murmur is held half
+};
+
+// The phonemes of a string of morae into ph[0..*count-1]. Inside a string
+// a u is short: only a phrase-final u fronts toward [i] (hts_phonemes).
+synth_error string_phonemes(const mora* morae, int mora_count, string_phoneme* ph, int* count)
+{
+    *count = 0;
+    for (int m = 0; m < mora_count; ++m) {
+        const char* p[hts_max_phonemes];
+        int c = 0;
+        bool half = false;
+        if (hts_phonemes(morae[m], p, &c, &half) != synth_ok)
+            return synth_error_bad_text;
+        const bool long_u = morae[m].vowel == 'u';
+        const bool last = m == mora_count - 1;
+        if (long_u && !last)
+            --c;
+        for (int i = 0; i < c; ++i) {
+            const phoneme_role role = i == c - 1 ? role_vowel : long_u && last && i == c - 2 ? role_link : role_consonant;
+            ph[(*count)++] = {p[i], m, role, i == 0 && half ? 0.5 : 1.0};
+        }
     }
-    double* speech = static_cast<double*>(block);
-    double* lf0_frames = speech + n;
-    const double** mcep_rows = reinterpret_cast<const double**>(lf0_frames + frames);
-    const double** lpf_rows = mcep_rows + frames;
-    const vocoder_frames params = hts_vocoder_frames(*pss, mcep_rows, lpf_rows, lf0_frames);
-    if (vocoder_synthesize(s.vocoder, params, speech) != 0) {
-        free(block);
+    return synth_ok;
+}
+
+// Sets a string's state durations: the rest (silence_seconds), then mora
+// by mora its consonant at the voice's own length (speed 100), ending on
+// the mora's beat, the first beat right after the first consonant and
+// each next one `beat_frames` later (rounded to whole frames where it
+// falls: no error adds up); each vowel from its beat to the next
+// consonant, its states into and out of the held one at the voice's
+// length and the held one taking the rest; the last vowel held as the CV
+// set holds its vowel at speed 70, then the rest again. Stores each mora's
+// consonant and vowel starts and its held state in marks and held. Returns
+// false when a vowel would be held less than string_held_seconds.
+bool set_string_durations(hts_state& s, const string_phoneme* ph, int count, int mora_count, double beat_frames,
+                          shaping_mora* marks)
+{
+    HTS_SStreamSet* sss = &s.engine.sss;
+    const size_t states = sss->nstate;
+    const size_t held = states / 2;
+    const auto model = [&](int label, size_t k, double scale) {
+        const long r = std::lround(static_cast<double>(sss->duration[static_cast<size_t>(label) * states + k]) * scale);
+        return static_cast<size_t>(r < 1 ? 1 : r);
+    };
+    size_t consonant[synth_max_morae] = {};
+    for (int i = 0; i < count; ++i) {
+        if (ph[i].role == role_consonant) {
+            for (size_t k = 0; k < states; ++k)
+                consonant[ph[i].mora] += model(i + 1, k, ph[i].scale);
+        }
+    }
+    const size_t rest = static_cast<size_t>(std::lround(silence_seconds * s.rate / static_cast<double>(s.fperiod)));
+    const auto beat_at = [&](int m) {
+        return rest + consonant[0] + static_cast<size_t>(std::lround(m * beat_frames));
+    };
+    const size_t held_min = frames_at_least(string_held_seconds, s);
+    const size_t last_held_min = frames_at_least(held_seconds_at_70, s);
+    size_t total = 0;
+    const auto set = [&](int label, size_t k, size_t d) {
+        sss->duration[static_cast<size_t>(label) * states + k] = d;
+        total += d;
+    };
+    for (size_t k = 0; k < states; ++k)
+        set(0, k, rest * (k + 1) / states - rest * k / states);
+    for (int i = 0; i < count; ++i) {
+        const int label = i + 1, m = ph[i].mora;
+        synth_marks& at = marks[m].marks;
+        if (ph[i].role == role_link) {
+            for (size_t k = 0; k < states; ++k)
+                set(label, k, 0);
+        } else if (ph[i].role == role_consonant) {
+            if (total + consonant[m] == beat_at(m))
+                at.consonant_start = total * s.fperiod;  // its first consonant
+            for (size_t k = 0; k < states; ++k)
+                set(label, k, model(label, k, ph[i].scale));
+        } else {
+            // The vowel, from its beat to the next consonant.
+            if (consonant[m] == 0)
+                at.consonant_start = total * s.fperiod;
+            at.vowel_start = at.glide_end = total * s.fperiod;
+            size_t around = 0;
+            for (size_t k = 0; k < states; ++k)
+                around += k == held ? 0 : model(label, k, 1.0);
+            const bool last = m == mora_count - 1;
+            const size_t end = last ? 0 : beat_at(m + 1) - consonant[m + 1];
+            if (!last && end < total + around + held_min)
+                return false;
+            const size_t held_frames = last ? std::max(model(label, held, 1.0), last_held_min) : end - total - around;
+            for (size_t k = 0; k < states; ++k) {
+                if (k == held)
+                    marks[m].held_start = total * s.fperiod;
+                set(label, k, k == held ? held_frames : model(label, k, 1.0));
+                if (k == held)
+                    at.steady_end = total * s.fperiod;
+            }
+        }
+    }
+    for (size_t k = 0; k < states; ++k)
+        set(count + 1, k, rest * (k + 1) / states - rest * k / states);
+    sss->total_frame = total;
+    return true;
+}
+
+// Voicing in a string: every vowel and ん in every state, and a sonorant
+// onset (a nasal, the flap, a glide, the nasal g's murmur) through, as a
+// singer voices them; the voice itself devoices i and u between voiceless
+// consonants and lets a vowel's edges go unvoiced.
+void voice_string(hts_state& s, const string_phoneme* ph, int count, const mora* morae)
+{
+    double* msd = s.engine.sss.sstream[1].msd;
+    const size_t states = s.engine.sss.nstate;
+    voice_first_phoneme(s);
+    for (int i = 0; i < count; ++i) {
+        if (ph[i].role == role_consonant && !onset_sonorant(morae[ph[i].mora]))
+            continue;
+        for (size_t k = 0; k < states; ++k)
+            msd[static_cast<size_t>(i + 1) * states + k] = 1.0;
+    }
+}
+
+// Where each mora voices (frames flags[0..frames-1]): the voiced run that
+// holds its vowel's first frame, within the mora (from its consonant to
+// the next one's); after an unvoiced onset that starts before the vowel's
+// label (h, f), the vowel starts there.
+void mark_string_voicing(const hts_state& s, const HTS_Boolean* flags, size_t frames, const mora* morae, int mora_count,
+                         shaping_mora* marks)
+{
+    for (int m = 0; m < mora_count; ++m) {
+        synth_marks& at = marks[m].marks;
+        const size_t from = at.consonant_start / s.fperiod, vowel = at.glide_end / s.fperiod;
+        const size_t to = m + 1 < mora_count ? marks[m + 1].marks.consonant_start / s.fperiod : frames;
+        size_t a = vowel, b = vowel;
+        while (a > from && flags[a - 1])
+            --a;
+        while (b < to && flags[b])
+            ++b;
+        at.voiced_start = a * s.fperiod;
+        at.voiced_end = b * s.fperiod;
+        if (onset_voiceless(morae[m]) && at.voiced_start > at.consonant_start && at.voiced_start < at.vowel_start)
+            at.vowel_start = at.voiced_start;
+    }
+}
+
+// Renders a string of morae, one a beat (see synth_voice::synthesize), into
+// a WAV image: one flat accent phrase of our labels, our durations, every
+// vowel voiced at the note.
+synth_error render_string(hts_state& s, const mora* morae, int mora_count, double f0, double beat, synth_image* image)
+{
+    HTS_Engine* e = &s.engine;
+    string_phoneme ph[hts_max_phrase_phonemes];
+    int count = 0;
+    if (string_phonemes(morae, mora_count, ph, &count) != synth_ok)
+        return synth_error_bad_text;
+    const char* names[hts_max_phrase_phonemes];
+    for (int i = 0; i < count; ++i)
+        names[i] = ph[i].name;
+    const int line_count = hts_labels(names, count, 0, s.phrase_lines);
+    char* lines[hts_max_phrase_phonemes + 2];
+    for (int i = 0; i < line_count; ++i)
+        lines[i] = s.phrase_lines[i];
+    if (HTS_Engine_generate_state_sequence_from_strings(e, lines, static_cast<size_t>(line_count)) != TRUE) {
         HTS_Engine_refresh(e);
         return synth_error_engine;
     }
-    const double fade_in = onset_blends(m) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    const synth_error shaped = shape_syllable(speech, n, image_rate, played_f0, marks, fade_in, image);
+    // The beats fall on the grid as the image plays, at its rate.
+    const pitch_plan pitch = plan_pitch(s, f0);
+    const double beat_frames = beat * pitch.image_rate / static_cast<double>(s.fperiod);
+    shaping_mora marks[synth_max_morae] = {};
+    if (!set_string_durations(s, ph, count, mora_count, beat_frames, marks)) {
+        HTS_Engine_refresh(e);
+        return synth_error_bad_speed;
+    }
+    global_variance_off(&e->sss);
+    if (e->sss.sstream[1].msd != nullptr)
+        voice_string(s, ph, count, morae);
+    if (HTS_Engine_generate_parameter_sequence(e) != TRUE) {
+        HTS_Engine_refresh(e);
+        return synth_error_engine;
+    }
+    void* block = nullptr;
+    size_t n = 0;
+    if (const synth_error made = make_speech(s, pitch.made_f0, &block, &n); made != synth_ok) {
+        HTS_Engine_refresh(e);
+        return made;
+    }
+    if (e->pss.pstream[1].msd_flag != nullptr)
+        mark_string_voicing(s, e->pss.pstream[1].msd_flag, e->pss.total_frame, morae, mora_count, marks);
+    for (int m = 0; m < mora_count; ++m)
+        end_before_fade(s, &marks[m].marks);
+    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const synth_error shaped = shape_string(static_cast<double*>(block), n, pitch.image_rate, pitch.played_f0, marks,
+                                            mora_count, fade_in, image);
     free(block);
     HTS_Engine_refresh(e);
-    if (shaped == synth_error_no_voice_file)
-        return fail(synth_error_no_voice_file,
-                    "%s: its synthesis gave samples that are not numbers, or silence; reinstall the package %s",
-                    hts_voice_path, hts_voice_package);
-    return shaped;
+    return damaged(shaped);
 }
 
-synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, double f0, synth_image* image)
+synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, double f0, double beat,
+                           synth_image* image)
 {
     *image = synth_image{};
     mora morae[max_morae];
     int count = 0;
-    if (const synth_error read = read_request(hts_voice, text, speed, f0, morae, &count); read != synth_ok)
+    if (const synth_error read = read_request(hts_voice, text, speed, f0, beat, morae, &count); read != synth_ok)
         return read;
-    // The labels describe a one-mora word.
-    if (count != 1)
-        return synth_error_bad_text;
+    // A syllable's labels describe one word of one syllable.
     hts_mora_labels labels;
-    if (hts_label_mora(morae[0], &labels) != synth_ok)
+    if (beat == 0.0 && (count != 1 || hts_label_mora(morae[0], &labels) != synth_ok))
         return synth_error_bad_text;
     hts_state* s = state_of(engine);
     if (s->abandoned)
@@ -462,7 +737,8 @@ synth_error hts_synthesize(synth_engine* engine, const char* text, int speed, do
         return synth_error_no_memory;
     }
     out_of_memory = &guard;
-    const synth_error made = render(*s, morae[0], labels, speed, f0, image);
+    const synth_error made =
+        beat > 0.0 ? render_string(*s, morae, count, f0, beat, image) : render(*s, morae[0], labels, speed, f0, image);
     out_of_memory = nullptr;
     return made;
 }

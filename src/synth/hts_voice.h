@@ -1,7 +1,8 @@
 // The HTS voice: the HTS engine with the Japanese male voice
 // nitech_jp_atr503_m001 (Nagoya Institute of Technology, CC-BY-3.0), one
-// syllable at a time, at 32000 Hz (its 48000 Hz spectra refitted), at a
-// steady pitch with its vowel held. From F#3 up the pitch period is made a
+// syllable, or one string of them sung a mora a beat, at a time, at 32000
+// Hz (its 48000 Hz spectra refitted), at a steady pitch with its vowels
+// held. From F#3 up the pitch period is made a
 // whole number of samples and the image declared at the rate that plays it
 // at the pitch asked (31820 to 32165 Hz). Engines share nothing, so each worker
 // may have its own. The labels come from synth/hts_labels.h.

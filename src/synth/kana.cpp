@@ -228,10 +228,10 @@ synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count)
     return synth_ok;
 }
 
-bool onset_blends(const mora& m)
+bool onset_sonorant(const mora& m)
 {
-    static const char* const blending[] = {"", "n", "ny", "m", "my", "r", "ry", "y", "w", "ng", "ngy"};
-    for (const char* onset : blending) {
+    static const char* const sonorant[] = {"", "n", "ny", "m", "my", "r", "ry", "y", "w", "ng", "ngy"};
+    for (const char* onset : sonorant) {
         if (strcmp(m.onset, onset) == 0)
             return true;
     }
@@ -248,7 +248,8 @@ bool onset_voiceless(const mora& m)
     return false;
 }
 
-synth_error read_request(const synth_voice& voice, const char* text, int speed, double f0, mora* out, int* count)
+synth_error read_request(const synth_voice& voice, const char* text, int speed, double f0, double beat, mora* out,
+                         int* count)
 {
     *count = 0;
     if (text == nullptr || text[0] == 0)
@@ -261,5 +262,9 @@ synth_error read_request(const synth_voice& voice, const char* text, int speed, 
         return synth_error_bad_speed;
     if (!(f0 >= voice.lowest_f0 && f0 <= voice.highest_f0))
         return synth_error_bad_pitch;
+    if (beat != 0.0 && !(beat > 0.0 && beat <= synth_max_beat))
+        return synth_error_bad_speed;
+    if (beat > 0.0 && *count > synth_max_morae)
+        return synth_error_bad_text;
     return synth_ok;
 }

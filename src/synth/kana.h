@@ -15,10 +15,12 @@ struct mora {
     char vowel;
 };
 
-// Whether a mora starts with a sound that can blend into what comes before:
-// a nasal, a liquid, a glide, or no consonant at all (a vowel, or ん).
-// The others, stops and fricatives, start with an attack of their own.
-bool onset_blends(const mora& m);
+// Whether a mora starts with a sonorant, a sound that blends into what
+// comes before: a nasal (the nasal g too), the flap r, a glide (y, w), or
+// no consonant at all (a vowel, or ん). The others, obstruents (stops,
+// fricatives, affricates), start with an attack of their own. Shaping
+// fades a sonorant in over shaping_fade_in_sonorant (shaping.h).
+bool onset_sonorant(const mora& m);
 
 // Whether a mora starts with a consonant that has no voice: k, s, sh, t,
 // ch, ts, h, f, p and their palatal forms. Voicing then starts after it.
@@ -39,6 +41,10 @@ synth_error kana_to_morae(const char* text, mora* out, int capacity, int* count)
 // (synth_error_empty_text), longer than synth_max_text_bytes
 // (synth_error_text_too_long) or not kana (synth_error_bad_text), then a
 // speed outside [synth_min_speed, synth_max_speed] (synth_error_bad_speed),
-// then a pitch outside the voice's range (synth_error_bad_pitch). On
-// synth_ok the text's morae are in out[0..*count-1] (out holds max_morae).
-synth_error read_request(const synth_voice& voice, const char* text, int speed, double f0, mora* out, int* count);
+// then a pitch outside the voice's range (synth_error_bad_pitch), then a
+// beat that is neither 0 nor in (0, synth_max_beat] (synth_error_bad_speed)
+// and a string of more than synth_max_morae morae (synth_error_bad_text).
+// On synth_ok the text's morae are in out[0..*count-1] (out holds
+// max_morae).
+synth_error read_request(const synth_voice& voice, const char* text, int speed, double f0, double beat, mora* out,
+                         int* count);

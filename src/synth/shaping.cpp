@@ -54,12 +54,17 @@ void remove_dc(double* x, size_t n, double period, double* sum)
     }
 }
 
-double mean_square(const double* x, size_t from, size_t to)
+double sum_square(const double* x, size_t from, size_t to)
 {
     double sum = 0;
     for (size_t i = from; i < to; ++i)
         sum += x[i] * x[i];
-    return to > from ? sum / static_cast<double>(to - from) : 0.0;
+    return sum;
+}
+
+double mean_square(const double* x, size_t from, size_t to)
+{
+    return to > from ? sum_square(x, from, to) / static_cast<double>(to - from) : 0.0;
 }
 
 // The gain at every sample, linear between the centres of the hops.
@@ -81,39 +86,67 @@ void spread_gains(const double* per_hop, size_t hops, size_t hop, double* gain, 
     }
 }
 
-// Per hop: the gain that holds the held part [h0, h1) at shaping_held_rms,
-// its level smoothed over `smooth` hops (odd) inside the held part; outside,
-// the gain at the nearer end of it.
-void held_gains(const double* x, size_t n, size_t hop, size_t smooth, size_t h0, size_t h1, double base,
-                double* per_hop, size_t hops)
+// A held part of the sound, [from, to), and the gain that brings its level
+// to shaping_held_rms.
+struct held_part {
+    size_t from, to;
+    double base;
+};
+
+// Per hop: inside each held part, the gain that holds it at
+// shaping_held_rms, its level smoothed over `smooth` hops (odd) inside the
+// part, within max_correction of the part's base; between two parts, a
+// straight line from the one's last gain to the other's first; before the
+// first and after the last, the gain at their nearer end. A part that
+// holds no whole hop is left to its neighbours; with none that does,
+// every hop takes `fallback`.
+void held_gains(const double* x, size_t n, size_t hop, size_t smooth, const held_part* parts, int part_count,
+                double fallback, double* per_hop, size_t hops)
 {
-    const size_t first = (h0 + hop - 1) / hop, last = h1 / hop;  // hops wholly held: [first, last)
-    if (first >= last) {
+    size_t first_hop[synth_max_morae], last_hop[synth_max_morae];  // of the parts used: [first, last)
+    int used = 0;
+    for (int p = 0; p < part_count; ++p) {
+        const size_t first = (parts[p].from + hop - 1) / hop, last = parts[p].to / hop;  // hops wholly held
+        if (first >= last)
+            continue;
+        const double base = parts[p].base;
+        for (size_t k = first; k < last; ++k) {
+            const size_t from = k >= first + smooth / 2 ? k - smooth / 2 : first;
+            const size_t to = k + smooth / 2 + 1 < last ? k + smooth / 2 + 1 : last;
+            const double ms = mean_square(x, from * hop, to * hop < n ? to * hop : n);
+            double g = ms > 0 ? shaping_held_rms / std::sqrt(ms) : base;
+            g = g > base * max_correction ? base * max_correction : g < base / max_correction ? base / max_correction : g;
+            per_hop[k] = g;
+        }
+        first_hop[used] = first;
+        last_hop[used] = last;
+        ++used;
+    }
+    if (used == 0) {
         for (size_t k = 0; k < hops; ++k)
-            per_hop[k] = base;
+            per_hop[k] = fallback;
         return;
     }
-    for (size_t k = first; k < last; ++k) {
-        const size_t from = k >= first + smooth / 2 ? k - smooth / 2 : first;
-        const size_t to = k + smooth / 2 + 1 < last ? k + smooth / 2 + 1 : last;
-        const double ms = mean_square(x, from * hop, to * hop < n ? to * hop : n);
-        double g = ms > 0 ? shaping_held_rms / std::sqrt(ms) : base;
-        g = g > base * max_correction ? base * max_correction : g < base / max_correction ? base / max_correction : g;
-        per_hop[k] = g;
+    for (size_t k = 0; k < first_hop[0]; ++k)
+        per_hop[k] = per_hop[first_hop[0]];
+    for (int p = 0; p + 1 < used; ++p) {
+        const size_t a = last_hop[p] - 1, b = first_hop[p + 1];
+        for (size_t k = a + 1; k < b; ++k)
+            per_hop[k] = per_hop[a] + (per_hop[b] - per_hop[a]) * static_cast<double>(k - a) / static_cast<double>(b - a);
     }
-    for (size_t k = 0; k < first; ++k)
-        per_hop[k] = per_hop[first];
-    for (size_t k = last; k < hops; ++k)
-        per_hop[k] = per_hop[last - 1];
+    for (size_t k = last_hop[used - 1]; k < hops; ++k)
+        per_hop[k] = per_hop[last_hop[used - 1] - 1];
 }
 
 // Per hop of the gained samples: at most 1, and low enough that every
 // window of `window` hops' length (two pitch periods or so, so that the
-// pulses of the voice do not count as level) before `h0` stays within
-// shaping_overshoot_db of the held level, and that no sample passes
-// shaping_peak. Each hop then takes the least of its neighbours, so that
-// the gains spread between hop centres never exceed what any hop needs.
-void limit_gains(const double* z, size_t n, size_t hop, size_t window, size_t h0, double* per_hop, size_t hops)
+// pulses of the voice do not show as level) that lies before the last held
+// part and outside every held part stays within shaping_overshoot_db of
+// the held level, and that no sample passes shaping_peak. Each hop then
+// takes the least of its neighbours, so that the gains spread between hop
+// centres never exceed what any hop needs. `parts` are in order, none empty.
+void limit_gains(const double* z, size_t n, size_t hop, size_t window, const held_part* parts, int part_count,
+                 double* per_hop, size_t hops)
 {
     const double ceiling = shaping_held_rms * std::pow(10.0, shaping_overshoot_db / 20.0);
     double* need = per_hop + hops;  // scratch: hops more entries
@@ -124,18 +157,25 @@ void limit_gains(const double* z, size_t n, size_t hop, size_t window, size_t h0
             peak = std::fabs(z[i]) > peak ? std::fabs(z[i]) : peak;
         need[k] = peak > shaping_peak ? shaping_peak / peak : 1.0;
     }
-    // Every window that ends before the held part, at every sample: the
-    // running sum of squares gives each in one step.
+    // Every window, at every sample: the running sum of squares gives each
+    // in one step.
     const size_t span = window * hop;
+    const size_t end = part_count > 0 ? parts[part_count - 1].from : 0;
     double energy = 0;
-    for (size_t i = 0; i < n && i < h0; ++i) {
+    int p = 0;  // the first part that does not end before the window
+    for (size_t i = 0; i < n && i < end; ++i) {
         energy += z[i] * z[i];
         if (i >= span)
             energy -= z[i - span] * z[i - span];
         if (i + 1 < span)
             continue;
+        const size_t from = i + 1 - span;
+        while (p < part_count && parts[p].to <= from)
+            ++p;
+        if (p < part_count && parts[p].from <= i)
+            continue;  // the window reaches into a held part: its level is the part's own
         const double rms = std::sqrt(std::fmax(energy, 0.0) / static_cast<double>(span));
-        for (size_t j = (i + 1 - span) / hop; j <= i / hop && rms > ceiling; ++j)
+        for (size_t j = from / hop; j <= i / hop && rms > ceiling; ++j)
             need[j] = std::fmin(need[j], ceiling / rms);
     }
     for (size_t k = 0; k < hops; ++k) {
@@ -148,13 +188,15 @@ void limit_gains(const double* z, size_t n, size_t hop, size_t window, size_t h0
     }
 }
 
-} // namespace
-
-synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const synth_marks& marks,
-                           double fade_in, synth_image* image)
+// Shapes a syllable (one mora) or a string: see shaping.h. A syllable's
+// held vowel too short to measure is measured over its whole sound. A
+// string's sound starts at its first vowel at the latest, even where the
+// vowel rises from silence: its onset is the first beat.
+synth_error shape(double* samples, size_t count, int rate, double f0, const shaping_mora* morae, int mora_count,
+                  bool string, double fade_in, synth_image* image)
 {
     *image = synth_image{};
-    if (count == 0)
+    if (count == 0 || mora_count < 1 || mora_count > synth_max_morae)
         return synth_error_engine;
     for (size_t i = 0; i < count; ++i) {
         if (!std::isfinite(samples[i]))
@@ -172,33 +214,52 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
     }
     remove_dc(x, count, rate / f0, gain);
 
-    // The held part: from the end of the transition into the vowel to the
-    // end of its steady part; a short vowel is taken whole.
-    size_t h1 = marks.steady_end < count ? marks.steady_end : count;
-    size_t h0 = marks.vowel_start + seconds_to_samples(shaping_transition_seconds, rate);
-    if (h0 + seconds_to_samples(min_held_seconds, rate) > h1)
-        h0 = marks.vowel_start;
-    if (h0 >= h1) {
-        h0 = 0;
-        h1 = count;
+    // Each mora's held part: from the end of the transition into its vowel
+    // (or where the voice says it is held, if later) to the end of its
+    // steady part; a short vowel is taken whole.
+    held_part parts[synth_max_morae];
+    int part_count = 0;
+    double held_sum = 0;
+    size_t held_length = 0;
+    for (int m = 0; m < mora_count; ++m) {
+        const synth_marks& marks = morae[m].marks;
+        size_t h1 = marks.steady_end < count ? marks.steady_end : count;
+        size_t h0 = marks.vowel_start + seconds_to_samples(shaping_transition_seconds, rate);
+        h0 = morae[m].held_start > h0 ? morae[m].held_start : h0;
+        if (h0 + seconds_to_samples(min_held_seconds, rate) > h1)
+            h0 = marks.vowel_start;
+        if (h0 >= h1 && mora_count == 1) {
+            h0 = 0;
+            h1 = count;
+        }
+        if (h0 >= h1)
+            continue;
+        const double sum = sum_square(x, h0, h1);
+        if (!(sum > 0)) {
+            free(gain);
+            free(per_hop);
+            return synth_error_no_voice_file;
+        }
+        parts[part_count++] = {h0, h1, shaping_held_rms / std::sqrt(sum / static_cast<double>(h1 - h0))};
+        held_sum += sum;
+        held_length += h1 - h0;
     }
-    const double held = std::sqrt(mean_square(x, h0, h1));
-    if (!(held > 0)) {
+    if (part_count == 0) {
         free(gain);
         free(per_hop);
         return synth_error_no_voice_file;
     }
-    const double base = shaping_held_rms / held;
+    const double base = shaping_held_rms / std::sqrt(held_sum / static_cast<double>(held_length));
 
     const double periods_hops = std::ceil(smooth_periods * rate / f0 / static_cast<double>(hop));
     const size_t smooth = periods_hops > smooth_hops ? static_cast<size_t>(periods_hops) | 1 : smooth_hops;
-    held_gains(x, count, hop, smooth, h0, h1, base, per_hop, hops);
+    held_gains(x, count, hop, smooth, parts, part_count, base, per_hop, hops);
     spread_gains(per_hop, hops, hop, gain, count);
     for (size_t i = 0; i < count; ++i)
         x[i] *= gain[i];
     const double periods = 2.0 * rate / f0 / static_cast<double>(hop);
     const size_t window = periods > 2.0 ? static_cast<size_t>(std::lround(periods)) : 2;
-    limit_gains(x, count, hop, window, h0, per_hop, hops);
+    limit_gains(x, count, hop, window, parts, part_count, per_hop, hops);
     spread_gains(per_hop, hops, hop, gain, count);
     for (size_t i = 0; i < count; ++i)
         x[i] *= gain[i];
@@ -218,10 +279,13 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
         a = 0;
         b = count;
     }
+    if (string && morae[0].marks.glide_end < a)
+        a = morae[0].marks.glide_end;
     const size_t fade = seconds_to_samples(fade_in, rate);
-    // A short vowel keeps three quarters of itself.
+    // A short last vowel keeps three quarters of itself.
     size_t release = seconds_to_samples(shaping_release_seconds, rate);
-    const size_t vowel_from = marks.vowel_start > a ? marks.vowel_start : a;
+    const size_t last_vowel = morae[mora_count - 1].marks.vowel_start;
+    const size_t vowel_from = last_vowel > a ? last_vowel : a;
     if (b > vowel_from && release > (b - vowel_from) / 4)
         release = (b - vowel_from) / 4;
     if (release < seconds_to_samples(shaping_min_release_seconds, rate))
@@ -242,9 +306,9 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
     for (size_t i = 0; i < length; ++i) {
         double v = i >= lead && i < lead + (b - a) ? x[a + i - lead] : 0.0;
         v = v > 32767.0 ? 32767.0 : v < -32768.0 ? -32768.0 : v;
-        const auto s = static_cast<uint16_t>(static_cast<int16_t>(std::lround(v)));
-        out[2 * i] = static_cast<uint8_t>(s & 0xFF);  // little-endian
-        out[2 * i + 1] = static_cast<uint8_t>(s >> 8);
+        const auto q = static_cast<uint16_t>(static_cast<int16_t>(std::lround(v)));
+        out[2 * i] = static_cast<uint8_t>(q & 0xFF);  // little-endian
+        out[2 * i + 1] = static_cast<uint8_t>(q >> 8);
     }
 
     // The marks move with the sound and stay inside it.
@@ -255,18 +319,37 @@ synth_error shape_syllable(double* samples, size_t count, int rate, double f0, c
         return at < static_cast<long long>(lead) ? lead : static_cast<size_t>(at) > last ? last : static_cast<size_t>(at);
     };
     *image = made;
-    synth_marks& m = image->marks;
-    m.consonant_start = moved(marks.consonant_start, sound_end);
-    m.vowel_start = moved(marks.vowel_start, sound_end);
-    m.glide_end = moved(marks.glide_end, sound_end);
-    m.steady_end = moved(marks.steady_end, release_start);
-    m.voiced_start = moved(marks.voiced_start, sound_end);
-    m.voiced_end = moved(marks.voiced_end, sound_end);
-    // In their order, whatever the voice said (eSpeak's events lag at its
-    // fastest speeds).
-    m.vowel_start = m.vowel_start < m.consonant_start ? m.consonant_start : m.vowel_start;
-    m.glide_end = m.glide_end < m.vowel_start ? m.vowel_start : m.glide_end;
-    m.steady_end = m.steady_end < m.glide_end ? m.glide_end : m.steady_end;
-    m.voiced_start = m.voiced_start > m.voiced_end ? m.voiced_end : m.voiced_start;
+    image->mora_count = mora_count;
+    for (int k = 0; k < mora_count; ++k) {
+        const synth_marks& in = morae[k].marks;
+        synth_marks& m = image->marks[k];
+        m.consonant_start = moved(in.consonant_start, sound_end);
+        m.vowel_start = moved(in.vowel_start, sound_end);
+        m.glide_end = moved(in.glide_end, sound_end);
+        m.steady_end = moved(in.steady_end, k == mora_count - 1 ? release_start : sound_end);
+        m.voiced_start = moved(in.voiced_start, sound_end);
+        m.voiced_end = moved(in.voiced_end, sound_end);
+        // In their order, whatever the voice said (eSpeak's events lag at its
+        // fastest speeds).
+        m.vowel_start = m.vowel_start < m.consonant_start ? m.consonant_start : m.vowel_start;
+        m.glide_end = m.glide_end < m.vowel_start ? m.vowel_start : m.glide_end;
+        m.steady_end = m.steady_end < m.glide_end ? m.glide_end : m.steady_end;
+        m.voiced_start = m.voiced_start > m.voiced_end ? m.voiced_end : m.voiced_start;
+    }
     return synth_ok;
+}
+
+} // namespace
+
+synth_error shape_syllable(double* samples, size_t count, int rate, double f0, const synth_marks& marks,
+                           double fade_in, synth_image* image)
+{
+    const shaping_mora one = {marks, marks.vowel_start};
+    return shape(samples, count, rate, f0, &one, 1, false, fade_in, image);
+}
+
+synth_error shape_string(double* samples, size_t count, int rate, double f0, const shaping_mora* morae,
+                         int mora_count, double fade_in, synth_image* image)
+{
+    return shape(samples, count, rate, f0, morae, mora_count, true, fade_in, image);
 }

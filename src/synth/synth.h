@@ -1,12 +1,15 @@
 // The speech synthesizers, as the driver sees them.
 //
-// A voice turns the Shift-JIS text of one syllable, a speed and a pitch
-// into a WAV image: the 44-byte header, then 16-bit mono samples at the
-// rate the header gives, which the voice chooses and may change with the
-// pitch (see each voice). An engine is one working instance of a voice: open it once, make
-// any number of images with it, close it. Images belong to the voice until
-// they are handed back with its free_image. Every call reports failure by
-// returning a synth_error other than synth_ok.
+// A voice turns a Shift-JIS text of kana, a speed, a pitch and a beat into
+// a WAV image: the 44-byte header, then 16-bit mono samples at the rate
+// the header gives, which the voice chooses and may change with the pitch
+// (see each voice), and the marks of where it put each mora's parts. A
+// mora here is one syllable of the text: a base kana with its mark and
+// small kana (kana.h), as one CV recording holds. An engine is one working
+// instance of a voice: open it once, make any number of images with it,
+// close it. Images belong to the voice until they are handed back with its
+// free_image. Every call reports failure by returning a synth_error other
+// than synth_ok.
 #pragma once
 
 #include <cstddef>
@@ -46,22 +49,33 @@ enum synth_error : int {
 // other number.
 const char* synth_error_message(int code);
 
-// Where a syllable's parts lie, in samples, as the voice placed them. For
-// ん the nasal counts as the vowel.
+// Most morae an image marks. A string of a VCV set holds at most 8.
+inline constexpr int synth_max_morae = 16;
+
+// The longest beat a string is sung at, in seconds (30 beats a minute).
+inline constexpr double synth_max_beat = 2.0;
+
+// Where one mora's parts lie, in samples of the image, as the voice placed
+// them. For ん the nasal counts as the vowel. In order within a mora:
+// consonant_start <= vowel_start <= glide_end <= steady_end and
+// voiced_start <= voiced_end. In a string each mora's steady_end and
+// voiced_end come at or before the next mora's consonant_start.
 struct synth_marks {
-    size_t consonant_start;  // the consonant starts (the vowel, when there is none)
-    size_t vowel_start;      // voicing starts after the consonant: the vowel, or the glide before it
+    size_t consonant_start;  // the consonant starts, a stop's silent closure included (no consonant: vowel_start)
+    size_t vowel_start;      // voicing starts after the consonant: the vowel, or the glide before it;
+                             // for a vowel or ん, where it starts
     size_t glide_end;        // the vowel proper starts, after any glide (else vowel_start)
-    size_t steady_end;       // the vowel's steady part ends, before any fade-out
-    size_t voiced_start;     // the voice voices, at its steady pitch, from here
+    size_t steady_end;       // the vowel's steady part ends, before the way out of it
+    size_t voiced_start;     // the mora voices, at the steady pitch, from here
     size_t voiced_end;       // to here (exclusive)
 };
 
-// One syllable's image. `bytes` is null until a synthesis succeeds.
+// One image. `bytes` is null until a synthesis succeeds.
 struct synth_image {
     uint8_t* bytes;  // the WAV image, `size` bytes
     size_t size;
-    synth_marks marks;  // in samples of the image
+    int mora_count;                     // marks given: 1 for a syllable, the text's morae for a string
+    synth_marks marks[synth_max_morae];  // marks[0 .. mora_count - 1]
 };
 
 // A voice's working state: never defined, each voice points it at a state
@@ -86,14 +100,30 @@ struct synth_voice {
     synth_error (*open)(synth_engine** engine);
     void (*close)(synth_engine* engine);
 
-    // Synthesizes the NUL-terminated Shift-JIS `text` at `speed`, held at
-    // the steady pitch `f0` (Hz), into *image. The text is kana syllables (hiragana or katakana; a base
-    // kana, optionally the mark 0x814B after a k-row kana, optionally one
-    // small kana): a sequence of them for eSpeak, exactly one for the HTS
-    // voice, whose labels describe a one-mora word (more is
-    // synth_error_bad_text). The same text, speed and pitch give the same bytes
-    // whatever came before. On failure *image is left empty.
-    synth_error (*synthesize)(synth_engine* engine, const char* text, int speed, double f0, synth_image* image);
+    // Synthesizes the NUL-terminated Shift-JIS `text`, held at the steady
+    // pitch `f0` (Hz), into *image. The text is kana syllables (hiragana or
+    // katakana; a base kana, optionally the mark 0x814B after a k-row kana,
+    // optionally one small kana).
+    //
+    // `beat` 0: one syllable held as a sample, timed by `speed` (the CV
+    // set); mora_count is 1. The HTS voice takes exactly one syllable (more
+    // is synth_error_bad_text); eSpeak also takes a sequence, marked as one.
+    //
+    // `beat` > 0: a string sung on the pitch after a short rest, one mora a
+    // beat, `beat` seconds from one vowel onset to the next (a VCV set's
+    // recording): at most synth_max_morae morae (more is
+    // synth_error_bad_text), each marked, every vowel held and voiced.
+    // `speed` is checked but the voice times the string: the HTS voice puts
+    // each mora's glide_end on the grid of the beat, to its 5 ms frames;
+    // eSpeak times it as it speaks at its slowest, and the marks say where
+    // each mora went. A beat that is neither 0 nor in (0, synth_max_beat],
+    // or that the voice cannot hold (see each voice), is
+    // synth_error_bad_speed: the beat is the string's speed.
+    //
+    // The same text, speed, pitch and beat give the same bytes whatever
+    // came before. On failure *image is left empty.
+    synth_error (*synthesize)(synth_engine* engine, const char* text, int speed, double f0, double beat,
+                              synth_image* image);
 
     // Hands an image back; an empty one is ignored. Leaves *image empty.
     void (*free_image)(synth_image* image);

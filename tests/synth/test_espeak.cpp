@@ -29,11 +29,11 @@ image synth(const char* text, int speed, double f0 = synth_steady_f0)
     synth_error code = espeak_voice.open(&engine);
     synth_image im{};
     if (code == synth_ok)
-        code = espeak_voice.synthesize(engine, text, speed, f0, &im);
+        code = espeak_voice.synthesize(engine, text, speed, f0, 0.0, &im);
     image r{code == synth_ok, code, {}, 0};
     if (code == synth_ok) {
         r.bytes.assign(im.bytes, im.bytes + im.size);
-        r.timed = im.marks.steady_end - im.marks.consonant_start;
+        r.timed = im.marks[0].steady_end - im.marks[0].consonant_start;
         espeak_voice.free_image(&im);
     }
     EXPECT_EQ(im.bytes, nullptr) << "an image handed back is left empty";
@@ -109,14 +109,14 @@ TEST(Espeak, TimingsFollowThePhonemes)
     ASSERT_EQ(espeak_voice.open(&engine), synth_ok);
     for (const syllable* s = syllable_table; s->sjis != nullptr; ++s) {
         synth_image im{};
-        ASSERT_EQ(espeak_voice.synthesize(engine, s->sjis, 70, synth_steady_f0, &im), synth_ok);
+        ASSERT_EQ(espeak_voice.synthesize(engine, s->sjis, 70, synth_steady_f0, 0.0, &im), synth_ok);
         const bool vowel_alone = std::string("あいうえおをん").find(s->name) != std::string::npos;
         if (vowel_alone)
-            EXPECT_EQ(im.marks.consonant_start, im.marks.vowel_start) << s->name;
+            EXPECT_EQ(im.marks[0].consonant_start, im.marks[0].vowel_start) << s->name;
         else
-            EXPECT_LT(im.marks.consonant_start, im.marks.vowel_start) << s->name;
-        EXPECT_LT(im.marks.vowel_start, im.marks.steady_end) << s->name;
-        EXPECT_LE(im.marks.steady_end, (im.size - 44) / 2) << s->name;
+            EXPECT_LT(im.marks[0].consonant_start, im.marks[0].vowel_start) << s->name;
+        EXPECT_LT(im.marks[0].vowel_start, im.marks[0].steady_end) << s->name;
+        EXPECT_LE(im.marks[0].steady_end, (im.size - 44) / 2) << s->name;
         espeak_voice.free_image(&im);
     }
     espeak_voice.close(engine);
@@ -190,29 +190,39 @@ TEST(Espeak, WorkerProcessesGiveWhatTheEngineHereGives)
         std::string text;
         bool null;
         int speed;
+        double beat;
     };
     std::vector<request> requests;
     for (const syllable* s = syllable_table; s->sjis != nullptr; ++s)
-        requests.push_back({s->sjis, false, syllable_speed(*s, 70)});
+        requests.push_back({s->sjis, false, syllable_speed(*s, 70), 0.0});
+    // Strings, whose marks are one a mora.
+    std::string string;
+    for (const char* name : {"あ", "か", "あ", "きゃ", "あ", "ん", "な"}) {
+        string += find_syllable(name)->sjis;
+        requests.push_back({string, false, 70, 0.375});
+    }
     std::string longest;
     while (longest.size() + 2 <= static_cast<size_t>(synth_max_text_bytes))
         longest += "\x82\xA9";
-    requests.push_back({longest, false, synth_min_speed});
-    requests.push_back({longest + "\x82\xA9", false, 100});  // too long, cut in the request
-    requests.push_back({"", true, 100});
-    requests.push_back({"\x82\xA0", false, synth_max_speed + 1});
+    requests.push_back({longest, false, synth_min_speed, 0.0});
+    requests.push_back({longest + "\x82\xA9", false, 100, 0.0});  // too long, cut in the request
+    requests.push_back({"", true, 100, 0.0});
+    requests.push_back({"\x82\xA0", false, synth_max_speed + 1, 0.0});
+    requests.push_back({"\x82\xA0", false, 100, -1.0});
     for (const request& r : requests) {
         synth_image im[3] = {};
         synth_error code[3];
         for (int e = 0; e < 3; ++e)
-            code[e] = espeak_voice.synthesize(engines[e], r.null ? nullptr : r.text.c_str(), r.speed, synth_steady_f0, &im[e]);
+            code[e] = espeak_voice.synthesize(engines[e], r.null ? nullptr : r.text.c_str(), r.speed, synth_steady_f0, r.beat,
+                                              &im[e]);
         for (int e = 1; e < 3; ++e) {
             SCOPED_TRACE("engine " + std::to_string(e) + ", " + std::to_string(r.text.size()) + " bytes at speed " +
-                         std::to_string(r.speed));
+                         std::to_string(r.speed) + ", beat " + std::to_string(r.beat));
             EXPECT_EQ(code[e], code[0]);
             EXPECT_EQ(im[e].size, im[0].size);
             EXPECT_TRUE(im[e].size == im[0].size && (im[0].size == 0 || memcmp(im[e].bytes, im[0].bytes, im[0].size) == 0));
-            EXPECT_EQ(memcmp(&im[e].marks, &im[0].marks, sizeof(synth_marks)), 0);
+            EXPECT_EQ(im[e].mora_count, im[0].mora_count);
+            EXPECT_EQ(memcmp(&im[e].marks, &im[0].marks, sizeof im[0].marks), 0);
         }
         for (synth_image& i : im)
             espeak_voice.free_image(&i);

@@ -54,12 +54,12 @@ TEST(Hts, EachGroupHasItsPhonemes)
         EXPECT_NE(phonemes_of(s->name)[0], '<') << s->name;
 }
 
-// The labels of か, as Open JTalk traces a one-mora word.
+// The labels of か, as Open JTalk traces a word of one mora.
 TEST(Hts, LabelsOfKa)
 {
     const char* const ka[] = {"k", "a"};
     char lines[hts_max_phonemes + 2][hts_label_room];
-    ASSERT_EQ(hts_labels(ka, 2, lines), 4);
+    ASSERT_EQ(hts_labels(ka, 2, 1, lines), 4);
     const std::string inner =
         "/A:0+1+1/B:xx-xx_xx/C:09_xx+xx/D:xx+xx_xx/E:xx_xx!xx_xx-xx/F:1_1#0_xx@1_1|1_1/G:xx_xx%xx_xx_xx/H:xx_xx"
         "/I:1-1@1+1&1-1|1+1/J:xx_xx/K:1+1-1";
@@ -91,9 +91,54 @@ TEST(Hts, LabelsCountTheMorae)
     };
     for (const auto& r : rows) {
         char lines[hts_max_phonemes + 2][hts_label_room];
-        ASSERT_EQ(hts_labels(r.phonemes, r.count, lines), r.count + 2) << r.starts;
+        ASSERT_EQ(hts_labels(r.phonemes, r.count, 1, lines), r.count + 2) << r.starts;
         EXPECT_EQ(std::string(lines[r.line]).rfind(r.starts, 0), 0u) << lines[r.line];
     }
+}
+
+// A string's labels: one flat accent phrase (type 0), whose nucleus Open
+// JTalk counts at its last mora, here the third of a k a N.
+TEST(Hts, LabelsOfAFlatPhrase)
+{
+    const char* const akan[] = {"a", "k", "a", "N"};
+    char lines[6][hts_label_room];
+    ASSERT_EQ(hts_labels(akan, 4, 0, lines), 6);
+    const char* const starts[] = {
+        "xx^xx-sil+a=k/A:xx+xx+xx/", "xx^sil-a+k=a/A:-2+1+3/", "sil^a-k+a=N/A:-1+2+2/",
+        "a^k-a+N=sil/A:-1+2+2/",     "k^a-N+sil=xx/A:0+3+1/",  "a^N-sil+xx=xx/A:xx+xx+xx/",
+    };
+    for (int i = 0; i < 6; ++i) {
+        const std::string line = lines[i];
+        EXPECT_EQ(line.rfind(starts[i], 0), 0u) << line;
+        if (i > 0 && i < 5) {
+            EXPECT_NE(line.find("/F:3_3#0_xx@1_1|1_3/"), std::string::npos) << line;
+        }
+    }
+    EXPECT_NE(std::string(lines[0]).find("/G:3_3%0_xx_xx/"), std::string::npos) << lines[0];
+    EXPECT_NE(std::string(lines[5]).find("/E:3_3!0_xx-xx/"), std::string::npos) << lines[5];
+}
+
+// Every syllable's labels as the CV set gives them, pinned by a digest
+// (FNV-1a over every line, each ended by a line feed, in table order): the
+// labels pick the voice's models, so a change here is a change of sound.
+TEST(Hts, LabelsOfEverySyllableArePinned)
+{
+    uint64_t digest = 14695981039346656037u;
+    int lines_seen = 0;
+    for (const syllable* s = syllable_table; s->sjis != nullptr; ++s) {
+        mora m[max_morae];
+        int count = 0;
+        ASSERT_EQ(kana_to_morae(s->sjis, m, max_morae, &count), synth_ok);
+        hts_mora_labels labels;
+        ASSERT_EQ(hts_label_mora(m[0], &labels), synth_ok) << s->name;
+        for (int i = 0; i < labels.line_count; ++i, ++lines_seen) {
+            for (const char* c = labels.lines[i]; *c != 0; ++c)
+                digest = (digest ^ static_cast<unsigned char>(*c)) * 1099511628211u;
+            digest = (digest ^ '\n') * 1099511628211u;
+        }
+    }
+    EXPECT_EQ(lines_seen, 595);
+    EXPECT_EQ(digest, 5388540069175507879u) << "the labels of some syllable changed: LabelsOfKa and LabelsCountTheMorae may show which";
 }
 
 struct rendered {
@@ -104,9 +149,9 @@ struct rendered {
 rendered render(synth_engine* engine, const char* name, int speed)
 {
     synth_image im{};
-    EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, synth_steady_f0, &im), synth_ok) << name;
+    EXPECT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, speed, synth_steady_f0, 0.0, &im), synth_ok) << name;
     const wav_file w = parse_wav(std::vector<uint8_t>(im.bytes, im.bytes + im.size));
-    const rendered r = {w.samples, im.marks.vowel_start, im.marks.steady_end};
+    const rendered r = {w.samples, im.marks[0].vowel_start, im.marks[0].steady_end};
     hts_voice.free_image(&im);
     EXPECT_TRUE(w.valid && w.rate == 32000 && w.channels == 1 && w.bits == 16) << name;
     return r;
@@ -143,9 +188,9 @@ TEST(Hts, SyllablesAreSteadyQuietAtTheEdgesAndRepeatable)
     // A vowel alone starts where its consonant would.
     for (const char* name : {"あ", "い", "う", "え", "お", "ん"}) {
         synth_image im{};
-        ASSERT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, 70, synth_steady_f0, &im), synth_ok);
-        EXPECT_EQ(im.marks.consonant_start, im.marks.vowel_start) << name;
-        EXPECT_LT(im.marks.vowel_start, im.marks.steady_end) << name;
+        ASSERT_EQ(hts_voice.synthesize(engine, find_syllable(name)->sjis, 70, synth_steady_f0, 0.0, &im), synth_ok);
+        EXPECT_EQ(im.marks[0].consonant_start, im.marks[0].vowel_start) << name;
+        EXPECT_LT(im.marks[0].vowel_start, im.marks[0].steady_end) << name;
         hts_voice.free_image(&im);
     }
     hts_voice.close(engine);
