@@ -21,6 +21,7 @@
 #pragma once
 
 #include "notes/notes.h"
+#include "bank/lists.h"
 #include "bank/oto.h"
 #include "bank/syllables.h"
 
@@ -64,15 +65,16 @@ inline constexpr int bank_sampler_rate = 44100;
 // that are not UTF-8), or bank_no_room.
 int bank_to_cp932(const char* utf8, char* out, size_t size);
 
-// One set of recordings: the table's syllables at one pitch, in one folder.
+// One set of recordings: a list's texts at one pitch, in one folder.
 struct bank_set {
+    const bank_list* list;   // what the set holds
     const char* folder;      // "" (the current folder) or a subfolder with its '/' ("A3/")
     const char* suffix;      // after every alias of its oto.ini: "" or "_A3"
-    int note;                // its pitch as a MIDI number (see driver/notes.h)
+    int note;                // its pitch as a MIDI number (see notes/notes.h)
     double f0;               // the voice's steady pitch, Hz
-    const oto_times* times;  // one per entry of syllable_table
-    const bool* on_disk;     // one per entry: its recording reached the disk
-    // One per entry, or null: the recording was not made again, and the
+    const oto_times (*times)[bank_max_morae];  // per text of the list, per mora of it
+    const bool* on_disk;     // one per text: its recording reached the disk
+    // One per text, or null: the recording was not made again, and the
     // earlier one stays at its name; oto.ini keeps its lines for it from
     // `old_oto`, the oto.ini (Shift-JIS) that described the earlier set.
     const bool* kept = nullptr;
@@ -109,9 +111,10 @@ inline constexpr size_t bank_name_max = 64;
 int bank_check_name(const char* name);
 
 // The singer's name of the run, NUL-terminated into out[0..size-1]: the
-// name given, or "Morivox <voice>", followed for several sets by their
-// notes as given ("Morivox hts A2 A3 E4"), so that banks of one voice tell
-// themselves apart in a singer list. Returns its length, or bank_no_room.
+// name given, or "Morivox <voice>", "VCV" after it for the VCV strings,
+// followed for several sets by their notes as given ("Morivox hts A2 A3
+// E4", "Morivox hts VCV A3"), so that banks of one voice tell themselves
+// apart in a singer list. Returns its length, or bank_no_room.
 int bank_singer_name(const bank_run& run, char* out, size_t size);
 
 // character.txt, in Shift-JIS: name= `name` (UTF-8, as bank_check_name
@@ -121,8 +124,10 @@ int bank_singer_name(const bank_run& run, char* out, size_t size);
 int bank_character_txt(const char* name, const char* voice, bool sample, bank_bytes* out);
 
 // character.yaml, UTF-8: the encoding of the other text files
-// (shift_jis) and the singer type (classic). Fails with bank_no_memory.
-int bank_character_yaml(bank_bytes* out);
+// (shift_jis), the singer type (classic) and, for a set of the VCV list,
+// OpenUtau's Japanese presamp phonemizer as the singer's, which finds its
+// aliases as they are named. Fails with bank_no_memory.
+int bank_character_yaml(const bank_list& list, bank_bytes* out);
 
 // readme.txt, in Shift-JIS (plain ASCII but for kana in a name given):
 // under the singer's name, what made the set and with which settings (the
@@ -210,6 +215,12 @@ int bank_frq(const int16_t* samples, size_t count, double f0, const bank_span* s
 inline constexpr int bank_phrase_length = 6;
 extern const char* const bank_phrase_syllables[bank_phrase_length];
 
+// The aliases of `list` the phrase is sung from, their indices in
+// list.aliases into out[0..bank_phrase_length-1]: each syllable's own in
+// the CV list; in the VCV list, the first from a rest and each other after
+// the vowel before it, so that the phrase is sung legato.
+void bank_phrase_aliases(const bank_list& list, int out[bank_phrase_length]);
+
 // One recording of the phrase with its oto.ini values.
 struct bank_piece {
     const int16_t* samples;
@@ -241,9 +252,9 @@ enum bank_scope { bank_per_recording, bank_per_set, bank_per_bank };
 // One file of the voicebank. A file per recording is named "<the
 // recording's stem><name>", any other `name`, each after its folder.
 // `make` returns its bytes (bank_bytes: the caller frees) for
-// run.sets[set] and syllable_table[entry] (each ignored where the scope has
-// no use for it) and bank_ok, or a bank_error. A file `last` points into
-// the sets: it is written only once every other file is on the disk.
+// run.sets[set] and text `entry` of its list (each ignored where the scope
+// has no use for it) and bank_ok, or a bank_error. A file `last` points
+// into the sets: it is written only once every other file is on the disk.
 struct bank_file {
     const char* name;
     bank_scope scope;
@@ -257,8 +268,8 @@ struct bank_file {
 extern const bank_file bank_files[];
 extern const int bank_file_count;
 
-// Whether the bank has file `f` (for run.sets[set], and for
-// syllable_table[entry] when per recording): a recording on the disk; a
+// Whether the bank has file `f` (for run.sets[set], and for text `entry`
+// of its list when per recording): a recording on the disk; a
 // set's file when a recording of the set is on the disk; the bank's when
 // one of any set is; the sample when all of its syllables are there in the
 // first set; prefix.map for several sets, every recording of each on the
@@ -272,13 +283,13 @@ bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entr
 int bank_old_oto_lines(const uint8_t* oto, size_t oto_size, const char* sjis_file, char* out, size_t used,
                        size_t size);
 
-// The name of file `f` in `folder` ("" or "A3/"), for syllable_table[entry]
-// (ignored unless per recording), into out[0..size-1]. Returns 0, or -1
-// when it does not fit.
-int bank_file_name(const bank_file& f, const char* folder, int entry, char* out, size_t size);
+// The name of file `f` in `folder` ("" or "A3/"), for the recording whose
+// stem is `stem` (ignored unless per recording), into out[0..size-1].
+// Returns 0, or -1 when it does not fit.
+int bank_file_name(const bank_file& f, const char* folder, const char* stem, char* out, size_t size);
 
 // Whether `name` (without a folder) is the name of one of the bank's files
-// (for any recording).
+// (for any recording of any list).
 bool bank_is_file_name(const char* name);
 
 // ---- What samplers and resamplers make from a recording ----------------
@@ -299,14 +310,14 @@ bool bank_is_file_name(const char* name);
 // How many names there are without flags.
 inline constexpr int bank_cache_count = 16;
 
-// The `which`th of those (0 <= which < bank_cache_count) for
-// syllable_table[entry] in `folder` ("" or "A3/"), NUL-terminated into
-// out[0..size-1]. Returns 0, or -1 when it does not fit.
-int bank_cache_name(int which, const char* folder, int entry, char* out, size_t size);
+// The `which`th of those (0 <= which < bank_cache_count) for the
+// recording whose stem is `stem` in `folder` ("" or "A3/"), NUL-terminated
+// into out[0..size-1]. Returns 0, or -1 when it does not fit.
+int bank_cache_name(int which, const char* folder, const char* stem, char* out, size_t size);
 
-// Whether `name` (without a folder) is hifisampler's with flags for
-// syllable_table[entry]: those only a look at the folder finds.
-bool bank_is_flagged_cache(const char* name, int entry);
+// Whether `name` (without a folder) is hifisampler's with flags for the
+// recording whose stem is `stem`: those only a look at the folder finds.
+bool bank_is_flagged_cache(const char* name, const char* stem);
 
 // One per folder: moresampler's description of every recording in it.
 inline constexpr char bank_folder_cache[] = "desc.mrq";

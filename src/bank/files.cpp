@@ -10,19 +10,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
-// The recording of syllable_table[entry] as it lies in `set`'s folder: its
-// samples (malloc, the caller frees) and rate. Returns bank_ok,
+// The recording of text `entry` of the set's list as it lies in `set`'s
+// folder: its samples (malloc, the caller frees) and rate. Returns bank_ok,
 // bank_recording_gone when it is not there (someone removed it), or
 // bank_recording_changed when it cannot be read as this program writes it.
 int read_recording(const bank_set& set, int entry, int16_t** samples, size_t* count, int* rate)
 {
     *samples = nullptr;
     *count = 0;
-    char name[96];
-    snprintf(name, sizeof name, "%s%s.wav", set.folder, syllable_table[entry].name);
+    char name[160];
+    snprintf(name, sizeof name, "%s%s.wav", set.folder, set.list->texts[entry].name);
     FILE* f = fopen(name, "rb");
     if (f == nullptr)
         return errno == ENOENT ? bank_recording_gone : errno == ENOMEM ? bank_no_memory : bank_recording_changed;
@@ -50,9 +51,10 @@ int read_recording(const bank_set& set, int entry, int16_t** samples, size_t* co
 
 bool has_sample(const bank_set& set)
 {
-    for (const char* name : bank_phrase_syllables) {
-        const syllable* s = find_syllable(name);
-        if (s == nullptr || !set.on_disk[s - syllable_table])
+    int aliases[bank_phrase_length];
+    bank_phrase_aliases(*set.list, aliases);
+    for (const int a : aliases) {
+        if (a < 0 || !set.on_disk[set.list->aliases[a].text])
             return false;
     }
     return true;
@@ -66,7 +68,7 @@ bool has_sample(const bank_run& run)
 
 bool every_recording(const bank_set& set)
 {
-    for (int k = 0; k < syllable_count; ++k) {
+    for (int k = 0; k < set.list->count; ++k) {
         if (!set.on_disk[k])
             return false;
     }
@@ -75,44 +77,53 @@ bool every_recording(const bank_set& set)
 
 bool any_recording(const bank_set& set)
 {
-    for (int k = 0; k < syllable_count; ++k) {
+    for (int k = 0; k < set.list->count; ++k) {
         if (set.on_disk[k])
             return true;
     }
     return false;
 }
 
-// The aliases carry the set's suffix; the files are named from the set's
-// folder. A recording kept from the earlier set keeps its earlier lines.
+// A line per alias of the set's list, recording by recording, each alias
+// with the set's suffix, each file named from the set's folder. A
+// recording kept from the earlier set keeps its earlier lines.
 int make_oto_ini(const bank_run& run, int which, int, bank_bytes* out)
 {
     const bank_set& set = run.sets[which];
-    constexpr size_t line_room = 160;
+    const bank_list& list = *set.list;
+    constexpr size_t line_room = 192;
     // An earlier line is copied at most once, with a CR LF at most added.
-    const size_t room = syllable_count * line_room + (set.old_oto != nullptr ? 2 * set.old_oto_size + 2 : 0);
+    const size_t room = static_cast<size_t>(list.alias_count) * line_room +
+                        (set.old_oto != nullptr ? 2 * set.old_oto_size + 2 : 0);
     *out = {static_cast<uint8_t*>(malloc(room)), 0};
     if (out->bytes == nullptr)
         return bank_no_memory;
-    for (int k = 0; k < syllable_count; ++k) {
-        char file[64], alias[64];
-        snprintf(file, sizeof file, "%s.wav", syllable_table[k].name);
-        snprintf(alias, sizeof alias, "%s%s", syllable_table[k].name, set.suffix);
-        auto* text = reinterpret_cast<char*>(out->bytes);
-        int n = 0;
-        if (set.on_disk[k]) {
-            n = bank_oto_line(file, alias, oto_values(syllable_table[k], set.times[k]), text + out->size, line_room);
-        } else if (set.kept != nullptr && set.kept[k] && set.old_oto != nullptr) {
-            char sjis[64];
+    auto* text = reinterpret_cast<char*>(out->bytes);
+    int n = 0;
+    for (int k = 0, a = 0; k < list.count && n >= 0; ++k) {
+        char file[128];
+        snprintf(file, sizeof file, "%s.wav", list.texts[k].name);
+        for (; a < list.alias_count && list.aliases[a].text == k && n >= 0; ++a) {
+            if (!set.on_disk[k])
+                continue;
+            char alias[64];
+            snprintf(alias, sizeof alias, "%s%s", list.aliases[a].name, set.suffix);
+            n = bank_oto_line(file, alias, oto_alias_values(list, list.aliases[a], set.times[k]), text + out->size,
+                              line_room);
+            out->size += n > 0 ? static_cast<size_t>(n) : 0;
+        }
+        if (!set.on_disk[k] && set.kept != nullptr && set.kept[k] && set.old_oto != nullptr && n >= 0) {
+            char sjis[128];
             n = bank_to_cp932(file, sjis, sizeof sjis);
             if (n >= 0)
                 n = bank_old_oto_lines(set.old_oto, set.old_oto_size, sjis, text, out->size, room);
+            out->size += n > 0 ? static_cast<size_t>(n) : 0;
         }
-        if (n < 0) {
-            free(out->bytes);
-            *out = {nullptr, 0};
-            return n;
-        }
-        out->size += static_cast<size_t>(n);
+    }
+    if (n < 0) {
+        free(out->bytes);
+        *out = {nullptr, 0};
+        return n;
     }
     return bank_ok;
 }
@@ -128,9 +139,9 @@ int make_character_txt(const bank_run& run, int, int, bank_bytes* out)
     return bank_character_txt(name, run.voice, has_sample(run), out);
 }
 
-int make_character_yaml(const bank_run&, int, int, bank_bytes* out)
+int make_character_yaml(const bank_run& run, int, int, bank_bytes* out)
 {
-    return bank_character_yaml(out);
+    return bank_character_yaml(*run.sets[0].list, out);
 }
 
 int make_readme(const bank_run& run, int, int, bank_bytes* out)
@@ -148,22 +159,23 @@ int make_icon(const bank_run& run, int, int, bank_bytes* out)
 }
 
 // "hajimemashite", joined from the first set's recordings at their oto.ini
-// timings.
+// timings, from the aliases bank_phrase_aliases says.
 int make_sample(const bank_run& run, int, int, bank_bytes* out)
 {
     *out = {nullptr, 0};
     if (!has_sample(run))
         return bank_bad_input;
     const bank_set& set = run.sets[0];
+    int aliases[bank_phrase_length];
+    bank_phrase_aliases(*set.list, aliases);
     bank_piece pieces[bank_phrase_length] = {};
     int rate = 0, result = bank_ok;
     for (int i = 0; i < bank_phrase_length && result == bank_ok; ++i) {
-        const syllable* s = find_syllable(bank_phrase_syllables[i]);
-        const int entry = static_cast<int>(s - syllable_table);
+        const bank_alias& a = set.list->aliases[aliases[i]];
         int16_t* samples = nullptr;
-        result = read_recording(set, entry, &samples, &pieces[i].count, &rate);
+        result = read_recording(set, a.text, &samples, &pieces[i].count, &rate);
         pieces[i].samples = samples;
-        pieces[i].oto = oto_values(*s, set.times[entry]);
+        pieces[i].oto = oto_alias_values(*set.list, a, set.times[a.text]);
     }
     int16_t* phrase = nullptr;
     size_t count = 0;
@@ -199,13 +211,24 @@ int make_frq(const bank_run& run, int which, int entry, bank_bytes* out)
     const int read = read_recording(set, entry, &samples, &count, &rate);
     if (read != bank_ok)
         return read;
-    const oto_times& t = set.times[entry];
     const auto at = [&](double ms) {
         const double i = ms * rate / 1000;
         return i <= 0 ? size_t{0} : i >= static_cast<double>(count) ? count : static_cast<size_t>(i);
     };
-    const bank_span voiced = {at(t.voiced_start), at(t.voiced_end)};
-    const int made = bank_frq(samples, count, set.f0, &voiced, voiced.end > voiced.start ? 1 : 0, out);
+    // Each mora's voiced run, those that touch joined.
+    bank_span voiced[bank_max_morae];
+    size_t spans = 0;
+    for (int m = 0; m < set.list->texts[entry].mora_count; ++m) {
+        const oto_times& t = set.times[entry][m];
+        const bank_span span = {at(t.voiced_start), at(t.voiced_end)};
+        if (span.end <= span.start)
+            continue;
+        if (spans > 0 && span.start <= voiced[spans - 1].end)
+            voiced[spans - 1].end = span.end > voiced[spans - 1].end ? span.end : voiced[spans - 1].end;
+        else
+            voiced[spans++] = span;
+    }
+    const int made = bank_frq(samples, count, set.f0, voiced, spans, out);
     free(samples);
     return made;
 }
@@ -235,7 +258,7 @@ bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entr
     if (set < 0 || set >= run.set_count)
         return false;
     if (f.scope == bank_per_recording)
-        return entry >= 0 && entry < syllable_count && run.sets[set].on_disk[entry];
+        return entry >= 0 && entry < run.sets[set].list->count && run.sets[set].on_disk[entry];
     if (f.scope == bank_per_set)
         return any_recording(run.sets[set]);
     bool any = false;
@@ -254,11 +277,10 @@ bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entr
     return true;
 }
 
-int bank_file_name(const bank_file& f, const char* folder, int entry, char* out, size_t size)
+int bank_file_name(const bank_file& f, const char* folder, const char* stem, char* out, size_t size)
 {
-    const int n = f.scope == bank_per_recording && entry >= 0 && entry < syllable_count
-                      ? snprintf(out, size, "%s%s%s", folder, syllable_table[entry].name, f.name)
-                      : snprintf(out, size, "%s%s", folder, f.name);
+    const int n = f.scope == bank_per_recording && stem != nullptr ? snprintf(out, size, "%s%s%s", folder, stem, f.name)
+                                                                   : snprintf(out, size, "%s%s", folder, f.name);
     return n < 0 || static_cast<size_t>(n) >= size ? -1 : 0;
 }
 
@@ -270,10 +292,13 @@ bool bank_is_file_name(const char* name)
                 return true;
             continue;
         }
-        for (int k = 0; k < syllable_count; ++k) {
-            char made[128];
-            if (bank_file_name(f, "", k, made, sizeof made) == 0 && strcmp(name, made) == 0)
-                return true;
+        for (const bank_list_kind kind : {bank_list_cv, bank_list_vcv}) {
+            const bank_list& list = bank_list_of(kind);
+            for (int k = 0; k < list.count; ++k) {
+                char made[160];
+                if (bank_file_name(f, "", list.texts[k].name, made, sizeof made) == 0 && strcmp(name, made) == 0)
+                    return true;
+            }
         }
     }
     return false;
@@ -340,23 +365,21 @@ size_t flag_length(const char* p)
 
 } // namespace
 
-int bank_cache_name(int which, const char* folder, int entry, char* out, size_t size)
+int bank_cache_name(int which, const char* folder, const char* stem, char* out, size_t size)
 {
-    if (which < 0 || which >= bank_cache_count || entry < 0 || entry >= syllable_count)
+    if (which < 0 || which >= bank_cache_count)
         return -1;
-    const int n = snprintf(out, size, "%s%s%s", folder, syllable_table[entry].name, cache_suffixes[which]);
+    const int n = snprintf(out, size, "%s%s%s", folder, stem, cache_suffixes[which]);
     return n < 0 || static_cast<size_t>(n) >= size ? -1 : 0;
 }
 
-bool bank_is_flagged_cache(const char* name, int entry)
+bool bank_is_flagged_cache(const char* name, const char* stem)
 {
-    if (entry < 0 || entry >= syllable_count)
-        return false;
-    const size_t stem = strlen(syllable_table[entry].name);
-    if (strncmp(name, syllable_table[entry].name, stem) != 0 || name[stem] != '_')
+    const size_t length = strlen(stem);
+    if (strncmp(name, stem, length) != 0 || name[length] != '_')
         return false;
     // "_" then flags joined by '_', then ".hifi.npz".
-    for (const char* p = name + stem; *p == '_';) {
+    for (const char* p = name + length; *p == '_';) {
         const size_t n = flag_length(p + 1);
         if (n == 0)
             return false;

@@ -185,14 +185,18 @@ const struct {
     {"my", {"み", "みぇ", "みゃ", "みゅ", "みょ"}},
 };
 
-// The most aliases a list gives: the CV list's one a syllable; the VCV
-// list's phrase starts and plain ones (142 each), pairs (852), VCs (6 x
-// 29) and endings (6).
-constexpr int max_aliases = 2 * syllable_count + 6 * syllable_count + 6 * 29 + 6;
+// The aliases a list gives: the CV list's one a syllable; the VCV list's
+// phrase starts and plain ones (142 each), pairs (852), VCs (6 x 29) and
+// endings (6).
+constexpr int cv_aliases = syllable_count;
+constexpr int vcv_aliases = 2 * syllable_count + 6 * syllable_count + 6 * 29 + 6;
+
+static_assert(vcv_count <= bank_max_texts);
 
 struct built_list {
-    bank_text texts[syllable_count];
-    bank_alias aliases[max_aliases];
+    bank_text texts[bank_max_texts];
+    bank_alias* aliases;  // room for `room`
+    int room;
     bank_list list;
 };
 
@@ -209,7 +213,7 @@ bool add_alias(built_list& b, const char* name, bank_alias_kind kind, int text, 
         if (strcmp(b.aliases[i].name, name) == 0)
             return false;
     }
-    if (b.list.alias_count == max_aliases)
+    if (b.list.alias_count == b.room)
         return false;
     bank_alias& a = b.aliases[b.list.alias_count++];
     snprintf(a.name, sizeof a.name, "%s", name);
@@ -273,7 +277,10 @@ void build_vcv(built_list& b)
 const built_list& cv()
 {
     static const built_list* b = [] {
+        static bank_alias aliases[cv_aliases];
         static built_list made{};
+        made.aliases = aliases;
+        made.room = cv_aliases;
         build_cv(made);
         return &made;
     }();
@@ -283,7 +290,10 @@ const built_list& cv()
 const built_list& vcv()
 {
     static const built_list* b = [] {
+        static bank_alias aliases[vcv_aliases];
         static built_list made{};
+        made.aliases = aliases;
+        made.room = vcv_aliases;
         build_vcv(made);
         return &made;
     }();

@@ -9,8 +9,9 @@
 
 #include <cstddef>
 
-// The most morae of one text.
+// The most morae of one text, and the most texts of a list.
 inline constexpr int bank_max_morae = 8;
+inline constexpr int bank_max_texts = syllable_count;
 
 // One recording of a list.
 struct bank_text {

@@ -16,6 +16,11 @@ constexpr double lead_ms = 10;
 constexpr double transition_ms = shaping_transition_seconds * 1000;
 // A sampler's crossfade needs a little room at the end of the sample.
 constexpr double min_tail_ms = 2;
+// From one vowel into the next (VCV, VC, an ending): the sample starts this
+// long before the held part of the vowel before ends, and crossfades with
+// the note before over this much of it.
+constexpr double vowel_lead_ms = 50;
+constexpr double crossfade_ms = 30;
 
 bool blends(const syllable& entry)
 {
@@ -45,25 +50,10 @@ bool breaks_a_line(const char* name)
     return false;
 }
 
-} // namespace
-
-oto_entry oto_values(const syllable& entry, const oto_times& t)
+// Puts an entry's values in their order and inside its sample: overlap <=
+// preutterance < consonant < usable, all from the offset.
+oto_entry ordered(double offset, double overlap, double preutterance, double consonant, double usable)
 {
-    // Whole milliseconds; the sample starts where the sound is about to be heard.
-    const double heard = std::fmin(t.consonant, t.audible > 0 ? t.audible : t.consonant);
-    const double offset = std::fmax(0.0, std::floor(heard - lead_ms));
-    const double usable = std::fmax(0.0, std::floor(std::fmin(t.steady_end, t.length)) - offset);
-    // The beat: where voicing starts after a consonant, or where a vowel alone
-    // is heard to start.
-    const double beat = vowel_alone(entry) ? std::fmax(t.vowel, t.onset) : t.vowel;
-    double preutterance = std::round(beat - offset);
-    // The fixed part: until the vowel has settled, at least a transition in.
-    double consonant = std::round(std::fmax(beat + transition_ms, t.settled) - offset);
-    // A blending onset crossfades until it is well under way; any other
-    // only within the silence before it.
-    double overlap = blends(entry) ? std::round(std::fmax(t.blended, heard) - offset) : std::round((heard - offset) / 2);
-    // In their order and inside the file at every speed: overlap <=
-    // preutterance < consonant < the usable length.
     consonant = std::fmin(consonant, usable - min_tail_ms / 2);
     preutterance = std::fmax(0.0, std::fmin(preutterance, consonant - 1));
     consonant = std::fmax(consonant, preutterance + 1);
@@ -75,6 +65,87 @@ oto_entry oto_values(const syllable& entry, const oto_times& t)
     e.preutterance = static_cast<int>(preutterance);
     e.overlap = static_cast<int>(overlap);
     return e;
+}
+
+} // namespace
+
+oto_entry oto_values(const syllable& entry, const oto_times& t)
+{
+    // Whole milliseconds; the sample starts where the sound is about to be heard.
+    const double heard = std::fmin(t.consonant, t.audible > 0 ? t.audible : t.consonant);
+    const double offset = std::fmax(0.0, std::floor(heard - lead_ms));
+    const double usable = std::fmax(0.0, std::floor(std::fmin(t.steady_end, t.length)) - offset);
+    // The beat: where voicing starts after a consonant, or where a vowel alone
+    // is heard to start.
+    const double beat = vowel_alone(entry) ? std::fmax(t.vowel, t.onset) : t.vowel;
+    const double preutterance = std::round(beat - offset);
+    // The fixed part: until the vowel has settled, at least a transition in.
+    const double consonant = std::round(std::fmax(beat + transition_ms, t.settled) - offset);
+    // A blending onset crossfades until it is well under way; any other
+    // only within the silence before it.
+    const double overlap = blends(entry) ? std::round(std::fmax(t.blended, heard) - offset) : std::round((heard - offset) / 2);
+    // In their order and inside the file at every speed.
+    return ordered(offset, overlap, preutterance, consonant, usable);
+}
+
+namespace {
+
+// The held part of a mora's vowel: from where its transition in has ended
+// and its spectrum settled to where its steady part ends.
+double held_from(const oto_times& t)
+{
+    const double from = std::fmax(t.vowel + transition_ms, t.settled);
+    return from < t.steady_end ? from : t.vowel;
+}
+
+// From the held vowel before a transition: the sample's start, and the
+// crossfade inside that vowel, ended before `limit` (the next consonant).
+void from_vowel(const oto_times& vowel, double limit, double* offset, double* overlap)
+{
+    const double from = held_from(vowel);
+    *offset = std::floor(std::fmax(from, vowel.steady_end - vowel_lead_ms));
+    *overlap = std::round(std::fmin(crossfade_ms, std::fmin(vowel.steady_end, limit) - *offset));
+}
+
+} // namespace
+
+oto_entry oto_alias_values(const bank_list& list, const bank_alias& a, const oto_times* times)
+{
+    const bank_text& text = list.texts[a.text];
+    const oto_times& t = times[a.mora];
+    double offset = 0, overlap = 0;
+    switch (a.kind) {
+    case bank_alias_cv:
+    case bank_alias_start:
+    case bank_alias_plain:
+        return oto_values(syllable_table[text.morae[a.mora]], t);
+    case bank_alias_vcv: {
+        // From the vowel before, through K's consonant, to K's vowel: the
+        // beat where K's vowel starts (its voicing, or the new vowel), the
+        // fixed part until it has settled, K's steady vowel to stretch.
+        from_vowel(times[a.mora - 1], t.consonant, &offset, &overlap);
+        const double usable = std::floor(std::fmin(t.steady_end, t.length)) - offset;
+        return ordered(offset, overlap, std::round(t.vowel - offset),
+                       std::round(std::fmax(t.vowel + transition_ms, t.settled) - offset), usable);
+    }
+    case bank_alias_vc: {
+        // From the vowel before into K's consonant, whose start is the beat
+        // (as the presamp phonemizer places a VC), to K's voicing: the
+        // consonant's first half fixed, its second half to stretch.
+        from_vowel(times[a.mora - 1], t.consonant, &offset, &overlap);
+        return ordered(offset, overlap, std::round(t.consonant - offset),
+                       std::round((t.consonant + t.vowel) / 2 - offset), std::floor(t.vowel) - offset);
+    }
+    case bank_alias_ending: {
+        // From the held vowel into the rest: the beat where the vowel
+        // begins to fade, the fade fixed, some of the silence after it.
+        from_vowel(t, t.steady_end, &offset, &overlap);
+        const double sound_end = t.length - shaping_tail_seconds * 1000;
+        const double usable = std::floor(t.length - shaping_tail_seconds * 1000 / 2) - offset;
+        return ordered(offset, overlap, std::round(t.steady_end - offset), std::round(sound_end - offset), usable);
+    }
+    }
+    return oto_entry{};
 }
 
 int bank_oto_line(const char* file, const char* alias, const oto_entry& v, char* out, size_t size)

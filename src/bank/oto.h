@@ -1,7 +1,7 @@
 // The oto.ini rules: the values of a recording's line, from its timings.
 #pragma once
 
-#include "bank/syllables.h"
+#include "bank/lists.h"
 #include "bank/timings.h"
 #include "synth/shaping.h"
 
@@ -26,8 +26,17 @@ struct oto_entry {
     int overlap;       // where the crossfade with the previous note ends
 };
 
-// The values for `entry` recorded with `times`.
+// The values for `entry` recorded alone with `times`.
 oto_entry oto_values(const syllable& entry, const oto_times& times);
+
+// The values of alias `alias` of `list`, whose recording's morae have
+// `times` (one per mora of its text). A syllable alone or from a rest (the
+// CV set, "- K", "K") as oto_values; "v K" from the held vowel before into
+// K's steady vowel, its beat where K's vowel starts; "v c" from the held
+// vowel before into the consonant, its beat where the consonant starts;
+// "v R" from the held vowel into the silence after it, its beat where the
+// vowel begins to fade. Every crossfade lies inside the vowel before.
+oto_entry oto_alias_values(const bank_list& list, const bank_alias& alias, const oto_times* times);
 
 // One oto.ini line in Shift-JIS, ended by CR LF:
 //   <file>=<alias>,<offset>,<consonant>,<cutoff>,<preutterance>,<overlap>

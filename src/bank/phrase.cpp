@@ -6,7 +6,9 @@
 #include "bank/bank.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 const char* const bank_phrase_syllables[bank_phrase_length] = {"は", "じ", "め", "ま", "し", "て"};
 
@@ -124,4 +126,24 @@ int bank_phrase(const bank_piece* pieces, size_t count, int rate, int16_t** out,
     *out = result;
     *out_count = static_cast<size_t>(total);
     return bank_ok;
+}
+
+void bank_phrase_aliases(const bank_list& list, int out[bank_phrase_length])
+{
+    for (int i = 0; i < bank_phrase_length; ++i) {
+        char name[sizeof bank_alias{}.name];
+        const syllable* before = i > 0 ? find_syllable(bank_phrase_syllables[i - 1]) : nullptr;
+        if (list.kind == bank_list_cv)
+            snprintf(name, sizeof name, "%s", bank_phrase_syllables[i]);
+        else if (before == nullptr)
+            snprintf(name, sizeof name, "- %s", bank_phrase_syllables[i]);
+        else
+            snprintf(name, sizeof name, "%c %s", bank_vowel_of(static_cast<int>(before - syllable_table)),
+                     bank_phrase_syllables[i]);
+        out[i] = -1;
+        for (int a = 0; a < list.alias_count && out[i] < 0; ++a) {
+            if (strcmp(list.aliases[a].name, name) == 0)
+                out[i] = a;
+        }
+    }
 }

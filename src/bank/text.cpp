@@ -103,7 +103,9 @@ const char* bank_error_message(int code)
 
 int bank_singer_name(const bank_run& run, char* out, size_t size)
 {
-    int n = run.name != nullptr ? snprintf(out, size, "%s", run.name) : snprintf(out, size, "Morivox %s", run.voice);
+    const bool vcv = run.set_count > 0 && run.sets[0].list->kind == bank_list_vcv;
+    int n = run.name != nullptr ? snprintf(out, size, "%s", run.name)
+                                : snprintf(out, size, "Morivox %s%s", run.voice, vcv ? " VCV" : "");
     // Several sets: their notes, as the aliases' suffixes name them.
     for (int i = 0; run.name == nullptr && run.set_count > 1 && i < run.set_count && n >= 0; ++i) {
         const char* note = run.sets[i].suffix[0] == '_' ? run.sets[i].suffix + 1 : run.sets[i].suffix;
@@ -134,15 +136,18 @@ int bank_character_txt(const char* name, const char* voice, bool sample, bank_by
     return finish(t, out);
 }
 
-int bank_character_yaml(bank_bytes* out)
+int bank_character_yaml(const bank_list& list, bank_bytes* out)
 {
     static const char yaml[] = "text_file_encoding: shift_jis\nsinger_type: classic\n";
-    *out = {static_cast<uint8_t*>(malloc(sizeof yaml - 1)), sizeof yaml - 1};
+    static const char vcv[] = "default_phonemizer: OpenUtau.Plugin.Builtin.JapanesePresampPhonemizer\n";
+    const size_t more = list.kind == bank_list_vcv ? sizeof vcv - 1 : 0;
+    *out = {static_cast<uint8_t*>(malloc(sizeof yaml - 1 + more)), sizeof yaml - 1 + more};
     if (out->bytes == nullptr) {
         out->size = 0;
         return bank_no_memory;
     }
     memcpy(out->bytes, yaml, sizeof yaml - 1);
+    memcpy(out->bytes + sizeof yaml - 1, vcv, more);
     return bank_ok;
 }
 

@@ -141,14 +141,14 @@ void oto_goertzel_levels(const double* x, size_t n, const double* c, size_t coun
     }
 }
 
-void oto_marks(const synth_image& image, oto_times* t)
+void oto_marks(const synth_image& image, int mora, oto_times* t)
 {
     *t = oto_times{};
     const image_samples s = samples_of(image);
-    if (s.rate <= 0)
+    if (s.rate <= 0 || mora < 0 || mora >= image.mora_count)
         return;
     const auto ms = [&](size_t at) { return static_cast<double>(at) * 1000 / s.rate; };
-    const synth_marks& m = image.marks[0];
+    const synth_marks& m = image.marks[mora];
     t->consonant = ms(m.consonant_start);
     t->vowel = ms(m.vowel_start);
     t->glide_end = ms(m.glide_end);
@@ -158,14 +158,16 @@ void oto_marks(const synth_image& image, oto_times* t)
     t->length = ms(s.count);
 }
 
-void oto_listen(const synth_image& image, double f0, oto_times* t)
+void oto_listen(const synth_image& image, double f0, oto_times* times, int count)
 {
     const image_samples s = samples_of(image);
-    if (s.rate <= 0 || s.count == 0 || f0 <= 0)
+    if (s.rate <= 0 || s.count == 0 || f0 <= 0 || count < 1)
         return;
+    oto_times* const t = &times[0];
     const auto at = [&](double ms) { return std::min(s.count, static_cast<size_t>(std::lround(ms * s.rate / 1000))); };
     const auto ms = [&](size_t i) { return static_cast<double>(i) * 1000 / s.rate; };
-    // Levels over two pitch periods, from running sums of squares.
+    // Levels over two pitch periods, from running sums of squares: how the
+    // first mora rises from the silence before it.
     double* sums = static_cast<double*>(malloc(sizeof(double) * (s.count + 1)));
     if (sums == nullptr)
         return;
@@ -187,6 +189,6 @@ void oto_listen(const synth_image& image, double f0, oto_times* t)
     t->onset = first_at(onset_db);
     t->blended = first_at(blended_db);
     free(sums);
-    t->settled = ms(settled_at(s, at(t->glide_end), at(t->steady_end), f0));
+    for (int m = 0; m < count; ++m)
+        times[m].settled = ms(settled_at(s, at(times[m].glide_end), at(times[m].steady_end), f0));
 }
-

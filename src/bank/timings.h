@@ -16,8 +16,9 @@ struct oto_times {
     double steady_end;    // the vowel's steady part ends, before any fade-out
     double voiced_start;  // the voice voices from here
     double voiced_end;    // to here
-    // What the sound says (oto_listen), each a level over two pitch periods
-    // against the held vowel's.
+    // What the sound says (oto_listen): the first three only of a mora
+    // after silence, each a level over two pitch periods against its held
+    // vowel's.
     double audible;       // first at -40 dB
     double onset;         // first at -20 dB: a vowel alone is heard to start
     double blended;       // first at -12 dB: far enough into an onset to crossfade to
@@ -25,14 +26,17 @@ struct oto_times {
     double length;        // the file's length
 };
 
-// The voice's marks of `image` into *times, in milliseconds; the rest is 0
-// but for length (the image's).
-void oto_marks(const synth_image& image, oto_times* times);
+// The voice's marks of mora `mora` of `image` into *times, in
+// milliseconds; the rest is 0 but for length (the image's).
+void oto_marks(const synth_image& image, int mora, oto_times* times);
 
-// Fills audible, onset, blended and settled from the samples of `image`,
-// whose voice holds the pitch `f0` (Hz). Needs the marks (oto_marks). Costs
-// a few milliseconds a syllable: only for -oto.
-void oto_listen(const synth_image& image, double f0, oto_times* times);
+// Fills from the samples of `image`, whose voice holds the pitch `f0`
+// (Hz), what the sound says of its `count` morae, whose marks are in
+// times[0..count-1] (oto_marks): for each, where its vowel has settled;
+// for the first, which rises from the silence before it, where it is
+// audible, heard to start and blended. Costs a few milliseconds a mora:
+// only for -oto.
+void oto_listen(const synth_image& image, double f0, oto_times* times, int count);
 
 // The levels in dB, 10 log10(power + 1e-6), of `count` (at most 64)
 // harmonics in the windowed frame x[0..n-1], harmonic k by Goertzel's

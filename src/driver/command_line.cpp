@@ -3,6 +3,7 @@
 #include "driver/command_line.h"
 
 #include "bank/bank.h"
+#include "bank/lists.h"
 #include "bank/oto.h"
 #include "bank/syllables.h"
 #include "driver/console.h"
@@ -144,6 +145,8 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
             settings->sinc_filter = 1;
         } else if (strcmp(arg, "-oto") == 0) {
             settings->oto = 1;
+        } else if (strcmp(arg, "-vcv") == 0) {
+            settings->vcv = 1;
         } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
             settings->help = 1;
         } else if (strcmp(arg, "--version") == 0) {
@@ -155,8 +158,12 @@ void parse_command_line(int argc, const char* const* argv, run_settings* setting
         } else if (strcmp(arg, "-speed") == 0 || strcmp(arg, "-rate") == 0) {
             if (i + 1 >= argc)
                 break;
-            int* target = arg[1] == 's' ? &settings->speed : &settings->output_rate;
-            read_decimal(argv[++i], target, arg[1] == 'r' ? &settings->rate_word : nullptr);
+            const char* read_from = nullptr;
+            read_decimal(argv[++i], arg[1] == 's' ? &settings->speed : &settings->output_rate, &read_from);
+            if (read_from != nullptr && arg[1] == 'r')
+                settings->rate_word = read_from;
+            if (read_from != nullptr && arg[1] == 's')
+                settings->speed_given = 1;
         }
     }
 }
@@ -194,6 +201,12 @@ int check_settings(const run_settings& settings, const synth_voice* const* voice
     }
     if (settings.name != nullptr && check_singer_name(settings.name) != 0)
         return -1;
+    if (settings.vcv && settings.speed_given) {
+        fprintf(stderr, "Speed: the VCV strings are sung at their own tempo, %.6g beats a minute; -speed does not "
+                        "apply to -vcv\n",
+                60 / bank_vcv_beat);
+        return -1;
+    }
     return 0;
 }
 
@@ -205,7 +218,7 @@ void print_usage(const run_settings& settings, const synth_voice* const* voices)
     }
     char known[256];
     voice_names(voices, " or ", known, sizeof known);
-    say("Usage: morivox [-speed N] [-rate N] [-sinc] [-voice NAME] [-pitch NOTE[,NOTE...]] [-name NAME] [-oto]\n"
+    say("Usage: morivox [-speed N] [-rate N] [-sinc] [-voice NAME] [-pitch NOTE[,NOTE...]] [-name NAME] [-vcv] [-oto]\n"
         "Makes %d Japanese syllable recordings (16-bit mono WAV) in the current folder;\n"
         "with -oto, a voicebank for UTAU and OpenUtau.\n"
         "  -speed N      speaking speed, %d to %d; 100 is natural timing (default %d)\n"
@@ -216,10 +229,13 @@ void print_usage(const run_settings& settings, const synth_voice* const* voices)
         "                several, as A2,A3,E4, make a subfolder each\n"
         "  -name NAME    the singer's name in the voicebank, ASCII and kana\n"
         "                (default Morivox <voice>, with the notes of several pitches)\n"
+        "  -vcv          instead of the syllables, %d strings sung legato, one syllable\n"
+        "                a beat, for a VCV voicebank (no -speed)\n"
         "  -oto          also write oto.ini, the frequency maps and the voicebank's files\n"
         "  -h, --help    this text; --version: the program's version\n"
         "Example: mkdir bank && cd bank && morivox -voice hts -pitch A2,A3,E4 -oto\n"
         "The manual: man morivox\n",
         syllable_count, synth_min_speed, synth_max_speed, default_settings.speed, resample_min_rate,
-        resample_max_rate, default_settings.output_rate, known, voices[0]->name);
+        resample_max_rate, default_settings.output_rate, known, voices[0]->name,
+        bank_list_of(bank_list_vcv).count);
 }

@@ -33,6 +33,8 @@ void print_banner(const run_settings& settings, const synth_voice& voice)
         say("Pitch: %s\n", settings.pitch);
     if (settings.name != nullptr)
         say("Name: %s\n", settings.name);
+    if (settings.vcv)
+        say("VCV: On\n");
     if (settings.oto)
         say("Oto: On\n");
     char warning[256];
@@ -49,7 +51,7 @@ int make_recordings(bool* not_written)
     static double f0s[note_list_max];
     for (int s = 0; s < run.set_count; ++s)
         f0s[s] = run.sets[s].f0;
-    const pipeline_settings made_as = {settings.speed, settings.output_rate, settings.sinc_filter != 0,
+    const pipeline_settings made_as = {run.list, settings.speed, settings.output_rate, settings.sinc_filter != 0,
                                        settings.oto != 0};
     pipeline* making = nullptr;
     char failure[512];
@@ -59,8 +61,8 @@ int make_recordings(bool* not_written)
         return -1;
     }
     for (int s = 0; s < run.set_count; ++s) {
-        for (int k = 0; k < syllable_count; ++k) {
-            made_syllable made;
+        for (int k = 0; k < run.list->count; ++k) {
+            made_recording made;
             pipeline_next(making, &made);
             const int went_on = write_recording(&run, s, k, made, not_written);
             free(made.samples);
@@ -93,12 +95,13 @@ int run_morivox(int argc, const char* const* argv, const synth_voice* const* voi
     static note_list notes;
     if (check_settings(run.settings, voices, &run.voice, &notes) != 0)
         return -1;
+    run.list = &bank_list_of(run.settings.vcv ? bank_list_vcv : bank_list_cv);
     choose_sets(notes, &run);
     // The timings of one set lie here; of several, on the heap (the program
     // must still start in little memory).
-    static oto_times one_set[1][syllable_count];
+    static oto_times one_set[1][bank_max_texts][bank_max_morae];
     run.times = one_set;
-    if (run.set_count > 1 && (run.times = static_cast<oto_times(*)[syllable_count]>(
+    if (run.set_count > 1 && (run.times = static_cast<oto_times(*)[bank_max_texts][bank_max_morae]>(
                                   calloc(static_cast<size_t>(run.set_count), sizeof *run.times))) == nullptr) {
         fprintf(stderr, "out of memory\n");
         return -1;

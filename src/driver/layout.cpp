@@ -3,7 +3,6 @@
 #include "driver/layout.h"
 
 #include "notes/notes.h"
-#include "bank/syllables.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,36 +12,36 @@
 
 namespace {
 
-// How many of the table's recordings `dir` ("" or "A3/") holds, and the
-// first of them in table order into *first.
-int count_recordings(const char* dir, const syllable** first)
+// How many of the list's recordings `dir` ("" or "A3/") holds, and the
+// first of them in the list's order into *first.
+int count_recordings(const bank_list& list, const char* dir, const bank_text** first)
 {
     int count = 0;
     *first = nullptr;
-    for (const syllable* e = syllable_table; e->sjis != nullptr; ++e) {
-        char name[128];
-        snprintf(name, sizeof name, "%s%s.wav", dir, e->name);
+    for (int k = 0; k < list.count; ++k) {
+        char name[160];
+        snprintf(name, sizeof name, "%s%s.wav", dir, list.texts[k].name);
         struct stat st;
         if (lstat(name, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
-            *first = *first ? *first : e;
+            *first = *first ? *first : &list.texts[k];
             ++count;
         }
     }
     return count;
 }
 
-bool find_one_pitch(char* out, size_t size)
+bool find_one_pitch(const bank_list& list, char* out, size_t size)
 {
-    const syllable* first = nullptr;
-    const int count = count_recordings("", &first);
+    const bank_text* first = nullptr;
+    const int count = count_recordings(list, "", &first);
     if (count > 0)
         snprintf(out, size, "%d recording%s, %s.wav%s", count, count == 1 ? "" : "s", first->name,
                  count > 1 ? " ..." : "");
     return count > 0;
 }
 
-// Subfolders named as a note that hold one of the table's recordings.
-bool find_pitch_folders(char* out, size_t size)
+// Subfolders named as a note that hold one of the list's recordings.
+bool find_pitch_folders(const bank_list& list, char* out, size_t size)
 {
     struct found_note {
         int note;
@@ -54,12 +53,12 @@ bool find_pitch_folders(char* out, size_t size)
         int note = 0;
         struct stat st;
         char dir[note_name_room + 1];
-        const syllable* first = nullptr;
+        const bank_text* first = nullptr;
         if (strlen(e->d_name) >= note_name_room || note_parse(e->d_name, &note) != 0 || note < note_lowest ||
             note > note_highest || lstat(e->d_name, &st) != 0 || !S_ISDIR(st.st_mode))
             continue;
         snprintf(dir, sizeof dir, "%s/", e->d_name);
-        if (count_recordings(dir, &first) == 0)
+        if (count_recordings(list, dir, &first) == 0)
             continue;
         found[count].note = note;
         snprintf(found[count].name, sizeof found[count].name, "%s", e->d_name);
@@ -82,24 +81,27 @@ bool find_pitch_folders(char* out, size_t size)
 } // namespace
 
 const layout_kind layout_kinds[] = {
-    {layout_one_pitch, "a set of recordings at one pitch", "those recordings", find_one_pitch},
-    {layout_pitch_folders, "a bank of several pitches", "those subfolders", find_pitch_folders},
+    {bank_list_cv, false, "a set of recordings at one pitch", "those recordings"},
+    {bank_list_cv, true, "a bank of several pitches", "those subfolders"},
+    {bank_list_vcv, false, "a VCV set at one pitch", "those recordings"},
+    {bank_list_vcv, true, "a VCV bank of several pitches", "those subfolders"},
 };
 const int layout_kind_count = sizeof layout_kinds / sizeof layout_kinds[0];
 
-const layout_kind& layout_of(set_layout layout)
+const layout_kind& layout_of(bank_list_kind list, bool pitch_folders)
 {
     for (const layout_kind& k : layout_kinds) {
-        if (k.layout == layout)
+        if (k.list == list && k.pitch_folders == pitch_folders)
             return k;
     }
     return layout_kinds[0];
 }
 
-const layout_kind* layout_conflict(set_layout made, char* found, size_t size)
+const layout_kind* layout_conflict(const layout_kind& made, char* found, size_t size)
 {
     for (const layout_kind& k : layout_kinds) {
-        if (k.layout != made && k.find(found, size))
+        const bank_list& list = bank_list_of(k.list);
+        if (&k != &made && (k.pitch_folders ? find_pitch_folders(list, found, size) : find_one_pitch(list, found, size)))
             return &k;
     }
     return nullptr;

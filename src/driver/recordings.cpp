@@ -37,7 +37,7 @@ bool report_late_failures(morivox_run* run)
 
 void recording_name(const morivox_run& run, int set, int entry, char* out)
 {
-    snprintf(out, run_name_room, "%s%s.wav", run.sets[set].folder, syllable_table[entry].name);
+    snprintf(out, run_name_room, "%s%s.wav", run.sets[set].folder, run.list->texts[entry].name);
 }
 
 bool recording_of(const morivox_run& run, const char* name, int* set, int* entry)
@@ -47,9 +47,10 @@ bool recording_of(const morivox_run& run, const char* name, int* set, int* entry
         if (strncmp(name, run.sets[s].folder, folder) != 0)
             continue;
         const char* rest = name + folder;
-        for (int k = 0; k < syllable_count; ++k) {
-            const size_t stem = strlen(syllable_table[k].name);
-            if (strncmp(rest, syllable_table[k].name, stem) == 0 && strcmp(rest + stem, ".wav") == 0) {
+        for (int k = 0; k < run.list->count; ++k) {
+            const char* name_k = run.list->texts[k].name;
+            const size_t stem = strlen(name_k);
+            if (strncmp(rest, name_k, stem) == 0 && strcmp(rest + stem, ".wav") == 0) {
                 *set = s;
                 *entry = k;
                 return true;
@@ -80,7 +81,7 @@ bool finish_files(morivox_run* run)
     return !report_late_failures(run) && flushed;
 }
 
-int write_recording(morivox_run* run, int s, int k, const made_syllable& made, bool* not_written)
+int write_recording(morivox_run* run, int s, int k, const made_recording& made, bool* not_written)
 {
     if (made.code != synth_ok) {
         report_synth_error(made.code, made.failure);
@@ -92,9 +93,11 @@ int write_recording(morivox_run* run, int s, int k, const made_syllable& made, b
         fprintf(stderr, "out of memory converting '%s'\n", name);
         return -1;
     }
-    oto_times& t = run->times[s][k];
-    t = made.times;
-    t.length = made.size_bytes / 2 * 1000.0 / run->settings.output_rate;
+    for (int m = 0; m < made.mora_count; ++m) {
+        oto_times& t = run->times[s][k][m];
+        t = made.times[m];
+        t.length = made.size_bytes / 2 * 1000.0 / run->settings.output_rate;
+    }
     struct stat existing;
     publishing p = {run, s, lstat(name, &existing) == 0 && (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode))};
     say("generating...'%s'\n", name);

@@ -6,12 +6,12 @@
 #include "driver/run.h"
 #include "pipeline/pipeline.h"
 
-// Writes entry `entry` of set `set` as `made` gives it, and keeps its
-// timings. Returns 0 when the run goes on (*not_written set when the file
+// Writes text `entry` of set `set` as `made` gives it, and keeps its
+// morae's timings. Returns 0 when the run goes on (*not_written set when the file
 // could not be written, which is reported), -1 when it must end (the
 // synthesis failed, memory ran out, or what describes the recordings could
 // not go aside).
-int write_recording(morivox_run* run, int set, int entry, const made_syllable& made, bool* not_written);
+int write_recording(morivox_run* run, int set, int entry, const made_recording& made, bool* not_written);
 
 // `name` could not be written: says why on standard error and remembers it.
 void report_not_written(morivox_run* run, const char* name, int error);

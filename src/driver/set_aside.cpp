@@ -80,7 +80,8 @@ int set_aside_group(const char* folder, file_group group, const char* before)
     for (int i = 0; i < bank_file_count; ++i) {
         const bank_file& f = bank_files[i];
         char name[run_name_room], moved[run_name_room + 16];
-        if (!in_group(f, group) || f.scope == bank_per_recording || bank_file_name(f, folder, -1, name, sizeof name) != 0)
+        if (!in_group(f, group) || f.scope == bank_per_recording ||
+            bank_file_name(f, folder, nullptr, name, sizeof name) != 0)
             continue;
         const int done = folder_set_aside(name, moved, sizeof moved);
         if (done < 0) {
@@ -116,18 +117,20 @@ void remove_made_from_old(const char* name)
     if (!recording_of(*state.run, name, &s, &k))
         return;
     const char* folder = state.run->sets[s].folder;
+    const char* stem = state.run->list->texts[k].name;
     char made[run_name_room + 32];
     for (int i = 0; i < bank_file_count; ++i) {
-        if (bank_files[i].scope == bank_per_recording && bank_file_name(bank_files[i], folder, k, made, sizeof made) == 0)
+        if (bank_files[i].scope == bank_per_recording &&
+            bank_file_name(bank_files[i], folder, stem, made, sizeof made) == 0)
             remove_counted(made, &state.maps_removed);
     }
     for (int i = 0; i < bank_cache_count; ++i) {
-        if (bank_cache_name(i, folder, k, made, sizeof made) == 0)
+        if (bank_cache_name(i, folder, stem, made, sizeof made) == 0)
             remove_counted(made, &state.caches_removed);
     }
     DIR* d = state.flagged_caches[s] ? opendir(folder[0] ? folder : ".") : nullptr;
     while (const dirent* e = d != nullptr ? readdir(d) : nullptr) {
-        if (bank_is_flagged_cache(e->d_name, k) &&
+        if (bank_is_flagged_cache(e->d_name, stem) &&
             snprintf(made, sizeof made, "%s%s", folder, e->d_name) < static_cast<int>(sizeof made))
             remove_counted(made, &state.caches_removed);
     }
@@ -141,8 +144,8 @@ void look_for_flagged_caches(const morivox_run& run)
     for (int s = 0; s < run.set_count; ++s) {
         DIR* d = opendir(run.sets[s].folder[0] ? run.sets[s].folder : ".");
         while (const dirent* e = d != nullptr && !state.flagged_caches[s] ? readdir(d) : nullptr) {
-            for (int k = 0; k < syllable_count && !state.flagged_caches[s]; ++k)
-                state.flagged_caches[s] = bank_is_flagged_cache(e->d_name, k);
+            for (int k = 0; k < run.list->count && !state.flagged_caches[s]; ++k)
+                state.flagged_caches[s] = bank_is_flagged_cache(e->d_name, run.list->texts[k].name);
         }
         if (d != nullptr)
             closedir(d);

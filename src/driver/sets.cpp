@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <sys/stat.h>
 
 namespace {
@@ -90,9 +91,9 @@ int prepare_subfolders(const morivox_run& run, bool made, int* kept, int* kept_e
 // ones. Returns 0, or -1 (reported) before anything is written.
 int check_layout(const morivox_run& run)
 {
-    const layout_kind& made = layout_of(run.set_count > 1 ? layout_pitch_folders : layout_one_pitch);
+    const layout_kind& made = layout_of(run.list->kind, run.set_count > 1);
     char found[512];
-    const layout_kind* there = layout_conflict(made.layout, found, sizeof found);
+    const layout_kind* there = layout_conflict(made, found, sizeof found);
     if (there == nullptr)
         return 0;
     fprintf(stderr,
@@ -151,10 +152,13 @@ int hold_folder(const morivox_run& run)
 
 bool is_output_name(const char* name)
 {
-    for (const syllable* s = syllable_table; s->sjis != nullptr; ++s) {
-        const size_t stem = strlen(s->name);
-        if (strncmp(name, s->name, stem) == 0 && strcmp(name + stem, ".wav") == 0)
-            return true;
+    for (const bank_list_kind kind : {bank_list_cv, bank_list_vcv}) {
+        const bank_list& list = bank_list_of(kind);
+        for (int k = 0; k < list.count; ++k) {
+            const size_t stem = strlen(list.texts[k].name);
+            if (strncmp(name, list.texts[k].name, stem) == 0 && strcmp(name + stem, ".wav") == 0)
+                return true;
+        }
     }
     return bank_is_file_name(name);
 }

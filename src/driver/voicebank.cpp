@@ -23,7 +23,8 @@ bool queue_bank_files(morivox_run* run, const bank_run& bank, bool last)
     bool all = true;
     const auto one = [&](const bank_file& f, int set, int entry, const char* folder) {
         char name[run_name_room];
-        if (!bank_file_wanted(f, bank, set, entry) || bank_file_name(f, folder, entry, name, sizeof name) != 0)
+        const char* stem = entry >= 0 ? run->list->texts[entry].name : nullptr;
+        if (!bank_file_wanted(f, bank, set, entry) || bank_file_name(f, folder, stem, name, sizeof name) != 0)
             return;
         say("generating...'%s'\n", name);
         bank_bytes made{};
@@ -49,7 +50,7 @@ bool queue_bank_files(morivox_run* run, const bank_run& bank, bool last)
         for (int s = 0; s < bank.set_count; ++s) {
             if (f.scope == bank_per_set)
                 one(f, s, -1, bank.sets[s].folder);
-            for (int k = 0; f.scope == bank_per_recording && k < syllable_count; ++k)
+            for (int k = 0; f.scope == bank_per_recording && k < run->list->count; ++k)
                 one(f, s, k, bank.sets[s].folder);
         }
     }
@@ -102,7 +103,7 @@ bool write_voicebank(morivox_run* run)
     const int set_count = run->set_count;
     bool any[note_list_max] = {}, any_set = false;
     for (int s = 0; s < set_count; ++s) {
-        for (int k = 0; k < syllable_count; ++k) {
+        for (int k = 0; k < run->list->count; ++k) {
             char name[run_name_room];
             recording_name(*run, s, k, name);
             struct stat st;
@@ -122,9 +123,9 @@ bool write_voicebank(morivox_run* run)
     uint8_t* old_oto[note_list_max] = {};
     for (int s = 0; s < set_count; ++s) {
         const pitch_set& set = run->sets[s];
-        made_sets[s] = {set.folder, set.suffix, set.note, set.f0, run->times[s], run->sent[s], run->kept[s]};
+        made_sets[s] = {run->list, set.folder, set.suffix, set.note, set.f0, run->times[s], run->sent[s], run->kept[s]};
         bool keeps = false;
-        for (int k = 0; k < syllable_count; ++k)
+        for (int k = 0; k < run->list->count; ++k)
             keeps = keeps || run->kept[s][k];
         if (const char* old = keeps ? set_aside_old_oto(set.folder) : nullptr) {
             old_oto[s] = read_small_file(old, &made_sets[s].old_oto_size);
@@ -146,7 +147,7 @@ bool write_voicebank(morivox_run* run)
     if (set_count > 1) {
         bool complete = all && finished;
         for (int s = 0; s < set_count; ++s) {
-            for (int k = 0; k < syllable_count; ++k)
+            for (int k = 0; k < run->list->count; ++k)
                 complete = complete && run->sent[s][k];
         }
         if (complete) {

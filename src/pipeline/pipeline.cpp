@@ -18,7 +18,7 @@ struct worker_start {
     synth_engine* engine;  // the shared engine, or null: the worker opens its own
 };
 
-// Entry k (syllable k % syllable_count at pitch k / syllable_count) lives
+// Entry k (text k % texts of the list at pitch k / texts) lives
 // in slot k % window from its synthesis until pipeline_next hands it out.
 enum slot_state { slot_free, slot_synthesized, slot_converting, slot_made };
 
@@ -26,7 +26,8 @@ struct pipeline {
     const synth_voice* voice;
     pipeline_settings settings;
     const double* f0s;  // the pitches, in the order they are made
-    int entry_count;    // syllable_count per pitch
+    int texts;          // the list's
+    int entry_count;    // texts per pitch
     synth_engine* engines[pipeline_max_workers];  // one per worker, or the shared one first; null when not open
     pthread_t threads[pipeline_max_workers];
     worker_start starts[pipeline_max_workers];
@@ -47,7 +48,7 @@ struct pipeline {
     slot_state state[pipeline_max_window];
     double slot_f0[pipeline_max_window];  // the pitch its entry is made at
     synth_image images[pipeline_max_window];
-    made_syllable made[pipeline_max_window];
+    made_recording made[pipeline_max_window];
 };
 
 namespace {
@@ -55,15 +56,16 @@ namespace {
 // Synthesizes entry `k` into its slot's image, or records the failure.
 void synthesize_entry(pipeline* p, synth_engine* engine, int k)
 {
-    const syllable& entry = syllable_table[k % syllable_count];
+    const bank_list& list = *p->settings.list;
+    const bank_text& text = list.texts[k % p->texts];
     const synth_voice& voice = *p->voice;
     const int slot = k % p->window;
-    made_syllable& out = p->made[slot];
-    out = made_syllable{};
+    made_recording& out = p->made[slot];
+    out = made_recording{};
     p->images[slot] = synth_image{};
-    p->slot_f0[slot] = p->f0s[k / syllable_count];
-    out.code = voice.synthesize(engine, entry.sjis, syllable_speed(entry, p->settings.speed), p->slot_f0[slot], 0.0,
-                                &p->images[slot]);
+    p->slot_f0[slot] = p->f0s[k / p->texts];
+    const int speed = text.fixed_speed != 0 ? text.fixed_speed : p->settings.speed;
+    out.code = voice.synthesize(engine, text.sjis, speed, p->slot_f0[slot], list.beat, &p->images[slot]);
     if (out.code != synth_ok) {
         if (const char* why = voice.failure())
             snprintf(out.failure, sizeof out.failure, "%s", why);
@@ -73,14 +75,16 @@ void synthesize_entry(pipeline* p, synth_engine* engine, int k)
 // Converts the image in `slot` to the output rate and hands the image back.
 void convert_entry(pipeline* p, int slot)
 {
-    made_syllable& out = p->made[slot];
+    made_recording& out = p->made[slot];
     synth_image& image = p->images[slot];
     if (out.code != synth_ok)
         return;
     out.samples = resample_wave(image.bytes, p->settings.output_rate, &out.size_bytes, p->settings.sinc_filter);
-    oto_marks(image, &out.times);
+    out.mora_count = image.mora_count < bank_max_morae ? image.mora_count : bank_max_morae;
+    for (int m = 0; m < out.mora_count; ++m)
+        oto_marks(image, m, &out.times[m]);
     if (p->settings.listen)
-        oto_listen(image, p->slot_f0[slot], &out.times);
+        oto_listen(image, p->slot_f0[slot], out.times, out.mora_count);
     p->voice->free_image(&image);
 }
 
@@ -191,10 +195,20 @@ synth_error open_engine(const synth_voice& voice, synth_engine** engine, char* f
 
 } // namespace
 
+namespace {
+
+void free_pipeline(pipeline* p)
+{
+    p->~pipeline();
+    free(p);
+}
+
+} // namespace
+
 int pipeline_workers(int cores)
 {
     int n = cores < 1 ? 1 : cores;
-    n = n < syllable_count ? n : syllable_count;
+    n = n < bank_max_texts ? n : bank_max_texts;
     return n < pipeline_max_workers ? n : pipeline_max_workers;
 }
 
@@ -209,13 +223,18 @@ synth_error pipeline_start(const synth_voice& voice, const pipeline_settings& se
     const int cores = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
     const int workers = pipeline_workers(cores);
 
-    pipeline* p = new (std::nothrow) pipeline();
-    if (p == nullptr)
+    // Not new (std::nothrow): libstdc++ makes that from the throwing new,
+    // and with the memory gone it cannot make the exception either, and
+    // ends the process.
+    void* room = calloc(1, sizeof(pipeline));
+    if (room == nullptr)
         return synth_error_no_memory;
+    pipeline* p = new (room) pipeline();
     p->voice = &voice;
     p->settings = settings;
     p->f0s = f0s;
-    p->entry_count = pitch_count * syllable_count;
+    p->texts = settings.list->count;
+    p->entry_count = pitch_count * p->texts;
     p->window = workers * pipeline_entries_per_worker;
     const bool own_engines = voice.engine_per_worker;
     // Opened here, before any worker: the shared engine, or every engine of
@@ -245,7 +264,7 @@ synth_error pipeline_start(const synth_voice& voice, const pipeline_settings& se
     }
     if (p->thread_count == 0 && p->engines[0] == nullptr) {
         if (const synth_error opened = open_engine(voice, &p->engines[0], failure, failure_size); opened != synth_ok) {
-            delete p;
+            free_pipeline(p);
             return opened;
         }
     }
@@ -266,7 +285,7 @@ synth_error pipeline_start(const synth_voice& voice, const pipeline_settings& se
     return synth_ok;
 }
 
-void pipeline_next(pipeline* p, made_syllable* made)
+void pipeline_next(pipeline* p, made_recording* made)
 {
     std::unique_lock<std::mutex> hold(p->lock);
     const int k = p->next_handed;
@@ -302,5 +321,5 @@ void pipeline_stop(pipeline* p)
         if (engine != nullptr)
             p->voice->close(engine);
     }
-    delete p;
+    free_pipeline(p);
 }

@@ -285,10 +285,11 @@ TEST(BankText, NamesFitTheirBufferExactly)
 // character.yaml names their encoding.
 TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
 {
-    const bank_set one[] = {{"", "", 45, 110.0, nullptr, nullptr}};
-    const bank_set three[] = {{"A2/", "_A2", 45, 110.0, nullptr, nullptr},
-                              {"A3/", "_A3", 57, 220.0, nullptr, nullptr},
-                              {"Eb4/", "_Eb4", 63, 311.127, nullptr, nullptr}};
+    const bank_list* cv = &bank_list_of(bank_list_cv);
+    const bank_set one[] = {{cv, "", "", 45, 110.0, nullptr, nullptr}};
+    const bank_set three[] = {{cv, "A2/", "_A2", 45, 110.0, nullptr, nullptr},
+                              {cv, "A3/", "_A3", 57, 220.0, nullptr, nullptr},
+                              {cv, "Eb4/", "_Eb4", 63, 311.127, nullptr, nullptr}};
     const struct {
         const char* voice;
         bool sample;
@@ -363,8 +364,11 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
     }
 
     bank_bytes b;
-    ASSERT_EQ(bank_character_yaml(&b), bank_ok);
+    ASSERT_EQ(bank_character_yaml(bank_list_of(bank_list_cv), &b), bank_ok);
     EXPECT_EQ(text(b), "text_file_encoding: shift_jis\nsinger_type: classic\n");
+    ASSERT_EQ(bank_character_yaml(bank_list_of(bank_list_vcv), &b), bank_ok);
+    EXPECT_EQ(text(b), "text_file_encoding: shift_jis\nsinger_type: classic\n"
+                       "default_phonemizer: OpenUtau.Plugin.Builtin.JapanesePresampPhonemizer\n");
 
     char warning[256];
     EXPECT_EQ(bank_rate_warning(44100, warning, sizeof warning), 0);
@@ -647,7 +651,8 @@ TEST(Bank, PrefixMapTakesTheNearestLowerPitchInAnyOrder)
     for (const auto& order : orders) {
         bank_set given[3];
         for (int i = 0; i < 3; ++i)
-            given[i] = {"", sets[order[i]].suffix, sets[order[i]].note, 110.0, nullptr, nullptr};
+            given[i] = {&bank_list_of(bank_list_cv), "", sets[order[i]].suffix, sets[order[i]].note, 110.0, nullptr,
+                        nullptr};
         bank_bytes b;
         ASSERT_EQ(bank_prefix_map(given, 3, &b), bank_ok);
         const std::vector<std::string> lines = split(text(b), '\n');
@@ -686,7 +691,7 @@ TEST(Bank, OldOtoLinesOfAKeptRecording)
 TEST(Bank, FileNames)
 {
     char name[64];
-    const int ka = static_cast<int>(find_syllable("か") - syllable_table);
+    const char* const ka = "か";
     const char* const ours[] = {"か_wav.frq", "oto.ini", "character.txt", "character.yaml", "readme.txt", "icon.bmp",
                                 "sample.wav", "prefix.map"};
     ASSERT_EQ(bank_file_count, 8);
@@ -698,6 +703,9 @@ TEST(Bank, FileNames)
     ASSERT_EQ(bank_file_name(bank_files[0], "C#4/", ka, name, sizeof name), 0);
     EXPECT_EQ(std::string(name), "C#4/か_wav.frq");
     EXPECT_EQ(bank_file_name(bank_files[0], "", ka, name, 8), -1) << "does not fit";
+    EXPECT_TRUE(bank_is_file_name("_あああいあうえあ_wav.frq") == false) << "a string the list does not hold";
+    EXPECT_TRUE(bank_is_file_name((std::string(bank_list_of(bank_list_vcv).texts[0].name) + "_wav.frq").c_str()))
+        << "a VCV string's map";
     for (const char* other : {"oto.ini.bak", "notes.txt", "か.wav", "_wav.frq", "ん_wav.frq.bak", ""})
         EXPECT_FALSE(bank_is_file_name(other)) << other;
 }
@@ -708,11 +716,11 @@ TEST(Bank, ARecordingRemovedOrChangedIsSaid)
 {
     const std::string d = make_temp_dir(), folder = d + "/";
     const int ka = static_cast<int>(find_syllable("か") - syllable_table);
-    static oto_times times[syllable_count];
-    static bool on_disk[syllable_count];
+    static oto_times times[bank_max_texts][bank_max_morae];
+    static bool on_disk[bank_max_texts];
     for (bool& b : on_disk)
         b = true;
-    const bank_set set = {folder.c_str(), "", 45, 110.0, times, on_disk};
+    const bank_set set = {&bank_list_of(bank_list_cv), folder.c_str(), "", 45, 110.0, times, on_disk};
     const bank_run run = {"Morivox Ver1.00", "espeak", nullptr, 70, 44100, false, nullptr, &set, 1};
     struct row {
         const char* why;

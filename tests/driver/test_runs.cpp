@@ -614,7 +614,7 @@ namespace {
 TEST_F(FakeRun, HelpAndVersionTouchNothing)
 {
     const std::string usage = "Usage: morivox [-speed N] [-rate N] [-sinc] [-voice NAME] [-pitch NOTE[,NOTE...]] "
-                              "[-name NAME] [-oto]\n";
+                              "[-name NAME] [-vcv] [-oto]\n";
     const struct {
         std::vector<std::string> args;
         std::string out_start;
