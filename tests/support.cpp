@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <iconv.h>
 #include <csignal>
 #include <ctime>
 #include <poll.h>
@@ -255,4 +256,56 @@ double pitch_at(const std::vector<int16_t>& s, size_t centre, int rate, double l
     const double curve = before - 2 * best + after;
     const double shift = curve < 0 ? 0.5 * (before - after) / curve : 0.0;
     return static_cast<double>(rate) / (best_lag + shift);
+}
+
+// Text in Shift-JIS (CP932) as UTF-8; false when it is not CP932.
+bool from_cp932(const std::vector<uint8_t>& in, std::string* out)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    std::string result(in.size() * 3 + 1, 0);
+    char* src = reinterpret_cast<char*>(const_cast<uint8_t*>(in.data()));
+    char* dst = result.data();
+    size_t left = in.size(), room = result.size();
+    const bool ok = cd != reinterpret_cast<iconv_t>(-1) && iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1);
+    if (cd != reinterpret_cast<iconv_t>(-1))
+        iconv_close(cd);
+    result.resize(result.size() - room);
+    *out = result;
+    return ok;
+}
+
+bool parse_oto_line(const std::string& text, oto_line* out)
+{
+    const std::string line = text.substr(0, text.find_last_not_of('\r') + 1);
+    const size_t eq = line.find('=');
+    const size_t comma = line.find(',', eq);
+    if (eq == std::string::npos || comma == std::string::npos || line.find('=', eq + 1) != std::string::npos)
+        return false;
+    out->file = line.substr(0, eq);
+    out->alias = line.substr(eq + 1, comma - eq - 1);
+    return sscanf(line.c_str() + comma + 1, "%lf,%lf,%lf,%lf,%lf", &out->offset, &out->consonant, &out->cutoff,
+                  &out->preutterance, &out->overlap) == 5;
+}
+
+std::vector<std::string> openutau_oto_errors(const oto_line& l, double dur)
+{
+    const double offset = l.offset, pre = l.preutterance, consonant = l.consonant, overlap = l.overlap;
+    const double cut = l.cutoff < 0 ? offset - l.cutoff : dur - l.cutoff;
+    const struct {
+        bool wrong;
+        const char* rule;
+    } rules[] = {
+        {offset < 0, "offset < 0"},         {offset > dur, "offset > dur"},
+        {pre < 0, "preutter < 0"},          {offset + pre > dur, "offset + preutter > dur"},
+        {consonant < 0, "consonant < 0"},   {offset + consonant > dur, "offset + consonant > dur"},
+        {offset + overlap > dur, "offset + overlap > dur"}, {cut < offset + pre, "cut < offset + preutter"},
+        {cut < offset + overlap, "cut < offset + overlap"}, {cut <= offset + consonant, "cut <= offset + consonant"},
+        {cut > dur, "cut > dur"},           {overlap < 0 || overlap > pre, "overlap outside [0, preutter]"},
+    };
+    std::vector<std::string> broken;
+    for (const auto& rule : rules) {
+        if (rule.wrong)
+            broken.push_back(rule.rule);
+    }
+    return broken;
 }

@@ -59,3 +59,22 @@ std::string file_name_of(const char* name);
 // samples. A range wider than an octave may give a multiple of the period.
 double pitch_at(const std::vector<int16_t>& samples, size_t centre, int rate, double lowest = 60,
                 double highest = 400);
+
+// Text in Shift-JIS (CP932) as UTF-8; false when it is not CP932.
+bool from_cp932(const std::vector<uint8_t>& in, std::string* out);
+
+// One oto.ini line as OpenUtau reads it: the file before the first '=',
+// then the alias and five numbers (ms).
+struct oto_line {
+    std::string file, alias;
+    double offset, consonant, cutoff, preutterance, overlap;
+};
+
+// Reads `text` (one line, UTF-8, a CR at its end allowed). False when it is
+// not "<file>=<alias>,<five numbers>" with a single '='.
+bool parse_oto_line(const std::string& text, oto_line* out);
+
+// The rules of OpenUtau's error checker (VoicebankErrorChecker.CheckOto)
+// that `line` breaks in a recording of `duration_ms`, and ours: the overlap
+// within [0, preutterance]. Empty when it breaks none.
+std::vector<std::string> openutau_oto_errors(const oto_line& line, double duration_ms);

@@ -17,6 +17,7 @@ struct args_case {
     const char* pitch = nullptr;
     const char* name = nullptr;
     int help = 0, version = 0;
+    int vcv = 0, speed_given = -1;  // -vcv, and -speed given a number (-1: not looked at)
 };
 
 void PrintTo(const args_case& c, std::ostream* os)
@@ -42,6 +43,10 @@ TEST_P(CommandLine, GivesTheSettings)
     EXPECT_STREQ(s.name, c.name) << c.why;
     EXPECT_EQ(s.help, c.help) << c.why;
     EXPECT_EQ(s.version, c.version) << c.why;
+    EXPECT_EQ(s.vcv, c.vcv) << c.why;
+    if (c.speed_given >= 0) {
+        EXPECT_EQ(s.speed_given, c.speed_given) << c.why;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -91,6 +96,13 @@ INSTANTIATE_TEST_SUITE_P(
         args_case{"--help", {"--help"}, 70, 44100, 0, nullptr, nullptr, nullptr, 1},
         args_case{"--version", {"--version"}, 70, 44100, 0, nullptr, nullptr, nullptr, 0, 1},
         args_case{"-h taken as the voice", {"-voice", "-h"}, 70, 44100, 0, "-h"},
-        args_case{"-help, -version and --HELP are unknown", {"-help", "-version", "--HELP", "-H"}, 70, 44100, 0}));
+        args_case{"-help, -version and --HELP are unknown", {"-help", "-version", "--HELP", "-H"}, 70, 44100, 0},
+        args_case{"-vcv", {"-vcv", "-oto"}, 70, 44100, 0, nullptr, nullptr, nullptr, 0, 0, 1},
+        args_case{"-vcv taken as the speed's word", {"-speed", "-vcv"}, 70, 44100, 0, nullptr, nullptr, nullptr, 0, 0,
+                  0, 0},
+        args_case{"a speed given", {"-vcv", "-speed", "70"}, 70, 44100, 0, nullptr, nullptr, nullptr, 0, 0, 1, 1},
+        args_case{"a speed without digits is not given", {"-speed", "x", "-vcv"}, 70, 44100, 0, nullptr, nullptr,
+                  nullptr, 0, 0, 1, 0},
+        args_case{"-VCV and --vcv are unknown", {"-VCV", "--vcv"}, 70, 44100, 0}));
 
 } // namespace

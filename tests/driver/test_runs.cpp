@@ -1,5 +1,6 @@
 // Whole runs of the driver with the scripted synthesizer (morivox_fake).
 
+#include "bank/lists.h"
 #include "bank/syllables.h"
 #include "synth/synth.h"
 #include "support.h"
@@ -192,6 +193,30 @@ TEST_F(FakeRun, OutputRateOutOfRangeIsRefusedBeforeAnything)
                              "\n")
             << c.arg;
         EXPECT_TRUE(list_dir(dir).empty()) << c.arg << ": no file, no synthesis";
+    }
+}
+
+// The VCV strings keep their own tempo: a speed given with them is refused
+// before anything is made, and so are a voice or notes that cannot be had.
+TEST_F(FakeRun, VcvRefusesWhatItCannotMake)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } rows[] = {
+        {{"-vcv", "-speed", "70"},
+         "Speed: the VCV strings are sung at their own tempo, 160 beats a minute; -speed does not apply to -vcv\n"},
+        {{"-speed", "100", "-oto", "-vcv"},
+         "Speed: the VCV strings are sung at their own tempo, 160 beats a minute; -speed does not apply to -vcv\n"},
+        {{"-vcv", "-voice", "nobody"}, "unknown voice 'nobody' (known: fake, engines, forking)\n"},
+        {{"-vcv", "-pitch", "C6"}, "Pitch: C6 is out of range (C2 to C5)\n"},
+    };
+    for (const auto& r : rows) {
+        const run_result run = run_program(dir, fake, r.args);
+        EXPECT_EQ(run.status, 255) << r.args[1];
+        EXPECT_EQ(run.out, "") << r.args[1];
+        EXPECT_EQ(run.err, r.err) << r.args[1];
+        EXPECT_TRUE(list_dir(dir).empty()) << r.args[1] << ": no file";
     }
 }
 
@@ -555,11 +580,13 @@ namespace {
 
 // A folder holds one bank: a run that would leave this program's sets of
 // another kind beside its own (a set at one pitch in the folder,
-// subfolders of several pitches) is refused before anything is written,
+// subfolders of several pitches; syllables or VCV strings) is refused
+// before anything is written,
 // saying what is there and what to do; the same kind is made again.
 TEST_F(FakeRun, AFolderHoldsOneBank)
 {
     const std::string one = "this folder holds a set of recordings at one pitch (";
+    const std::string vcv_first = bank_list_of(bank_list_vcv).texts[0].name;
     const std::string several = "this folder holds a bank of several pitches (subfolders ";
     const std::string made_several = "): a bank of several pitches made here would lie beside it, and the samplers "
                                      "would take both; make it in another folder, or remove those recordings first\n";
@@ -582,6 +609,18 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
         {"one pitch over one pitch", {"か.wav"}, {}, 0, ""},
         {"folders that hold no set, or are not named as notes", {"A2/", "A2/notes.wav", "notes/か.wav", "H2/か.wav"},
          {}, 0, ""},
+        {"VCV strings over a set at one pitch", {"あ.wav"}, {"-vcv"}, 255,
+         one + "1 recording, あ.wav): a VCV set at one pitch made here would lie beside it, and the samplers would "
+               "take both; make it in another folder, or remove those recordings first\n"},
+        {"syllables over VCV strings", {vcv_first + ".wav", "か_wav.frq"}, {}, 255,
+         "this folder holds a VCV set at one pitch (1 recording, " + vcv_first +
+             ".wav): a set of recordings at one pitch made here would lie beside it, and the samplers would take "
+             "both; make it in another folder, or remove those recordings first\n"},
+        {"VCV strings of several pitches over one", {vcv_first + ".wav"}, {"-vcv", "-pitch", "A2,A3"}, 255,
+         "this folder holds a VCV set at one pitch (1 recording, " + vcv_first +
+             ".wav): a VCV bank of several pitches made here would lie beside it, and the samplers would take both; "
+             "make it in another folder, or remove those recordings first\n"},
+        {"VCV strings over VCV strings", {vcv_first + ".wav"}, {"-vcv"}, 0, ""},
     };
     for (const auto& r : rows) {
         const std::string sub = make_temp_dir();

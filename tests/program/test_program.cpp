@@ -154,22 +154,6 @@ TEST(Program, AStopToTheWholeGroupIsSaidOnce)
     EXPECT_GT(stopped, 0) << "no run was stopped";
 }
 
-// Text in Shift-JIS (CP932) as UTF-8; false when it is not CP932.
-bool from_cp932(const std::vector<uint8_t>& in, std::string* out)
-{
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    std::string result(in.size() * 3 + 1, 0);
-    char* src = reinterpret_cast<char*>(const_cast<uint8_t*>(in.data()));
-    char* dst = result.data();
-    size_t left = in.size(), room = result.size();
-    const bool ok = cd != reinterpret_cast<iconv_t>(-1) && iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1);
-    if (cd != reinterpret_cast<iconv_t>(-1))
-        iconv_close(cd);
-    result.resize(result.size() - room);
-    *out = result;
-    return ok;
-}
-
 // With -oto the folder is a voicebank as OpenUtau reads one: its text files
 // Shift-JIS, every oto.ini line in its format, naming a recording on the
 // disk, and passing its error checker (VoicebankErrorChecker.CheckOto),
@@ -193,31 +177,13 @@ TEST(Program, VoicebankAsOpenUtauReadsIt)
         const std::vector<std::string> names = expected_file_names();
         ASSERT_EQ(lines.size(), names.size()) << voice;
         for (size_t i = 0; i < lines.size(); ++i) {
-            const std::string line = lines[i].substr(0, lines[i].find_last_not_of("\r") + 1);
-            const size_t eq = line.find('=');
-            ASSERT_EQ(line.substr(0, eq), names[i]) << voice << ": table order";
-            ASSERT_EQ(line.find('=', eq + 1), std::string::npos) << line;
-            double offset, consonant, cutoff, pre, overlap;
-            const std::string values = line.substr(line.find(',', eq) + 1);
-            ASSERT_EQ(sscanf(values.c_str(), "%lf,%lf,%lf,%lf,%lf", &offset, &consonant, &cutoff, &pre, &overlap), 5)
-                << line;
+            oto_line line;
+            ASSERT_TRUE(parse_oto_line(lines[i], &line)) << lines[i];
+            ASSERT_EQ(line.file, names[i]) << voice << ": table order";
             const wav_file w = parse_wav(read_file(d + "/" + names[i]));
             ASSERT_EQ(w.rate, rate) << names[i];
-            const double dur = w.samples.size() * 1000.0 / w.rate;
-            const double cut = cutoff < 0 ? offset - cutoff : dur - cutoff;
-            const struct {
-                bool wrong;
-                const char* rule;
-            } rules[] = {
-                {offset < 0, "offset < 0"},         {offset > dur, "offset > dur"},
-                {pre < 0, "preutter < 0"},          {offset + pre > dur, "offset + preutter > dur"},
-                {consonant < 0, "consonant < 0"},   {offset + consonant > dur, "offset + consonant > dur"},
-                {offset + overlap > dur, "offset + overlap > dur"}, {cut < offset + pre, "cut < offset + preutter"},
-                {cut < offset + overlap, "cut < offset + overlap"}, {cut <= offset + consonant, "cut <= offset + consonant"},
-                {cut > dur, "cut > dur"},           {overlap < 0 || overlap > pre, "overlap outside [0, preutter]"},
-            };
-            for (const auto& rule : rules)
-                EXPECT_FALSE(rule.wrong) << voice << ": " << rule.rule << ": " << line;
+            for (const std::string& broken : openutau_oto_errors(line, w.samples.size() * 1000.0 / w.rate))
+                ADD_FAILURE() << voice << ": " << broken << ": " << lines[i];
             const std::string stem = names[i].substr(0, names[i].size() - 4);
             EXPECT_TRUE(file_exists(d + "/" + stem + "_wav.frq")) << voice << ": " << stem;
         }
