@@ -259,19 +259,25 @@ double pitch_at(const std::vector<int16_t>& s, size_t centre, int rate, double l
 }
 
 // Text in Shift-JIS (CP932) as UTF-8; false when it is not CP932.
+bool convert_text(const char* from, const char* to, const std::string& in, std::string* out)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string buffer(in.size() * 3 + 4, '\0');
+    char* ip = const_cast<char*>(in.data());
+    size_t il = in.size();
+    char* op = buffer.data();
+    size_t ol = buffer.size();
+    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    *out = buffer.substr(0, buffer.size() - ol);
+    return rc != static_cast<size_t>(-1) && il == 0;
+}
+
 bool from_cp932(const std::vector<uint8_t>& in, std::string* out)
 {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    std::string result(in.size() * 3 + 1, 0);
-    char* src = reinterpret_cast<char*>(const_cast<uint8_t*>(in.data()));
-    char* dst = result.data();
-    size_t left = in.size(), room = result.size();
-    const bool ok = cd != reinterpret_cast<iconv_t>(-1) && iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1);
-    if (cd != reinterpret_cast<iconv_t>(-1))
-        iconv_close(cd);
-    result.resize(result.size() - room);
-    *out = result;
-    return ok;
+    return convert_text("CP932", "UTF-8", std::string(in.begin(), in.end()), out);
 }
 
 bool parse_oto_line(const std::string& text, oto_line* out)

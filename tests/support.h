@@ -60,6 +60,10 @@ std::string file_name_of(const char* name);
 double pitch_at(const std::vector<int16_t>& samples, size_t centre, int rate, double lowest = 60,
                 double highest = 400);
 
+// `in` from the encoding `from` into `to` (iconv's names: "CP932",
+// "UTF-8"), as the C library converts it; false when it cannot be.
+bool convert_text(const char* from, const char* to, const std::string& in, std::string* out);
+
 // Text in Shift-JIS (CP932) as UTF-8; false when it is not CP932.
 bool from_cp932(const std::vector<uint8_t>& in, std::string* out);
 

@@ -11,31 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
-#include <iconv.h>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace {
-
-// The C library's reading of CP932, independent of the table's bytes.
-bool from_cp932(const std::string& in, std::string* out)
-{
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    std::string buffer(in.size() * 3 + 4, '\0');
-    char* ip = const_cast<char*>(in.data());
-    size_t il = in.size();
-    char* op = buffer.data();
-    size_t ol = buffer.size();
-    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || il != 0)
-        return false;
-    *out = buffer.substr(0, buffer.size() - ol);
-    return true;
-}
 
 std::string text(const bank_bytes& b)
 {
@@ -174,7 +154,7 @@ TEST(BankText, OtoLinesReadAsOpenUtauReadsThem)
         }
         ASSERT_GT(n, 0) << bank_error_message(n);
         std::string decoded;
-        ASSERT_TRUE(from_cp932(std::string(line, n), &decoded));
+        ASSERT_TRUE(convert_text("CP932", "UTF-8", std::string(line, n), &decoded));
         char want[128];
         snprintf(want, sizeof want, "%s=%s,%d,%d,%d,%d,%d\r\n", r.file, r.alias, r.values.offset, r.values.consonant,
                  r.values.cutoff, r.values.preutterance, r.values.overlap);
@@ -195,25 +175,6 @@ TEST(BankText, OtoLinesReadAsOpenUtauReadsThem)
     }
 }
 
-// The C library's writing of UTF-8 as CP932; false when CP932 has no such
-// character.
-bool to_cp932(const std::string& in, std::string* out)
-{
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    std::string buffer(in.size() * 2 + 4, '\0');
-    char* ip = const_cast<char*>(in.data());
-    size_t il = in.size();
-    char* op = buffer.data();
-    size_t ol = buffer.size();
-    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || il != 0)
-        return false;
-    *out = buffer.substr(0, buffer.size() - ol);
-    return true;
-}
 
 std::string utf8_of(unsigned code)
 {
@@ -238,7 +199,7 @@ TEST(BankText, KanaAreWrittenAsCp932WritesThem)
         for (unsigned code = first; code <= last; ++code) {
             const std::string in = utf8_of(code);
             std::string want;
-            const bool cp932 = to_cp932(in, &want);
+            const bool cp932 = convert_text("UTF-8", "CP932", in, &want);
             char out[8];
             const int n = bank_to_cp932(in.c_str(), out, sizeof out);
             if (!cp932) {
@@ -323,7 +284,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
         bank_bytes b;
         ASSERT_EQ(bank_character_txt(r.singer.c_str(), r.voice, r.sample, &b), bank_ok);
         std::string character;
-        ASSERT_TRUE(from_cp932(text(b), &character));
+        ASSERT_TRUE(convert_text("CP932", "UTF-8", text(b), &character));
         EXPECT_TRUE(crlf_lines(character)) << character;
         // As OpenUtau's ParseCharacterTxt: trimmed lines, split at the first '='.
         std::map<std::string, std::string> keys;
@@ -347,7 +308,7 @@ TEST(BankText, FilesDecodeAsShiftJisAndSayWhatMadeThem)
         for (unsigned char c : raw)
             ASSERT_TRUE(c < 0x80 || !ascii_name) << "plain ASCII but for a name's kana, the same in every encoding";
         std::string readme;
-        ASSERT_TRUE(from_cp932(raw, &readme));
+        ASSERT_TRUE(convert_text("CP932", "UTF-8", raw, &readme));
         EXPECT_TRUE(crlf_lines(readme));
         EXPECT_EQ(readme.substr(0, readme.find("\r\n\r\n")), r.singer + "\r\n" + r.underline)
             << "the name, underlined as wide as it shows";
