@@ -504,6 +504,48 @@ synth_error make_sonic_stream()
     return made;
 }
 
+// eSpeak 1.51 closes a clause's list of phonemes with two pauses whose
+// "pause before" it never sets: each keeps what the entry in its place of
+// the list held in an earlier call, and is made as silence before it. Where
+// a stop had stood (48 to 60 ms), a string ended that much later, its last
+// marks too: a string's bytes depended on the strings made before it (18
+// of the VCV list's varied over eight runs on two cores). A fixed call of
+// pauses, none with a pause before it, first fills every place a string's
+// list can reach: its leading pause, max_sounds sounds, the closing two.
+// A syllable's closing pauses fall on the list's third to sixth places,
+// where syllables leave no stop; after a string, which may have, the fixed
+// call comes before the syllable too, which then gives the bytes it gives
+// after any syllable.
+constexpr int clearing_pauses = max_sounds + 8;  // and the three pauses, with room
+struct clearing_text {
+    char text[clearing_pauses + 5];
+};
+constexpr clearing_text make_clearing_text()
+{
+    clearing_text c{};
+    c.text[0] = c.text[1] = '[';
+    for (int i = 0; i < clearing_pauses; ++i)
+        c.text[2 + i] = '_';
+    c.text[clearing_pauses + 2] = c.text[clearing_pauses + 3] = ']';
+    return c;
+}
+constexpr clearing_text list_clearer = make_clearing_text();
+
+// True when the list may hold a string's phonemes where a syllable's
+// closing pauses fall.
+bool list_has_a_string;
+
+// The fixed call: silence, at the strings' rate, below libsonic's. It
+// leaves eSpeak's gain control as it was (nothing in it can clip).
+synth_error clear_phoneme_list()
+{
+    const synth_error cleared = speak(list_clearer.text, sizeof list_clearer.text,
+                                      synth_words_per_minute(synth_min_speed), static_cast<int>(synth_steady_f0));
+    if (cleared == synth_ok)
+        list_has_a_string = false;
+    return cleared;
+}
+
 // The mnemonics of `count` morae into out[0..out_size-1], NUL-terminated.
 synth_error morae_to_phonemes(const mora* morae, int count, char* out, size_t out_size)
 {
@@ -627,6 +669,9 @@ synth_error string_here(const mora* morae, int count, double f0, synth_image* im
     if (const synth_error started = start_engine(); started != synth_ok)
         return started;
     failure[0] = 0;
+    if (const synth_error cleared = clear_phoneme_list(); cleared != synth_ok)
+        return cleared;
+    list_has_a_string = true;
     const int whole_hz = static_cast<int>(std::lround(f0));
     if (const synth_error spoken = speak(phonemes, len + 5, synth_words_per_minute(synth_min_speed), whole_hz);
         spoken != synth_ok)
@@ -696,6 +741,10 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
         return started;
     failure[0] = 0;
 
+    if (list_has_a_string) {
+        if (const synth_error cleared = clear_phoneme_list(); cleared != synth_ok)
+            return cleared;
+    }
     if (speed >= compressed_from_speed && !sonic_stream_made) {
         if (const synth_error made = make_sonic_stream(); made != synth_ok)
             return made;

@@ -161,6 +161,82 @@ TEST(Strings, EveryMoraMarkedHeldAndVoicedInBothVoices)
     }
 }
 
+// An eSpeak string's image and marks, made in `engine` after `before`.
+std::vector<uint8_t> espeak_string_after(synth_engine* engine, const std::vector<const char*>& before,
+                                         const std::vector<const char*>& names)
+{
+    synth_image im{};
+    if (espeak_voice.synthesize(engine, text_of(before).c_str(), 70, synth_steady_f0, beat, &im) != synth_ok)
+        return {};
+    espeak_voice.free_image(&im);
+    if (espeak_voice.synthesize(engine, text_of(names).c_str(), 70, synth_steady_f0, beat, &im) != synth_ok)
+        return {};
+    std::vector<uint8_t> made(im.bytes, im.bytes + im.size);
+    const auto* marks = reinterpret_cast<const uint8_t*>(im.marks);
+    made.insert(made.end(), marks, marks + sizeof im.marks[0] * static_cast<size_t>(im.mora_count));
+    espeak_voice.free_image(&im);
+    return made;
+}
+
+// A string's bytes and marks do not depend on what the engine made before.
+// eSpeak closes a clause's list of phonemes with two pauses and leaves their
+// "pause before" as an earlier call left that place of the list: where that
+// was a stop's, the string ended 48 ms later (its last marks too). Each row:
+// a string after one whose list has a vowel where the string's first closing
+// pause falls, and after one with a stop there.
+TEST(Strings, AnEspeakStringIsTheSameWhateverCameBefore)
+{
+    const struct {
+        std::vector<const char*> names, after_vowel, after_stop;
+    } rows[] = {
+        // The list: a pause, あ い う, the closing pauses from the fifth place.
+        {{"あ", "い", "う"}, {"あ", "い", "う"}, {"あ", "か", "か"}},
+        // Two strings of the VCV list after those their run made before them
+        // on one core and on two.
+        {{"キ゜", "うぃ", "ぬ", "ろ", "コ゜", "ん", "す", "れ"},
+         {"ぎ", "どぅ", "ん", "きぇ", "が", "ず", "よ", "ぴぇ"},
+         {"きぇ", "に", "と", "ん", "つぃ", "そ", "びょ", "ぽ"}},
+    };
+    synth_engine* engine = nullptr;
+    ASSERT_EQ(espeak_voice.open(&engine), synth_ok);
+    for (const auto& r : rows) {
+        const std::vector<uint8_t> a = espeak_string_after(engine, r.after_vowel, r.names);
+        const std::vector<uint8_t> b = espeak_string_after(engine, r.after_stop, r.names);
+        ASSERT_FALSE(a.empty()) << joined(r.names);
+        EXPECT_EQ(a.size(), b.size()) << joined(r.names);
+        EXPECT_TRUE(a == b) << joined(r.names) << " after " << joined(r.after_vowel) << " and after "
+                            << joined(r.after_stop);
+    }
+    espeak_voice.close(engine);
+}
+
+// And a syllable after a string is what it is after a syllable: a vowel's
+// closing pauses fall on the list's third and fourth places, where あかか
+// has a stop. Also at speed 300, sped up through libsonic.
+TEST(Strings, AnEspeakSyllableAfterAStringIsAsAfterASyllable)
+{
+    synth_engine* engine = nullptr;
+    ASSERT_EQ(espeak_voice.open(&engine), synth_ok);
+    const auto syllable = [&](const char* name, int speed) {
+        synth_image im{};
+        std::vector<uint8_t> made;
+        if (espeak_voice.synthesize(engine, find_syllable(name)->sjis, speed, synth_steady_f0, 0.0, &im) == synth_ok)
+            made.assign(im.bytes, im.bytes + im.size);
+        espeak_voice.free_image(&im);
+        return made;
+    };
+    for (const int speed : {70, 300}) {
+        for (const char* name : {"あ", "う"}) {
+            syllable("か", speed);
+            const std::vector<uint8_t> after_syllable = syllable(name, speed);
+            ASSERT_FALSE(after_syllable.empty()) << name;
+            espeak_string_after(engine, {"あ"}, {"あ", "か", "か"});
+            EXPECT_TRUE(syllable(name, speed) == after_syllable) << name << " at speed " << speed;
+        }
+    }
+    espeak_voice.close(engine);
+}
+
 // What cannot be a string is refused with its code, in both voices.
 TEST(Strings, RefusedWhereTheyCannotBe)
 {
