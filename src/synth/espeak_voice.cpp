@@ -636,6 +636,26 @@ synth_error gave_silence()
     return fail(synth_error_engine, data_package, why);
 }
 
+// The samples eSpeak just made, as doubles, through `shape` (a shaper
+// taking them, the image's rate, the pitch they play at there and the
+// fade-in for the first mora). The image plays at its rate: its pitch
+// there is within 0.04 cents of f0, exactly f0 when f0 is whole hertz.
+template <typename Shape>
+synth_error shape_here(const mora& first, double f0, int whole_hz, Shape shape)
+{
+    auto* x = static_cast<double*>(malloc(sizeof(double) * current.count));
+    if (x == nullptr)
+        return synth_error_no_memory;
+    for (size_t i = 0; i < current.count; ++i)
+        x[i] = current.samples[i];
+    const double fade_in = onset_sonorant(first) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const int rate = espeak_image_rate(f0);
+    const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
+    const synth_error shaped = shape(x, rate, played_f0, fade_in);
+    free(x);
+    return shaped == synth_error_no_voice_file ? gave_silence() : shaped;
+}
+
 // eSpeak reports a stop (and an affricate) at its release: the silent
 // closure before it belongs to the consonant. From `at`, back over the
 // silence before it, but not before `floor`.
@@ -708,17 +728,9 @@ synth_error string_here(const mora* morae, int count, double f0, synth_image* im
         k.voiced_start = onset_voiceless(morae[m]) ? k.vowel_start : k.consonant_start;
         k.voiced_end = next;
     }
-    auto* x = static_cast<double*>(malloc(sizeof(double) * current.count));
-    if (x == nullptr)
-        return synth_error_no_memory;
-    for (size_t i = 0; i < current.count; ++i)
-        x[i] = current.samples[i];
-    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    const int rate = espeak_image_rate(f0);
-    const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
-    const synth_error shaped = shape_string(x, current.count, rate, played_f0, at, count, fade_in, image);
-    free(x);
-    return shaped == synth_error_no_voice_file ? gave_silence() : shaped;
+    return shape_here(morae[0], f0, whole_hz, [&](double* x, int rate, double played_f0, double fade_in) {
+        return shape_string(x, current.count, rate, played_f0, at, count, fade_in, image);
+    });
 }
 
 // The engine here: eSpeak in this process.
@@ -763,19 +775,9 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     at.steady_end = end;
     at.voiced_start = onset_voiceless(morae[0]) ? at.vowel_start : at.consonant_start;
     at.voiced_end = end;
-    auto* x = static_cast<double*>(malloc(sizeof(double) * current.count));
-    if (x == nullptr)
-        return synth_error_no_memory;
-    for (size_t i = 0; i < current.count; ++i)
-        x[i] = current.samples[i];
-    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
-    // The image plays at its rate: its pitch there is within 0.04 cents of
-    // f0, exactly f0 when f0 is whole hertz.
-    const int rate = espeak_image_rate(f0);
-    const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
-    const synth_error shaped = shape_syllable(x, current.count, rate, played_f0, at, fade_in, image);
-    free(x);
-    return shaped == synth_error_no_voice_file ? gave_silence() : shaped;
+    return shape_here(morae[0], f0, whole_hz, [&](double* x, int rate, double played_f0, double fade_in) {
+        return shape_syllable(x, current.count, rate, played_f0, at, fade_in, image);
+    });
 }
 
 // The words on the last failure of this thread's call: the start's, or
