@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -90,6 +91,21 @@ oto_entry oto_values(const syllable& entry, const oto_times& t)
 
 namespace {
 
+// Where a pair's beat falls in its mora `t`: where the vowel's voicing
+// starts after a voiceless consonant (the voice's mark); at a glide's
+// target for y and w; at the release of any other voiced consonant; where
+// the new vowel starts for a vowel or ん.
+double pair_beat(int entry, const oto_times& t)
+{
+    mora m[max_morae];
+    int count = 0;
+    if (kana_to_morae(syllable_table[entry].sjis, m, max_morae, &count) != synth_ok || count < 1 ||
+        onset_voiceless(m[0]) || m[0].onset[0] == 0)
+        return t.vowel;
+    const std::string_view onset = m[0].onset;
+    return onset == "y" || onset == "w" ? t.dip : t.released;
+}
+
 // The held part of a mora's vowel: from where its transition in has ended
 // and its spectrum settled to where its steady part ends.
 double held_from(const oto_times& t)
@@ -121,12 +137,15 @@ oto_entry oto_alias_values(const bank_list& list, const bank_alias& a, const oto
         return oto_values(syllable_table[text.morae[a.mora]], t);
     case bank_alias_vcv: {
         // From the vowel before, through K's consonant, to K's vowel: the
-        // beat where K's vowel starts (its voicing, or the new vowel), the
-        // fixed part until it has settled, K's steady vowel to stretch.
+        // beat where K's vowel starts (pair_beat), the fixed part until it
+        // has settled, K's steady vowel to stretch: at least a third of
+        // what follows the beat, where a vowel glides on to the next sound
+        // and never settles.
         from_vowel(times[a.mora - 1], t.consonant, &offset, &overlap);
-        const double usable = std::floor(std::fmin(t.steady_end, t.length)) - offset;
-        return ordered(offset, overlap, std::round(t.vowel - offset),
-                       std::round(std::fmax(t.vowel + transition_ms, t.settled) - offset), usable);
+        const double beat = pair_beat(text.morae[a.mora], t);
+        const double cut = std::floor(std::fmin(t.steady_end, t.length));
+        const double fixed = std::fmin(std::fmax(beat + transition_ms, t.settled), beat + (cut - beat) * 2 / 3);
+        return ordered(offset, overlap, std::round(beat - offset), std::round(fixed - offset), cut - offset);
     }
     case bank_alias_vc: {
         // From the vowel before into K's consonant, whose start is the beat

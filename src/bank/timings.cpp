@@ -17,6 +17,9 @@ constexpr double transition_ms = shaping_transition_seconds * 1000;
 constexpr double audible_db = -40;
 constexpr double onset_db = -20;
 constexpr double blended_db = -12;
+// A consonant between two vowels dips at least this far (3 dB) for a dip
+// and a release of its own to be found.
+constexpr double dip_ratio = 0.5;
 // The spectrum is looked at every 5 ms, through harmonics of the pitch up to
 // 3 kHz (the first two formants); it has settled when it stays within
 // 1.5 dB on average of the held vowel's for 60 ms, counting the harmonics
@@ -188,6 +191,41 @@ void oto_listen(const synth_image& image, double f0, oto_times* times, int count
     t->audible = first_at(audible_db);
     t->onset = first_at(onset_db);
     t->blended = first_at(blended_db);
+    // Each later mora from the vowel before: where its level dips lowest
+    // between its consonant's start and its held vowel, and where it has
+    // risen from there half way back to that vowel's held power.
+    const auto level = [&](size_t i) { return (sums[i + width] - sums[i]) / static_cast<double>(width); };
+    for (int m = 1; m < count; ++m) {
+        oto_times& k = times[m];
+        k.dip = k.released = k.vowel;
+        const size_t from = at(k.consonant), to = at(k.vowel + transition_ms), end = at(k.steady_end);
+        if (from < width / 2 || to <= from || end <= to || end + width > s.count)
+            continue;
+        const double held_power = (sums[end] - sums[to]) / static_cast<double>(end - to);
+        size_t lowest = from - width / 2;
+        for (size_t i = lowest; i <= to - width / 2; ++i)
+            lowest = level(i) < level(lowest) ? i : lowest;
+        k.dip = ms(lowest + width / 2);
+        size_t rise = lowest;
+        if (level(lowest) <= held_power * dip_ratio) {
+            const double half_way = (level(lowest) + held_power) / 2;
+            while (rise + width / 2 < end && level(rise) < half_way)
+                ++rise;
+        } else {
+            // A murmur that hardly dips: where its level climbs fastest, a
+            // period at a time, toward the vowel.
+            const size_t period = width / 2;
+            double steepest = 0;
+            for (size_t i = lowest; i + period <= to - width / 2; ++i) {
+                const double climb = level(i + period) / std::fmax(level(i), 1e-9);
+                if (climb > steepest) {
+                    steepest = climb;
+                    rise = i + period / 2;
+                }
+            }
+        }
+        k.released = ms(rise + width / 2);
+    }
     free(sums);
     for (int m = 0; m < count; ++m)
         times[m].settled = ms(settled_at(s, at(times[m].glide_end), at(times[m].steady_end), f0));

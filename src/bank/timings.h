@@ -24,6 +24,13 @@ struct oto_times {
     double blended;       // first at -12 dB: far enough into an onset to crossfade to
     double settled;       // the vowel's spectrum has settled, glides included
     double length;        // the file's length
+    // And of a mora after another (a string's), from its consonant's start
+    // to its vowel: where the level dips lowest (a glide's target), and
+    // where it has risen half way from there to the vowel's held level (a
+    // stop's or a nasal's release), or, when it dips less than 3 dB, where
+    // it climbs fastest.
+    double dip;
+    double released;
 };
 
 // The voice's marks of mora `mora` of `image` into *times, in
@@ -34,8 +41,8 @@ void oto_marks(const synth_image& image, int mora, oto_times* times);
 // (Hz), what the sound says of its `count` morae, whose marks are in
 // times[0..count-1] (oto_marks): for each, where its vowel has settled;
 // for the first, which rises from the silence before it, where it is
-// audible, heard to start and blended. Costs a few milliseconds a mora:
-// only for -oto.
+// audible, heard to start and blended; for each after it, its dip and its
+// release. Costs a few milliseconds a mora: only for -oto.
 void oto_listen(const synth_image& image, double f0, oto_times* times, int count);
 
 // The levels in dB, 10 log10(power + 1e-6), of `count` (at most 64)
