@@ -68,7 +68,7 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
     if (to <= from || step == 0 || count < 1)
         return from;
     const size_t frames = (to - from) / step + 1;
-    // The levels of every frame, then the window, worked out once.
+    // Room for the levels of every frame, then the window, worked out once.
     double* db = static_cast<double*>(malloc(sizeof(double) * (frames * max_harmonics + 2 * width)));
     if (db == nullptr)
         return from;
@@ -79,11 +79,14 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
     double coefficients[max_harmonics];
     for (size_t k = 0; k < count; ++k)
         coefficients[k] = 2 * std::cos(2 * pi * f0 * static_cast<double>(k + 1) / s.rate);
-    for (size_t j = 0; j < frames; ++j)
+    const auto levels = [&](size_t j) {
         harmonic_levels(s, from + j * step, window, width, coefficients, count, frame, db + j * max_harmonics);
+    };
     // The held vowel's spectrum: each harmonic's median over the later half.
-    double reference[max_harmonics], column[1024], strongest = -1e9;
     const size_t half = frames / 2, taken = std::min<size_t>(frames - half, 1024);
+    for (size_t j = half; j < frames; ++j)
+        levels(j);
+    double reference[max_harmonics], column[1024], strongest = -1e9;
     for (size_t k = 0; k < count; ++k) {
         for (size_t j = 0; j < taken; ++j)
             column[j] = db[(half + j) * max_harmonics + k];
@@ -93,9 +96,11 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
     }
     // Settled: the first frame from which the spectrum stays close for
     // settled_frames frames (or to the end), whatever the vowel's own end
-    // does later.
-    size_t settled = frames, close_run = 0;
-    for (size_t j = frames; j-- > 0;) {
+    // does later. The earlier half's frames are looked at only up to there.
+    size_t settled = frames, run_from = 0;
+    for (size_t j = 0; j < frames; ++j) {
+        if (j < half)
+            levels(j);
         double distance = 0;
         int counted = 0;
         for (size_t k = 0; k < count; ++k) {
@@ -104,10 +109,16 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
                 ++counted;
             }
         }
-        close_run = counted > 0 && distance / counted > settled_db ? 0 : close_run + 1;
-        if (close_run >= settled_frames || (close_run > 0 && close_run == frames - j))
-            settled = j;
+        if (counted > 0 && distance / counted > settled_db) {
+            run_from = j + 1;
+        } else if (j + 1 - run_from >= settled_frames) {
+            settled = run_from;
+            break;
+        }
     }
+    // A close run shorter than settled_frames that lasts to the end.
+    if (settled == frames && run_from < frames)
+        settled = run_from;
     free(db);
     return settled < frames ? from + settled * step : to;
 }
