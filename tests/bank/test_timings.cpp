@@ -1,5 +1,6 @@
 // The timings' analysis against the plain formulas.
 #include "bank/timings.h"
+#include "isa/isa.h"
 
 #include "wav/wav.h"
 
@@ -29,24 +30,50 @@ std::vector<double> plain_levels(const std::vector<double>& x, const std::vector
     return db;
 }
 
+class GoertzelLevels : public ::testing::TestWithParam<isa_level> {
+protected:
+    void SetUp() override
+    {
+        if (isa_limit(GetParam()) != GetParam())
+            GTEST_SKIP() << "this processor lacks the instructions of level " << GetParam();
+    }
+    void TearDown() override { isa_limit(isa_avx512); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Levels, GoertzelLevels, ::testing::Values(isa_baseline, isa_avx2, isa_avx512));
+
 // Every harmonic's level is the plain recurrence's, to the last bit, for
-// any number of harmonics (not only whole groups of them) and of samples.
-TEST(Timings, GoertzelLevelsAreThePlainOnes)
+// any number of harmonics (not only whole vectors or blocks of them), of
+// samples and of frames at once, on every instruction set.
+TEST_P(GoertzelLevels, AreThePlainOnes)
 {
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> sample(-30000, 30000), angle(0.01, 3.1);
-    for (const size_t count : {1u, 3u, 4u, 5u, 27u, 63u, 64u}) {
+    for (const size_t count : {1u, 3u, 4u, 5u, 9u, 13u, 27u, 33u, 63u, 64u}) {
         for (const size_t n : {0u, 1u, 290u, 582u}) {
-            std::vector<double> x(n), c(count);
-            for (double& v : x)
-                v = sample(random);
-            for (double& v : c)
-                v = 2 * std::cos(angle(random));
-            const std::vector<double> want = plain_levels(x, c);
-            std::vector<double> got(count, -1);
-            oto_goertzel_levels(x.data(), n, c.data(), count, got.data());
-            EXPECT_EQ(memcmp(got.data(), want.data(), count * sizeof(double)), 0) << count << " harmonics, " << n
-                                                                                   << " samples";
+            for (const size_t frames : {1u, 2u, 3u}) {
+                std::vector<double> x(n * frames), c(count);
+                for (double& v : x)
+                    v = sample(random);
+                for (double& v : c)
+                    v = 2 * std::cos(angle(random));
+                // A stride wider than the levels: nothing written between frames.
+                const size_t stride = count + 3;
+                std::vector<double> got(stride * frames, -1);
+                if (frames == 1)
+                    oto_goertzel_levels(x.data(), n, c.data(), count, got.data());
+                else
+                    oto_goertzel_frames(x.data(), n, frames, c.data(), count, got.data(), stride);
+                for (size_t f = 0; f < frames; ++f) {
+                    const std::vector<double> frame(x.begin() + static_cast<long>(f * n),
+                                                    x.begin() + static_cast<long>((f + 1) * n));
+                    const std::vector<double> want = plain_levels(frame, c);
+                    EXPECT_EQ(memcmp(got.data() + f * stride, want.data(), count * sizeof(double)), 0)
+                        << count << " harmonics, " << n << " samples, frame " << f << " of " << frames;
+                    for (size_t k = count; k < stride; ++k)
+                        EXPECT_EQ(got[f * stride + k], -1) << "written past frame " << f << "'s levels";
+                }
+            }
         }
     }
 }
