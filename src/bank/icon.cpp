@@ -87,21 +87,55 @@ double to_segment(point p, point a, point b)
 {
     const double dx = b.x - a.x, dy = b.y - a.y;
     double t = ((p.x - a.x) * dx + (p.y - a.y) * dy) / (dx * dx + dy * dy);
-    t = std::fmax(0.0, std::fmin(1.0, t));
+    // Clamped to [0, 1]: no segment is a point, so t is a number; a -0
+    // kept adds nothing below.
+    t = t < 0.0 ? 0.0 : t > 1.0 ? 1.0 : t;
     const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
     return ex * ex + ey * ey;
 }
 
-// Whether p lies on the stroke: within half_width of the trace.
-bool on_trace(point p, const point* trace)
+// The segments of the trace that may come within half_width of a point at
+// x: those that start within reach in x.
+void segments_near(double x, int* first, int* last)
 {
+    *first = static_cast<int>((x - half_width - line_left) / trace_step) - 1;
+    *last = static_cast<int>((x + half_width - line_left) / trace_step) + 1;
+    *first = *first < 0 ? 0 : *first;
+    *last = *last > trace_points - 2 ? trace_points - 2 : *last;
+}
+
+// Where the stroke may be in a column of points: no point outside
+// [low, high] lies on it. A point that far from every segment's heights is
+// that far from the segment, and the margin keeps that so through the
+// rounding of the distance.
+struct band {
+    double low, high;
+};
+
+band stroke_band(double x, const point* trace)
+{
+    if (x < line_left - half_width || x > line_right + half_width)
+        return {1, 0};  // none
+    int first, last;
+    segments_near(x, &first, &last);
+    double low = trace[first].y, high = trace[first].y;
+    for (int i = first + 1; i <= last + 1; ++i) {
+        low = std::fmin(low, trace[i].y);
+        high = std::fmax(high, trace[i].y);
+    }
+    constexpr double margin = 1e-6;
+    return {low - half_width - margin, high + half_width + margin};
+}
+
+// Whether p lies on the stroke: within half_width of the trace.
+bool on_trace(point p, const point* trace, band near)
+{
+    if (p.y < near.low || p.y > near.high)
+        return false;
     if (p.x < line_left - half_width || p.x > line_right + half_width)
         return false;
-    // Only the segments that start within reach in x can be near.
-    int first = static_cast<int>((p.x - half_width - line_left) / trace_step) - 1;
-    int last = static_cast<int>((p.x + half_width - line_left) / trace_step) + 1;
-    first = first < 0 ? 0 : first;
-    last = last > trace_points - 2 ? trace_points - 2 : last;
+    int first, last;
+    segments_near(p.x, &first, &last);
     for (int i = first; i <= last; ++i) {
         if (to_segment(p, trace[i], trace[i + 1]) <= half_width * half_width)
             return true;
@@ -141,12 +175,12 @@ bool on_mark(point p, const marks& m)
     return false;
 }
 
-rgb colour_at(double x, double y, rgb paper, rgb light, rgb dark, const point* trace, const marks& m)
+rgb colour_at(double x, double y, rgb paper, rgb light, rgb dark, const point* trace, band near, const marks& m)
 {
     const double from_centre = std::sqrt((x - centre) * (x - centre) + (y - centre) * (y - centre));
     if (from_centre > radius)
         return paper;
-    if (on_trace({x, y}, trace) || on_mark({x, y}, m))
+    if (on_trace({x, y}, trace, near) || on_mark({x, y}, m))
         return {255, 255, 255};
     const double from_light =
         std::sqrt((x - highlight_x) * (x - highlight_x) + (y - highlight_y) * (y - highlight_y));
@@ -198,6 +232,13 @@ int bank_icon(const char* voice, const int* notes, int note_count, bank_bytes* o
         trace[i] = {x, trace_y(x, cycles)};
     }
 
+    // Each column of points' band, worked out once for every row.
+    band bands[bank_icon_size * grid];
+    for (int px = 0; px < bank_icon_size; ++px) {
+        for (int i = 0; i < grid; ++i)
+            bands[px * grid + i] = stroke_band(px + (i + 0.5) / grid, trace);
+    }
+
     uint8_t* pixels = b + file_header_size + info_header_size;
     for (int py = 0; py < bank_icon_size; ++py) {
         uint8_t* row = pixels + row_size * static_cast<size_t>(bank_icon_size - 1 - py);
@@ -205,7 +246,8 @@ int bank_icon(const char* voice, const int* notes, int note_count, bank_bytes* o
             rgb sum = {0, 0, 0};
             for (int j = 0; j < grid; ++j) {
                 for (int i = 0; i < grid; ++i) {
-                    const rgb p = colour_at(px + (i + 0.5) / grid, py + (j + 0.5) / grid, paper, light, dark, trace, m);
+                    const rgb p = colour_at(px + (i + 0.5) / grid, py + (j + 0.5) / grid, paper, light, dark, trace,
+                                            bands[px * grid + i], m);
                     sum = {sum.r + p.r, sum.g + p.g, sum.b + p.b};
                 }
             }

@@ -1,5 +1,6 @@
 #include "bank/timings.h"
 
+#include "isa/isa.h"
 #include "synth/shaping.h"
 #include "wav/wav.h"
 
@@ -49,17 +50,134 @@ image_samples samples_of(const synth_image& image)
             static_cast<double>(f.sampling_rate)};
 }
 
-// The harmonics' levels in dB around sample `centre`, through `window`, a
-// Hann window of `width` samples; `coefficients` are the harmonics' 2 cos w.
-// `frame` is room for `width` doubles.
-void harmonic_levels(const image_samples& s, size_t centre, const double* window, size_t width,
-                     const double* coefficients, size_t count, double* frame, double* db)
+// Goertzel's recurrence, v = x + c s1 - s2, a harmonic a vector lane with
+// the plain loop's operations in its order, several harmonics and frames
+// side by side: their chains of dependent additions overlap instead of
+// running one after another. Each version below does the same for every
+// lane, so every instruction set gives the same levels.
+
+// The recurrences of `groups` vectors of harmonics (coefficient[0..]) over
+// `frames` frames of n samples, frame f at x[f n ..], kept in registers;
+// each frame's two last states into s1[f][at + g] and s2[f][at + g].
+template <typename V, size_t groups, size_t frames, size_t most>
+inline __attribute__((always_inline)) void goertzel_block(const double* x, size_t n, const V* coefficient,
+                                                          V (&s1)[frames][most], V (&s2)[frames][most], size_t at)
+{
+    V a[frames][groups], b[frames][groups], k[groups];
+#pragma GCC unroll 4
+    for (size_t g = 0; g < groups; ++g) {
+        k[g] = coefficient[g];
+#pragma GCC unroll 2
+        for (size_t f = 0; f < frames; ++f)
+            a[f][g] = b[f][g] = V{};
+    }
+    for (size_t i = 0; i < n; ++i) {
+#pragma GCC unroll 2
+        for (size_t f = 0; f < frames; ++f) {
+            const double xi = x[f * n + i];
+#pragma GCC unroll 4
+            for (size_t g = 0; g < groups; ++g) {
+                const V v = xi + k[g] * a[f][g] - b[f][g];
+                b[f][g] = a[f][g];
+                a[f][g] = v;
+            }
+        }
+    }
+#pragma GCC unroll 2
+    for (size_t f = 0; f < frames; ++f) {
+#pragma GCC unroll 4
+        for (size_t g = 0; g < groups; ++g) {
+            s1[f][at + g] = a[f][g];
+            s2[f][at + g] = b[f][g];
+        }
+    }
+}
+
+// Frames `frames` at a time (1 or 2): the harmonics in blocks of four
+// vectors of L lanes, what remains in one block of fewer.
+template <typename V, size_t L, size_t frames>
+inline __attribute__((always_inline)) void goertzel_frames_of(const double* x, size_t n, const double* c,
+                                                              size_t count, double* db, size_t db_stride)
+{
+    constexpr size_t most = max_harmonics / L;
+    const size_t groups = std::min(most, (count + L - 1) / L);
+    V coefficient[most] = {}, s1[frames][most], s2[frames][most];
+    for (size_t k = 0; k < groups * L && k < count; ++k)
+        coefficient[k / L][k % L] = c[k];
+    size_t g = 0;
+    for (; g + 4 <= groups; g += 4)
+        goertzel_block<V, 4, frames>(x, n, coefficient + g, s1, s2, g);
+    switch (groups - g) {
+    case 3:
+        goertzel_block<V, 3, frames>(x, n, coefficient + g, s1, s2, g);
+        break;
+    case 2:
+        goertzel_block<V, 2, frames>(x, n, coefficient + g, s1, s2, g);
+        break;
+    case 1:
+        goertzel_block<V, 1, frames>(x, n, coefficient + g, s1, s2, g);
+        break;
+    default:
+        break;
+    }
+    for (size_t f = 0; f < frames; ++f) {
+        for (size_t k = 0; k < groups * L && k < count; ++k) {
+            const size_t h = k / L, l = k % L;
+            const double p1 = s1[f][h][l], p2 = s2[f][h][l];
+            const double power = p1 * p1 + p2 * p2 - coefficient[h][l] * p1 * p2;
+            db[f * db_stride + k] = 10 * std::log10(power + 1e-6);
+        }
+    }
+}
+
+// Every frame, two at a time.
+template <typename V, size_t L>
+inline __attribute__((always_inline)) void goertzel_body(const double* x, size_t n, size_t frames, const double* c,
+                                                         size_t count, double* db, size_t db_stride)
+{
+    size_t f = 0;
+    for (; f + 2 <= frames; f += 2)
+        goertzel_frames_of<V, L, 2>(x + f * n, n, c, count, db + f * db_stride, db_stride);
+    if (f < frames)
+        goertzel_frames_of<V, L, 1>(x + f * n, n, c, count, db + f * db_stride, db_stride);
+}
+
+typedef double two_lanes __attribute__((vector_size(2 * sizeof(double))));
+typedef double four_lanes __attribute__((vector_size(4 * sizeof(double))));
+typedef double eight_lanes __attribute__((vector_size(8 * sizeof(double))));
+
+void goertzel_baseline(const double* x, size_t n, size_t frames, const double* c, size_t count, double* db,
+                       size_t db_stride)
+{
+    goertzel_body<two_lanes, 2>(x, n, frames, c, count, db, db_stride);
+}
+
+__attribute__((target("avx2"))) void goertzel_avx2(const double* x, size_t n, size_t frames, const double* c,
+                                                   size_t count, double* db, size_t db_stride)
+{
+    goertzel_body<four_lanes, 4>(x, n, frames, c, count, db, db_stride);
+}
+
+__attribute__((target("avx512f"))) void goertzel_avx512(const double* x, size_t n, size_t frames, const double* c,
+                                                       size_t count, double* db, size_t db_stride)
+{
+    goertzel_body<eight_lanes, 8>(x, n, frames, c, count, db, db_stride);
+}
+
+typedef void (*goertzel_kernel)(const double* x, size_t n, size_t frames, const double* c, size_t count, double* db,
+                                size_t db_stride);
+const goertzel_kernel goertzel_by_level[isa_levels] = {goertzel_baseline, goertzel_avx2, goertzel_avx512};
+
+// The frame around sample `centre` through `window`, a Hann window of
+// `width` samples, into frame[0..]; returns its length, less than `width`
+// where the image ends.
+size_t windowed_frame(const image_samples& s, size_t centre, const double* window, size_t width, double* frame)
 {
     const size_t from = centre > width / 2 ? centre - width / 2 : 0;
     const size_t n = from >= s.count ? 0 : std::min(width, s.count - from);
     for (size_t i = 0; i < n; ++i)
         frame[i] = window[i] * s.at(from + i);
-    oto_goertzel_levels(frame, n, coefficients, count, db);
+    return n;
 }
 
 // Where, from `from` to `to`, the harmonics settle on the held vowel's.
@@ -71,8 +189,9 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
     if (to <= from || step == 0 || count < 1)
         return from;
     const size_t frames = (to - from) / step + 1;
-    // The levels of every frame, then the window, worked out once.
-    double* db = static_cast<double*>(malloc(sizeof(double) * (frames * max_harmonics + 2 * width)));
+    // Room for the levels of every frame, the window, worked out once, and
+    // two frames.
+    double* db = static_cast<double*>(malloc(sizeof(double) * (frames * max_harmonics + 3 * width)));
     if (db == nullptr)
         return from;
     double* window = db + frames * max_harmonics;
@@ -82,11 +201,24 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
     double coefficients[max_harmonics];
     for (size_t k = 0; k < count; ++k)
         coefficients[k] = 2 * std::cos(2 * pi * f0 * static_cast<double>(k + 1) / s.rate);
-    for (size_t j = 0; j < frames; ++j)
-        harmonic_levels(s, from + j * step, window, width, coefficients, count, frame, db + j * max_harmonics);
+    // The harmonics' levels in dB of frames j and, when `two`, j + 1: both
+    // at once when both are whole.
+    const auto levels = [&](size_t j, bool two) {
+        const size_t n = windowed_frame(s, from + j * step, window, width, frame);
+        const size_t next = two ? windowed_frame(s, from + (j + 1) * step, window, width, frame + width) : 0;
+        if (two && n == width && next == width) {
+            oto_goertzel_frames(frame, width, 2, coefficients, count, db + j * max_harmonics, max_harmonics);
+            return;
+        }
+        oto_goertzel_levels(frame, n, coefficients, count, db + j * max_harmonics);
+        if (two)
+            oto_goertzel_levels(frame + width, next, coefficients, count, db + (j + 1) * max_harmonics);
+    };
     // The held vowel's spectrum: each harmonic's median over the later half.
-    double reference[max_harmonics], column[1024], strongest = -1e9;
     const size_t half = frames / 2, taken = std::min<size_t>(frames - half, 1024);
+    for (size_t j = half; j < frames; j += 2)
+        levels(j, j + 1 < frames);
+    double reference[max_harmonics], column[1024], strongest = -1e9;
     for (size_t k = 0; k < count; ++k) {
         for (size_t j = 0; j < taken; ++j)
             column[j] = db[(half + j) * max_harmonics + k];
@@ -96,9 +228,11 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
     }
     // Settled: the first frame from which the spectrum stays close for
     // settled_frames frames (or to the end), whatever the vowel's own end
-    // does later.
-    size_t settled = frames, close_run = 0;
-    for (size_t j = frames; j-- > 0;) {
+    // does later. The earlier half's frames are looked at only up to there.
+    size_t settled = frames, run_from = 0;
+    for (size_t j = 0; j < frames; ++j) {
+        if (j < half && j % 2 == 0)
+            levels(j, j + 1 < half);
         double distance = 0;
         int counted = 0;
         for (size_t k = 0; k < count; ++k) {
@@ -107,10 +241,16 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
                 ++counted;
             }
         }
-        close_run = counted > 0 && distance / counted > settled_db ? 0 : close_run + 1;
-        if (close_run >= settled_frames || (close_run > 0 && close_run == frames - j))
-            settled = j;
+        if (counted > 0 && distance / counted > settled_db) {
+            run_from = j + 1;
+        } else if (j + 1 - run_from >= settled_frames) {
+            settled = run_from;
+            break;
+        }
     }
+    // A close run shorter than settled_frames that lasts to the end.
+    if (settled == frames && run_from < frames)
+        settled = run_from;
     free(db);
     return settled < frames ? from + settled * step : to;
 }
@@ -119,29 +259,13 @@ size_t settled_at(const image_samples& s, size_t from, size_t to, double f0)
 
 void oto_goertzel_levels(const double* x, size_t n, const double* c, size_t count, double* db)
 {
-    // Each lane runs one harmonic's recurrence, v = x + c s1 - s2, with
-    // the plain loop's operations in its order. All harmonics step through
-    // each sample together: their chains of dependent additions run side
-    // by side instead of one after another.
-    typedef double lanes __attribute__((vector_size(4 * sizeof(double))));
-    constexpr size_t most = max_harmonics / 4;
-    const size_t groups = std::min(most, (count + 3) / 4);
-    lanes coefficient[most] = {}, s1[most] = {}, s2[most] = {};
-    for (size_t k = 0; k < groups * 4 && k < count; ++k)
-        coefficient[k / 4][k % 4] = c[k];
-    for (size_t i = 0; i < n; ++i) {
-        const double xi = x[i];
-        for (size_t g = 0; g < groups; ++g) {
-            const lanes v = xi + coefficient[g] * s1[g] - s2[g];
-            s2[g] = s1[g];
-            s1[g] = v;
-        }
-    }
-    for (size_t k = 0; k < groups * 4 && k < count; ++k) {
-        const size_t g = k / 4, l = k % 4;
-        const double power = s1[g][l] * s1[g][l] + s2[g][l] * s2[g][l] - coefficient[g][l] * s1[g][l] * s2[g][l];
-        db[k] = 10 * std::log10(power + 1e-6);
-    }
+    oto_goertzel_frames(x, n, 1, c, count, db, 0);
+}
+
+void oto_goertzel_frames(const double* x, size_t n, size_t frames, const double* c, size_t count, double* db,
+                         size_t db_stride)
+{
+    goertzel_by_level[isa_current()](x, n, frames, c, count, db, db_stride);
 }
 
 void oto_marks(const synth_image& image, int mora, oto_times* t)

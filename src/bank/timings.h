@@ -50,3 +50,9 @@ void oto_listen(const synth_image& image, double f0, oto_times* times, int count
 // recurrence with the coefficient c[k] = 2 cos(its angular frequency per
 // sample), into db[0..count-1].
 void oto_goertzel_levels(const double* x, size_t n, const double* c, size_t count, double* db);
+
+// The same for `frames` frames of n samples at once, frame f at
+// x[f n .. f n + n - 1], its levels into db[f db_stride ..]: each frame's
+// levels are oto_goertzel_levels', on every instruction set (isa_current()).
+void oto_goertzel_frames(const double* x, size_t n, size_t frames, const double* c, size_t count, double* db,
+                         size_t db_stride);

@@ -200,17 +200,28 @@ int write_temporary(const char* file_name, const void* head, size_t head_size, c
 // See folder_after_publish.
 std::atomic<void (*)(const char*)> after_publish{nullptr};
 
-// Flushes a written file to disk, runs `before_rename` (if any) and renames
-// the file over its name. Returns 0, or -1 with errno (the temporary file
-// is then gone, the old file kept).
-int publish(const written_file& f, int (*before_rename)(void*) = nullptr, void* context = nullptr)
+// Flushes a written file to the disk. Returns 0, or -1 with errno (the
+// temporary file is then gone).
+int flush_temporary(const written_file& f)
 {
-    const char* temp = slots[f.slot].name;
-    const int fd = open(temp, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 || fdatasync(fd) != 0 || close(fd) != 0 || (before_rename != nullptr && before_rename(context) != 0)) {
+    const int fd = open(slots[f.slot].name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || fdatasync(fd) != 0 || close(fd) != 0) {
         discard(f.slot);
         return -1;
     }
+    return 0;
+}
+
+// Renames a flushed file over its name, after `before_rename` (if any).
+// Returns 0, or -1 with errno (the temporary file is then gone, the old
+// file kept).
+int rename_flushed(const written_file& f, int (*before_rename)(void*) = nullptr, void* context = nullptr)
+{
+    if (before_rename != nullptr && before_rename(context) != 0) {
+        discard(f.slot);
+        return -1;
+    }
+    const char* temp = slots[f.slot].name;
     sigset_t was;
     folder_begin_change(&was);
     const int renamed = rename(temp, f.name);
@@ -226,6 +237,115 @@ int publish(const written_file& f, int (*before_rename)(void*) = nullptr, void* 
     folder_end_change(&was);
     errno = saved;
     return renamed;
+}
+
+// Flushes a written file to disk, runs `before_rename` (if any) and renames
+// the file over its name. Returns 0, or -1 with errno (the temporary file
+// is then gone, the old file kept).
+int publish(const written_file& f, int (*before_rename)(void*) = nullptr, void* context = nullptr)
+{
+    if (flush_temporary(f) != 0)
+        return -1;
+    return rename_flushed(f, before_rename, context);
+}
+
+// The flushes of a batch run side by side on this many threads, the
+// flusher's among them: a disk serves several at once in little more
+// than the time of one, where one after another each waits for the last.
+constexpr int flush_threads = 4;
+
+// The threads that flush a batch with the flusher, each taking the next
+// file not yet taken.
+struct flush_crew {
+    std::mutex lock;
+    std::condition_variable start;     // a new batch, or the end
+    std::condition_variable finished;  // a helper is done with the batch
+    // The batch, set under the lock while no helper is at work.
+    const written_file* files;
+    int count;
+    std::atomic<int> next;  // the next file to take
+    int errors[max_queued];  // each file's: 0 when flushed, else errno
+    int done;                // files flushed or failed (under the lock)
+    int working;             // helpers at work on the batch (under the lock)
+    unsigned batch;          // counts the batches (under the lock)
+    bool ending;
+    pthread_t helpers[flush_threads - 1];
+    int helper_count;
+};
+flush_crew crew;
+
+// Takes and flushes the batch's files until none is left; returns how many.
+int flush_taken(const written_file* files, int count)
+{
+    int flushed = 0;
+    for (int i; (i = crew.next.fetch_add(1)) < count; ++flushed)
+        crew.errors[i] = flush_temporary(files[i]) == 0 ? 0 : errno;
+    return flushed;
+}
+
+void* crew_helper(void*)
+{
+    std::unique_lock<std::mutex> hold(crew.lock);
+    unsigned seen = crew.batch;
+    for (;;) {
+        crew.start.wait(hold, [&] { return crew.ending || crew.batch != seen; });
+        if (crew.ending)
+            return nullptr;
+        seen = crew.batch;
+        const written_file* files = crew.files;
+        const int count = crew.count;
+        ++crew.working;
+        hold.unlock();
+        const int flushed = flush_taken(files, count);
+        hold.lock();
+        crew.done += flushed;
+        --crew.working;
+        crew.finished.notify_all();
+    }
+}
+
+// Starts the helpers; those that cannot be had are done without.
+void start_crew()
+{
+    crew.ending = false;
+    crew.helper_count = 0;
+    for (int i = 0; i < flush_threads - 1; ++i) {
+        if (pthread_create(&crew.helpers[i], nullptr, crew_helper, nullptr) != 0)
+            break;
+        crew.helper_count = i + 1;
+    }
+}
+
+void end_crew()
+{
+    {
+        std::lock_guard<std::mutex> hold(crew.lock);
+        crew.ending = true;
+    }
+    crew.start.notify_all();
+    for (int i = 0; i < crew.helper_count; ++i)
+        pthread_join(crew.helpers[i], nullptr);
+    crew.helper_count = 0;
+}
+
+// Flushes files[0..count-1] side by side; crew.errors[i] then says how
+// file i went (a file that failed is gone).
+void flush_batch_together(const written_file* files, int count)
+{
+    std::unique_lock<std::mutex> hold(crew.lock);
+    // A helper still at work on the last batch has nothing left to take.
+    crew.finished.wait(hold, [] { return crew.working == 0; });
+    crew.files = files;
+    crew.count = count;
+    crew.next.store(0);
+    crew.done = 0;
+    ++crew.batch;
+    hold.unlock();
+    crew.start.notify_all();
+    const int flushed = flush_taken(files, count);
+    hold.lock();
+    crew.done += flushed;
+    crew.finished.wait(hold, [count] { return crew.done == count; });
 }
 
 // The files on their way to the disk, flushed by one thread in batches:
@@ -250,11 +370,12 @@ static_assert(sizeof(folder_failure{}.name) == sizeof(written_file{}.name));
 
 void flush_loop()
 {
+    start_crew();
     std::unique_lock<std::mutex> hold(queue.lock);
     for (;;) {
         queue.changed.wait(hold, [] { return queue.count >= flush_batch || queue.stopping; });
         if (queue.count == 0)
-            return;
+            break;
         static written_file batch[max_queued];
         const int n = queue.count;
         for (int i = 0; i < n; ++i)
@@ -264,10 +385,13 @@ void flush_loop()
         hold.unlock();
         queue.changed.notify_all();
 
+        // Every file on the disk, then each takes its name, in order.
+        flush_batch_together(batch, n);
         static folder_failure failed[max_queued];
         int failed_count = 0;
         for (int i = 0; i < n; ++i) {
-            if (publish(batch[i]) != 0) {
+            errno = crew.errors[i];
+            if (errno != 0 || rename_flushed(batch[i]) != 0) {
                 memcpy(failed[failed_count].name, batch[i].name, sizeof batch[i].name);
                 failed[failed_count++].error = errno;
             }
@@ -281,6 +405,8 @@ void flush_loop()
         queue.in_flight = 0;
         queue.changed.notify_all();
     }
+    hold.unlock();
+    end_crew();
 }
 
 void* flush_thread(void*)

@@ -412,6 +412,116 @@ TEST(BankIcon, IsThePlainestBmp)
     EXPECT_NE(icons["espeak"], icons["hts"]);
 }
 
+// The icon drawn plainly: every point of every pixel's 4 x 4 grid tested
+// against every segment of the trace within reach in x.
+std::vector<uint8_t> plain_icon(const char* voice, const std::vector<int>& notes)
+{
+    struct rgb {
+        double r, g, b;
+    };
+    struct point {
+        double x, y;
+    };
+    const auto mix = [](rgb a, rgb b, double t) {
+        return rgb{a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+    };
+    const double centre = 50, radius = 46, wave_left = 14, wave_right = 86, line_left = 10, line_right = 90;
+    const double amplitude = 26, half_width = 3.2, step = 0.125;
+    const int points = static_cast<int>((line_right - line_left) / step) + 1;
+    const bank_icon_style* style = bank_find_icon_style(voice);
+    const uint8_t grey[3] = {0x70, 0x70, 0x70};
+    const uint8_t* c = style ? style->colour : grey;
+    const int cycles = style ? style->cycles : 3;
+    const rgb colour = {double(c[0]), double(c[1]), double(c[2])}, white = {255, 255, 255};
+    const rgb paper = mix(colour, white, 0.88), light = mix(colour, white, 0.3), dark = mix(colour, {0, 0, 0}, 0.25);
+    std::vector<point> trace(static_cast<size_t>(points));
+    for (int i = 0; i < points; ++i) {
+        const double x = line_left + i * step;
+        double y = centre;
+        if (x > wave_left && x < wave_right) {
+            const double u = (2 * x - wave_left - wave_right) / (wave_right - wave_left);
+            const double phase = cycles * (x - wave_left) / (wave_right - wave_left), f = phase - std::floor(phase);
+            const double w = f < 0.5 ? 16 * f * (0.5 - f) : -16 * (f - 0.5) * (1 - f);
+            y = centre - amplitude * (1 - u * u) * (1 - u * u) * w;
+        }
+        trace[static_cast<size_t>(i)] = {x, y};
+    }
+    std::vector<point> dots;
+    double dot_radius = 0;
+    if (notes.size() > 1) {
+        const int n = static_cast<int>(notes.size());
+        const double spacing = (n - 1) * 10.0 > 28 ? 28.0 / (n - 1) : 10;
+        dot_radius = spacing * 0.4 < 3.5 ? spacing * 0.4 : 3.5;
+        for (int i = 0; i < n; ++i) {
+            const double height = double(notes[static_cast<size_t>(i)] - note_lowest) / (note_highest - note_lowest);
+            dots.push_back({centre + (i - (n - 1) / 2.0) * spacing, 89.5 + (86 - 89.5) * height});
+        }
+    }
+    const auto on_trace = [&](point p) {
+        if (p.x < line_left - half_width || p.x > line_right + half_width)
+            return false;
+        const int first = std::max(0, static_cast<int>((p.x - half_width - line_left) / step) - 1);
+        const int last = std::min(points - 2, static_cast<int>((p.x + half_width - line_left) / step) + 1);
+        for (int i = first; i <= last; ++i) {
+            const point a = trace[static_cast<size_t>(i)], b = trace[static_cast<size_t>(i) + 1];
+            const double dx = b.x - a.x, dy = b.y - a.y;
+            const double t = std::fmax(0.0, std::fmin(1.0, ((p.x - a.x) * dx + (p.y - a.y) * dy) / (dx * dx + dy * dy)));
+            const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
+            if (ex * ex + ey * ey <= half_width * half_width)
+                return true;
+        }
+        return false;
+    };
+    std::vector<uint8_t> b(54 + 30000);
+    bank_bytes header;
+    EXPECT_EQ(bank_icon(voice, notes.data(), static_cast<int>(notes.size()), &header), bank_ok);
+    memcpy(b.data(), header.bytes, 54);  // the headers are tested above
+    free(header.bytes);
+    for (int py = 0; py < 100; ++py) {
+        for (int px = 0; px < 100; ++px) {
+            rgb sum = {0, 0, 0};
+            for (int j = 0; j < 4; ++j) {
+                for (int i = 0; i < 4; ++i) {
+                    const double x = px + (i + 0.5) / 4, y = py + (j + 0.5) / 4;
+                    rgb p = paper;
+                    if (std::sqrt((x - centre) * (x - centre) + (y - centre) * (y - centre)) <= radius) {
+                        bool dot = false;
+                        for (const point& d : dots)
+                            dot = dot || (x - d.x) * (x - d.x) + (y - d.y) * (y - d.y) <= dot_radius * dot_radius;
+                        const double lit = std::sqrt((x - 32) * (x - 32) + (y - 28) * (y - 28));
+                        p = on_trace({x, y}) || dot ? white : mix(light, dark, std::fmin(1.0, lit / 80));
+                    }
+                    sum = {sum.r + p.r, sum.g + p.g, sum.b + p.b};
+                }
+            }
+            uint8_t* out = b.data() + 54 + 300 * (99 - py) + 3 * px;
+            out[0] = static_cast<uint8_t>(std::fmin(255.0, sum.b / 16 + 0.5));
+            out[1] = static_cast<uint8_t>(std::fmin(255.0, sum.g / 16 + 0.5));
+            out[2] = static_cast<uint8_t>(std::fmin(255.0, sum.r / 16 + 0.5));
+        }
+    }
+    return b;
+}
+
+// Every pixel is the plain drawing's, for each voice's look and with dots
+// for several pitches, many of them, in any order.
+TEST(BankIcon, IsThePlainDrawing)
+{
+    std::vector<int> every;
+    for (int n = note_lowest; n <= note_highest; ++n)
+        every.push_back(n);
+    const std::vector<int> note_sets[] = {{}, {45, 57}, {45, 57, 64}, {72, 36}, every};
+    for (const char* voice : {"espeak", "hts", "fake"}) {
+        for (const std::vector<int>& notes : note_sets) {
+            bank_bytes out;
+            ASSERT_EQ(bank_icon(voice, notes.data(), static_cast<int>(notes.size()), &out), bank_ok);
+            const std::vector<uint8_t> got(out.bytes, out.bytes + out.size);
+            free(out.bytes);
+            EXPECT_TRUE(got == plain_icon(voice, notes)) << voice << ", " << notes.size() << " notes";
+        }
+    }
+}
+
 // A bank of several pitches: a white dot per pitch under the waveform, in
 // their order, each the higher the higher its note; one pitch, none.
 TEST(BankIcon, ShowsThePitchesOfABankOfSeveral)
