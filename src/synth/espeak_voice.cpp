@@ -675,20 +675,32 @@ size_t closure_start(size_t at, size_t floor)
     return at;
 }
 
+// The morae spelled by `spell` as one phoneme word, "[[...]]", into
+// phonemes[0 .. phoneme_room + 3], *len the spelling's length without the
+// brackets; then the engine started and the last failure's words cleared.
+synth_error one_phoneme_word(synth_error (*spell)(const mora*, int, char*, size_t), const mora* morae, int count,
+                             char* phonemes, size_t* len)
+{
+    memcpy(phonemes, "[[", 2);
+    if (spell(morae, count, phonemes + 2, phoneme_room) != synth_ok)
+        return synth_error_bad_text;
+    *len = strlen(phonemes + 2);
+    memcpy(phonemes + 2 + *len, "]]", 3);
+    if (const synth_error started = start_engine(); started != synth_ok)
+        return started;
+    failure[0] = 0;
+    return synth_ok;
+}
+
 // A string of morae, as eSpeak speaks it at its slowest: one phoneme word,
 // every vowel long, at the pitch. eSpeak times it; the marks come from its
 // phoneme events, mora by mora its onset's sounds and then its vowel.
 synth_error string_here(const mora* morae, int count, double f0, synth_image* image)
 {
     static char phonemes[phoneme_room + 4];
-    memcpy(phonemes, "[[", 2);
-    if (string_phonemes(morae, count, phonemes + 2, phoneme_room) != synth_ok)
-        return synth_error_bad_text;
-    const size_t len = strlen(phonemes + 2);
-    memcpy(phonemes + 2 + len, "]]", 3);
-    if (const synth_error started = start_engine(); started != synth_ok)
-        return started;
-    failure[0] = 0;
+    size_t len = 0;
+    if (const synth_error ready = one_phoneme_word(string_phonemes, morae, count, phonemes, &len); ready != synth_ok)
+        return ready;
     if (const synth_error cleared = clear_phoneme_list(); cleared != synth_ok)
         return cleared;
     list_has_a_string = true;
@@ -744,14 +756,9 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     if (beat > 0.0)
         return string_here(morae, count, f0, image);
     static char phonemes[phoneme_room + 4];
-    memcpy(phonemes, "[[", 2);
-    if (morae_to_phonemes(morae, count, phonemes + 2, phoneme_room) != synth_ok)
-        return synth_error_bad_text;
-    const size_t len = strlen(phonemes + 2);
-    memcpy(phonemes + 2 + len, "]]", 3);
-    if (const synth_error started = start_engine(); started != synth_ok)
-        return started;
-    failure[0] = 0;
+    size_t len = 0;
+    if (const synth_error ready = one_phoneme_word(morae_to_phonemes, morae, count, phonemes, &len); ready != synth_ok)
+        return ready;
 
     if (list_has_a_string) {
         if (const synth_error cleared = clear_phoneme_list(); cleared != synth_ok)
