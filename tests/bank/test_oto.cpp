@@ -8,6 +8,15 @@
 
 namespace {
 
+void expect_entry(const oto_entry& got, const oto_entry& want, const char* why)
+{
+    EXPECT_EQ(got.offset, want.offset) << why;
+    EXPECT_EQ(got.consonant, want.consonant) << why;
+    EXPECT_EQ(got.cutoff, want.cutoff) << why;
+    EXPECT_EQ(got.preutterance, want.preutterance) << why;
+    EXPECT_EQ(got.overlap, want.overlap) << why;
+}
+
 // The rules on a few timings: the sample starts 10 ms before the sound is
 // heard, the beat where voicing starts (a vowel alone: where it is heard),
 // the fixed part until the vowel has settled, the crossfade well into a
@@ -38,17 +47,9 @@ TEST(Oto, ValuesFollowTheRules)
     };
     for (const auto& r : rows) {
         const oto_entry got = oto_values(*find_syllable(r.name), r.t);
-        EXPECT_EQ(got.offset, r.want.offset) << r.why;
-        EXPECT_EQ(got.consonant, r.want.consonant) << r.why;
-        EXPECT_EQ(got.cutoff, r.want.cutoff) << r.why;
-        EXPECT_EQ(got.preutterance, r.want.preutterance) << r.why;
-        EXPECT_EQ(got.overlap, r.want.overlap) << r.why;
+        expect_entry(got, r.want, r.why);
     }
 }
-
-} // namespace
-
-namespace {
 
 // The first alias of the VCV list of `kind` whose mora K is `syllable` (a
 // VC: has its consonant).
@@ -102,11 +103,7 @@ TEST(Oto, StringEntriesFollowTheRules)
         if (a->mora > 0)
             times[a->mora - 1] = before;
         const oto_entry got = oto_alias_values(bank_list_of(bank_list_vcv), *a, times);
-        EXPECT_EQ(got.offset, r.want.offset) << r.why;
-        EXPECT_EQ(got.consonant, r.want.consonant) << r.why;
-        EXPECT_EQ(got.cutoff, r.want.cutoff) << r.why;
-        EXPECT_EQ(got.preutterance, r.want.preutterance) << r.why;
-        EXPECT_EQ(got.overlap, r.want.overlap) << r.why;
+        expect_entry(got, r.want, r.why);
     }
 }
 
