@@ -14,6 +14,8 @@ import sys
 import tempfile
 import time
 
+import machine
+
 build = os.path.abspath(sys.argv[1])
 here = os.path.dirname(os.path.abspath(__file__))
 program = os.path.join(build, "morivox")
@@ -82,13 +84,7 @@ stages = google_benchmark("bench_stages")
 alternatives = google_benchmark("bench_alternatives")
 vocoder = google_benchmark("bench_vocoder")
 
-cpu = "unknown"
-with open("/proc/cpuinfo") as f:
-    for line in f:
-        if line.startswith("model name"):
-            cpu = line.split(":", 1)[1].strip()
-            break
-print(f"CPU: {cpu}, {len(os.sched_getaffinity(0))} cores usable")
+print(machine.describe())
 
 print()
 print(f'{"stage (one = か, table = all 142, 44100 Hz)":48} {"time":>12}  per output sample')

@@ -26,6 +26,8 @@ import sys
 import tempfile
 import time
 
+import machine
+
 # name: (options without -oto, runs per round)
 KINDS = {
     "cv": ([], 3),
@@ -122,13 +124,7 @@ def show(r, goal=None):
     return text
 
 
-cpu = "unknown"
-with open("/proc/cpuinfo") as f:
-    for line in f:
-        if line.startswith("model name"):
-            cpu = line.split(":", 1)[1].strip()
-            break
-print(f"CPU: {cpu}, {len(os.sched_getaffinity(0))} cores usable; {rounds} rounds; "
+print(f"{machine.describe()}; {rounds} rounds; "
       f"load average at the end {os.getloadavg()[0]:.2f}")
 for program in programs:
     print()
