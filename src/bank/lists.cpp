@@ -2,6 +2,7 @@
 
 #include "synth/kana.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -193,11 +194,18 @@ constexpr int vcv_aliases = 2 * syllable_count + 6 * syllable_count + 6 * 29 + 6
 
 static_assert(vcv_count <= bank_max_texts);
 
+// Slots for the aliases by name: a power of two, at least twice the most.
+constexpr size_t alias_slots = 4096;
+static_assert((alias_slots & (alias_slots - 1)) == 0 && alias_slots >= 2 * vcv_aliases);
+
 struct built_list {
     bank_text texts[bank_max_texts];
     bank_alias* aliases;  // room for `room`
     int room;
     bank_list list;
+    // The aliases by their names' hash, each slot an alias's index + 1 (0:
+    // empty): a list is built in one pass, not in a scan per alias.
+    int16_t by_name[alias_slots];
 };
 
 int entry_of(const char* name)
@@ -209,12 +217,17 @@ int entry_of(const char* name)
 // Adds alias `name` unless the list has it. Returns whether it was new.
 bool add_alias(built_list& b, const char* name, bank_alias_kind kind, int text, int mora)
 {
-    for (int i = 0; i < b.list.alias_count; ++i) {
-        if (strcmp(b.aliases[i].name, name) == 0)
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (const char* p = name; *p != 0; ++p)
+        hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+    size_t slot = hash & (alias_slots - 1);
+    for (; b.by_name[slot] != 0; slot = (slot + 1) & (alias_slots - 1)) {
+        if (strcmp(b.aliases[b.by_name[slot] - 1].name, name) == 0)
             return false;
     }
     if (b.list.alias_count == b.room)
         return false;
+    b.by_name[slot] = static_cast<int16_t>(b.list.alias_count + 1);
     bank_alias& a = b.aliases[b.list.alias_count++];
     snprintf(a.name, sizeof a.name, "%s", name);
     a.kind = kind;
