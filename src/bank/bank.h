@@ -129,6 +129,15 @@ int bank_character_txt(const char* name, const char* voice, bool sample, bank_by
 // aliases as they are named. Fails with bank_no_memory.
 int bank_character_yaml(const bank_list& list, bank_bytes* out);
 
+// presamp.ini, in Shift-JIS, for a set of the VCV list: the vowel table of
+// OpenUtau's Japanese presamp phonemizer, its defaults with the syllables
+// it does not know (カ゜ …) added to their vowels. Without them it takes a
+// note after one as sung from a rest ("- K" instead of "a K") and finds no
+// ending after one ("- R"). A bank's [VOWEL] replaces the whole default
+// table, so every default is stated; nothing else differs from the
+// defaults. Fails with bank_no_memory or bank_not_cp932.
+int bank_presamp_ini(bank_bytes* out);
+
 // readme.txt, in Shift-JIS (plain ASCII but for kana in a name given):
 // under the singer's name, what made the set and with which settings (the
 // command names -pitch unless the run's one pitch is the default, and
@@ -263,10 +272,14 @@ struct bank_file {
 };
 
 // Every file, in the order -oto writes them once the recordings are made:
-// the frequency maps, oto.ini, character.txt, character.yaml, readme.txt,
-// the icon, the sample, prefix.map.
+// the frequency maps, oto.ini, character.txt, character.yaml, presamp.ini
+// (a VCV set's only), readme.txt, the icon, the sample, prefix.map.
 extern const bank_file bank_files[];
 extern const int bank_file_count;
+
+// Whether a bank of sets of list `kind` has file `f` at all: presamp.ini
+// is a VCV bank's only (a CV bank's folder may hold a user's own).
+bool bank_file_of(const bank_file& f, bank_list_kind kind);
 
 // Whether the bank has file `f` (for run.sets[set], and for text `entry`
 // of its list when per recording): a recording on the disk; a

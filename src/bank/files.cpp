@@ -144,6 +144,11 @@ int make_character_yaml(const bank_run& run, int, int, bank_bytes* out)
     return bank_character_yaml(*run.sets[0].list, out);
 }
 
+int make_presamp_ini(const bank_run&, int, int, bank_bytes* out)
+{
+    return bank_presamp_ini(out);
+}
+
 int make_readme(const bank_run& run, int, int, bank_bytes* out)
 {
     return bank_readme(run, has_sample(run), out);
@@ -246,6 +251,7 @@ const bank_file bank_files[] = {
     {"oto.ini", bank_per_set, false, make_oto_ini},
     {"character.txt", bank_per_bank, false, make_character_txt},
     {"character.yaml", bank_per_bank, false, make_character_yaml},
+    {"presamp.ini", bank_per_bank, false, make_presamp_ini},
     {"readme.txt", bank_per_bank, false, make_readme},
     {bank_icon_file, bank_per_bank, false, make_icon},
     {bank_sample_file, bank_per_bank, false, make_sample},
@@ -253,9 +259,14 @@ const bank_file bank_files[] = {
 };
 const int bank_file_count = sizeof bank_files / sizeof bank_files[0];
 
+bool bank_file_of(const bank_file& f, bank_list_kind kind)
+{
+    return f.make != make_presamp_ini || kind == bank_list_vcv;
+}
+
 bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entry)
 {
-    if (set < 0 || set >= run.set_count)
+    if (set < 0 || set >= run.set_count || !bank_file_of(f, run.sets[set].list->kind))
         return false;
     if (f.scope == bank_per_recording)
         return entry >= 0 && entry < run.sets[set].list->count && run.sets[set].on_disk[entry];

@@ -134,6 +134,8 @@ int bank_readme(const bank_run& run, bool sample, bank_bytes* out)
     }
     file("character.txt", "the voicebank's name, icon and sample (Shift-JIS)");
     file("character.yaml", vcv ? "the text encoding and the phonemizer, for OpenUtau" : "the text encoding, for OpenUtau");
+    if (vcv)
+        file("presamp.ini", "the phonemizer's vowel table, カ゜ and its like added");
     file(bank_icon_file, "the icon");
     char phrase[96];
     snprintf(phrase, sizeof phrase, "a phrase made from the recordings%s%s: \"hajimemashite\"", several ? " in " : "",

@@ -4,6 +4,8 @@
 #include "bank/bank.h"
 
 #include "bank/internal.h"
+#include "bank/lists.h"
+#include "bank/syllables.h"
 #include "notes/notes.h"
 #include "synth/credits.h"
 
@@ -149,6 +151,38 @@ int bank_character_yaml(const bank_list& list, bank_bytes* out)
     memcpy(out->bytes, yaml, sizeof yaml - 1);
     memcpy(out->bytes + sizeof yaml - 1, vcv, more);
     return bank_ok;
+}
+
+int bank_presamp_ini(bank_bytes* out)
+{
+    // The phonemizer's default vowel table: each vowel, its kana, and the
+    // volume of a note sung on it.
+    static const struct {
+        char vowel;
+        const char* upper;
+        const char* kana;
+    } defaults[] = {
+        {'a', "あ", "ぁ,あ,か,が,さ,ざ,た,だ,な,は,ば,ぱ,ま,ゃ,や,ら,わ,ァ,ア,カ,ガ,サ,ザ,タ,ダ,ナ,ハ,バ,パ,マ,ャ,ヤ,ラ,ワ"},
+        {'i', "い", "ぃ,い,き,ぎ,し,じ,ち,ぢ,に,ひ,び,ぴ,み,り,ゐ,ィ,イ,キ,ギ,シ,ジ,チ,ヂ,ニ,ヒ,ビ,ピ,ミ,リ,ヰ"},
+        {'u', "う", "ぅ,う,く,ぐ,す,ず,つ,づ,ぬ,ふ,ぶ,ぷ,む,ゅ,ゆ,る,ゥ,ウ,ク,グ,ス,ズ,ツ,ヅ,ヌ,フ,ブ,プ,ム,ュ,ユ,ル,ヴ"},
+        {'e', "え", "ぇ,え,け,げ,せ,ぜ,て,で,ね,へ,べ,ぺ,め,れ,ゑ,ェ,エ,ケ,ゲ,セ,ゼ,テ,デ,ネ,ヘ,ベ,ペ,メ,レ,ヱ"},
+        {'o', "お", "ぉ,お,こ,ご,そ,ぞ,と,ど,の,ほ,ぼ,ぽ,も,ょ,よ,ろ,を,ォ,オ,コ,ゴ,ソ,ゾ,ト,ド,ノ,ホ,ボ,ポ,モ,ョ,ヨ,ロ,ヲ"},
+        {'n', "ん", "ん"},
+        {'N', "ン", "ン"},
+    };
+    constexpr int volume = 100;
+    text_block t = {};
+    put(t, "[VOWEL]\n");
+    for (const auto& d : defaults) {
+        putf(t, "%c=%s=%s", d.vowel, d.upper, d.kana);
+        // Those of the table it does not know: the kana with ゜.
+        for (int k = 0; k < syllable_count; ++k) {
+            if (strstr(syllable_table[k].name, "゜") != nullptr && bank_vowel_of(k) == d.vowel)
+                putf(t, ",%s", syllable_table[k].name);
+        }
+        putf(t, "=%d\n", volume);
+    }
+    return finish(t, out);
 }
 
 int bank_rate_warning(int rate, char* out, size_t size)

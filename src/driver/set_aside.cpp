@@ -80,7 +80,7 @@ int set_aside_group(const char* folder, file_group group, const char* before)
     for (int i = 0; i < bank_file_count; ++i) {
         const bank_file& f = bank_files[i];
         char name[run_name_room], moved[run_name_room + 16];
-        if (!in_group(f, group) || f.scope == bank_per_recording ||
+        if (!in_group(f, group) || f.scope == bank_per_recording || !bank_file_of(f, state.run->list->kind) ||
             bank_file_name(f, folder, nullptr, name, sizeof name) != 0)
             continue;
         const int done = folder_set_aside(name, moved, sizeof moved);

@@ -409,7 +409,8 @@ std::string text_of(const std::string& path)
 // Sampler files in place go aside when the first recording they describe
 // is replaced, never to be overwritten, and not while none is: a recording
 // that could not be replaced keeps its frequency map and its oto.ini line.
-// A replaced recording's map goes with it.
+// A replaced recording's map goes with it. A user's presamp.ini stays: a
+// CV bank has none of its own.
 TEST_F(FakeRun, SamplerConfiguration)
 {
     const std::string n_sjis = find_syllable("ん")->sjis;
@@ -418,6 +419,7 @@ TEST_F(FakeRun, SamplerConfiguration)
     const std::vector<uint8_t> old_map(30, 2);
     const std::string moved = "moved 'oto.ini' aside to 'oto.ini.bak' before replacing the recordings it describes\n";
     const std::string moved_at_end = "moved 'oto.ini' aside to 'oto.ini.bak' before writing a new one\n";
+    const std::string users_presamp = "[PRIORITY]\r\nk,g\r\n";
     const auto removed = [](int maps) {
         return "removed " + std::to_string(maps) + " frequency maps made from the recordings replaced\n";
     };
@@ -450,6 +452,7 @@ TEST_F(FakeRun, SamplerConfiguration)
     for (const row& c : rows) {
         const std::string sub = make_temp_dir();
         write_file(sub + "/oto.ini", std::vector<uint8_t>(previous.begin(), previous.end()));
+        write_file(sub + "/presamp.ini", std::vector<uint8_t>(users_presamp.begin(), users_presamp.end()));
         if (c.blocked_ka)
             mkdir((sub + "/" + file_name_of("か")).c_str(), 0755);
         const auto read_only = [&](const std::string& name) {
@@ -471,6 +474,7 @@ TEST_F(FakeRun, SamplerConfiguration)
             EXPECT_EQ(map == old_map, !replaced) << c.why << ": " << name;
         }
         EXPECT_EQ(text_of(sub + (c.aside ? "/oto.ini.bak" : "/oto.ini")), previous) << c.why;
+        EXPECT_EQ(text_of(sub + "/presamp.ini"), users_presamp) << c.why << ": a CV bank has none of its own";
         if (c.lines == 0) {
             EXPECT_EQ(file_exists(sub + "/oto.ini"), !c.aside) << c.why;
             EXPECT_FALSE(file_exists(sub + "/character.txt")) << c.why;

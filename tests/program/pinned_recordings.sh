@@ -53,8 +53,8 @@ recordings 126e63569d95ccbe92b57a47f6da186832c8228a69a9769837c1771e2f34b0f5 -voi
 sampler fd41e48cd6ab59898809a24461cca494739deca38fd7fd285a1afa31d6b3eff5 -oto
 sampler d0429093e9c22ff6040950cfa7f86761d02c015e4d97bdebbd93e64ea37a3b4c -voice hts -oto
 sampler 0c2e54471b7c4a8a145d1400d8e1d3862c44747b3a2d541ac4e9367dc9d1b4d7 -voice hts -pitch A2,A3 -oto
-sampler 362795eee3c545759856c1739dcb74f246d9493a47bb4c0c08ea7db544250254 -vcv -oto
-sampler 5d09622e2d435d6e5f8bd6e232101c77542f7f13f7f37994b8d86eab680eba5a -voice hts -vcv -oto
+sampler e562d62f72df505aa0aea6218102a6de3c496a60e1f311c5c8ee50a784b09064 -vcv -oto
+sampler 8203eed2ade2ac4222964e4b13fd014299394b2529e2c842b7fe05096e782f4e -voice hts -vcv -oto
 PINS
 if [ "$checked" = 0 ]; then
   echo "no pins for [$sets]"

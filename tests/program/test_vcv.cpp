@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -86,6 +87,30 @@ TEST(Vcv, HtsBankAsOpenUtauReadsIt)
         got.insert(alias);
     EXPECT_EQ(got, want);
     EXPECT_EQ(durations.size(), static_cast<size_t>(list.count)) << "every string's recording named";
+
+    // The phonemizer's vowel of every syllable, from presamp.ini as it
+    // reads it: the syllable in the table, else its last character (きゃ:
+    // ゃ); を looked up as お. A note after any syllable then finds its
+    // "v K", and a rest its "v R".
+    std::string presamp;
+    ASSERT_TRUE(from_cp932(read_file(d + "/presamp.ini"), &presamp));
+    std::map<std::string, char> vowel_of;
+    for (const std::string& text : split_lines(presamp)) {
+        const size_t kana = text.find('=', 2) + 1, volume = text.rfind('=');
+        for (size_t at = kana; text.size() > 2 && text[1] == '=' && at < volume;) {
+            const size_t comma = std::min(text.find(',', at), volume);
+            vowel_of[text.substr(at, comma - at)] = text[0];
+            at = comma + 1;
+        }
+    }
+    for (int k = 0; k < syllable_count; ++k) {
+        std::string name = syllable_table[k].name == std::string("を") ? "お" : syllable_table[k].name;
+        size_t last = name.size() - 1;
+        while (last > 0 && (name[last] & 0xC0) == 0x80)
+            --last;
+        const auto found = vowel_of.count(name) ? vowel_of.find(name) : vowel_of.find(name.substr(last));
+        EXPECT_TRUE(found != vowel_of.end() && found->second == bank_vowel_of(k)) << syllable_table[k].name;
+    }
 
     synth_engine* engine = nullptr;
     ASSERT_EQ(hts_voice.open(&engine), synth_ok);
