@@ -595,7 +595,7 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
                                  "first\n";
     const struct {
         const char* why;
-        std::vector<std::string> in_place;  // recordings ("か.wav", "A3/か.wav") and folders ("notes/")
+        std::vector<std::string> in_place;  // recordings ("か.wav", "A3/か.wav"), links ("か.wav@"), folders ("notes/")
         std::vector<std::string> args;
         int status;
         std::string err;
@@ -605,6 +605,10 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
         {"one pitch over several", {"E4/か.wav", "A2/ん.wav", "Eb3/あ.wav"}, {}, 255,
          several + "A2, Eb3, E4" + made_one},
         {"one pitch at A3 over several", {"A3/か.wav"}, {"-pitch", "A3"}, 255, several + "A3" + made_one},
+        {"one pitch over the lowest and highest notes", {"C5/か.wav", "C2/か.wav"}, {}, 255,
+         several + "C2, C5" + made_one},
+        {"several pitches over a recording that is a link", {"か.wav@"}, {"-pitch", "A2,A3"}, 255,
+         one + "1 recording, か.wav" + made_several},
         {"several pitches over others", {"A2/か.wav", "E4/か.wav"}, {"-pitch", "A3,A2"}, 0, ""},
         {"one pitch over one pitch", {"か.wav"}, {}, 0, ""},
         {"folders that hold no set, or are not named as notes", {"A2/", "A2/notes.wav", "notes/か.wav", "H2/か.wav"},
@@ -628,7 +632,9 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
             const size_t slash = f.find('/');
             if (slash != std::string::npos)
                 mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
-            if (f.back() != '/')
+            if (f.back() == '@')
+                EXPECT_EQ(symlink("elsewhere", (sub + "/" + f.substr(0, f.size() - 1)).c_str()), 0) << f;
+            else if (f.back() != '/')
                 write_file(sub + "/" + f, std::vector<uint8_t>(60, 1));
         }
         std::vector<std::string> before = list_dir(sub);
