@@ -506,6 +506,28 @@ TEST_F(FakeRun, SamplerConfiguration)
     }
 }
 
+// A prefix.map in place points into the subfolders: a run of several
+// pitches sets it aside before its first recording, even one that replaces
+// nothing, and leaves no map of its own without -oto.
+TEST_F(FakeRun, AMapInPlaceGoesAsideBeforeTheFirstRecording)
+{
+    const std::vector<uint8_t> old_map(30, 2);
+    for (const bool vcv : {false, true}) {
+        const std::string sub = make_temp_dir();
+        write_file(sub + "/prefix.map", old_map);
+        std::vector<std::string> args = {"-pitch", "A2,A3"};
+        if (vcv)
+            args.push_back("-vcv");
+        const run_result r = run_program(sub, fake, args);
+        EXPECT_EQ(r.status, 0) << vcv << ": " << r.err;
+        EXPECT_EQ(r.err, "moved 'prefix.map' aside to 'prefix.map.bak' before writing the recordings it points at\n")
+            << vcv;
+        EXPECT_FALSE(file_exists(sub + "/prefix.map")) << vcv;
+        EXPECT_EQ(read_file(sub + "/prefix.map.bak"), old_map) << vcv;
+        remove_tree(sub);
+    }
+}
+
 // What samplers and resamplers made from a recording goes once the
 // recording is replaced, by the names their writers give: the folder's
 // description (desc.mrq) with the first, each recording's caches with it.
