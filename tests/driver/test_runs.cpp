@@ -566,6 +566,44 @@ TEST_F(FakeRun, CachesOfReplacedRecordingsGoWithThem)
         EXPECT_EQ(file_exists(dir + "/" + r.name), !r.removed) << r.name;
 }
 
+// What describes or was made from a recording goes with it wherever it
+// lies: a link at a recording's name is replaced like a file, so the
+// oto.ini that described it goes aside first; a resampler's caches named
+// after its flags go from a later pitch's subfolder too.
+TEST_F(FakeRun, WhatWasMadeFromARecordingGoesWithItAnywhere)
+{
+    const struct {
+        const char* why;
+        std::vector<std::string> in_place;  // files ("A3/x"), links ("か.wav@")
+        std::vector<std::string> args;
+        std::string err;
+        std::vector<std::string> gone;
+    } rows[] = {
+        {"a link at a recording's name", {"oto.ini", file_name_of("か") + "@"}, {},
+         "moved 'oto.ini' aside to 'oto.ini.bak' before replacing the recordings it describes\n", {"oto.ini"}},
+        {"flagged caches in the second pitch's subfolder", {"A3/き_Hb100_Ht0_Hv100_g0.hifi.npz"}, {"-pitch", "A2,A3"},
+         "removed 1 resampler cache made from the recordings replaced\n", {"A3/き_Hb100_Ht0_Hv100_g0.hifi.npz"}},
+    };
+    for (const auto& r : rows) {
+        const std::string sub = make_temp_dir();
+        for (const std::string& f : r.in_place) {
+            const size_t slash = f.find('/');
+            if (slash != std::string::npos)
+                mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
+            if (f.back() == '@')
+                EXPECT_EQ(symlink("elsewhere", (sub + "/" + f.substr(0, f.size() - 1)).c_str()), 0) << f;
+            else
+                write_file(sub + "/" + f, std::vector<uint8_t>(20, 3));
+        }
+        const run_result run = run_program(sub, fake, r.args);
+        EXPECT_EQ(run.status, 0) << r.why << ": " << run.err;
+        EXPECT_EQ(run.err, r.err) << r.why;
+        for (const std::string& f : r.gone)
+            EXPECT_FALSE(file_exists(sub + "/" + f)) << r.why << ": " << f;
+        remove_tree(sub);
+    }
+}
+
 } // namespace
 
 namespace {
