@@ -3,6 +3,7 @@
 // name points at it, replaced files keeping their permissions, a
 // voicebank that never describes recordings it does not hold.
 
+#include "bank/lists.h"
 #include "folder/folder.h"
 #include "support.h"
 
@@ -345,6 +346,7 @@ TEST(Folder, LeftoversOfStoppedRunsAreRemovedAndNeverBlock)
         file_name_of("す") + ".tmp-" + elsewhere_tag() + "-1",   // another machine's or namespace's
         file_name_of("ん") + ".tmp-99999-7",                     // an older name: no machine
         ".morivox.lock.tmp-" + gone + "-0",                     // a lock file on its way
+        std::string(bank_list_of(bank_list_vcv).texts[0].name) + ".wav.tmp-" + gone + "-2",  // a VCV string's
     };
     const std::vector<std::string> kept_others = {"notes.txt.tmp-2024-12", "song.wav.tmp-1-1",
                                                   file_name_of("し") + ".tmp-1-x", "mine.wav"};
