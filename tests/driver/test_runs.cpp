@@ -528,6 +528,24 @@ TEST_F(FakeRun, AMapInPlaceGoesAsideBeforeTheFirstRecording)
     }
 }
 
+// A file whose data fails on its way to the disk (the flush after its
+// write) is said with its cause and never takes its name; -oto gives it no
+// line and no map, and the rest are written.
+TEST_F(FakeRun, AFileThatFailsOnItsWayToTheDiskIsSaidAndLeftOut)
+{
+    const std::string ka = file_name_of("か");
+    const run_result r = run_program(dir, fake, {"-oto"},
+                                     {"LD_PRELOAD=" MORIVOX_FAIL_FLUSH, "MORIVOX_FAIL_FLUSH=" + ka,
+                                      "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "cannot write '" + ka + "': Input/output error\n");
+    EXPECT_EQ(list_dir(dir).size(), 141u * 2 + 6u) << "no " << ka << ", no map of it";
+    const std::string ka_sjis = find_syllable("か")->sjis;
+    const std::string oto = text_of(dir + "/oto.ini");
+    EXPECT_EQ(split_lines(oto).size(), 141u);
+    EXPECT_EQ(oto.find(ka_sjis + ".wav="), std::string::npos) << "no line for " << ka;
+}
+
 // What samplers and resamplers made from a recording goes once the
 // recording is replaced, by the names their writers give: the folder's
 // description (desc.mrq) with the first, each recording's caches with it.
