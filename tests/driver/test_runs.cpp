@@ -528,6 +528,26 @@ TEST_F(FakeRun, AMapInPlaceGoesAsideBeforeTheFirstRecording)
     }
 }
 
+// A run of one pitch with -oto into a folder where the bank's files are
+// (a user may have tuned them) keeps each aside before writing it anew,
+// the files above a set's as well as its oto.ini.
+TEST_F(FakeRun, EveryFileInPlaceGoesAsideBeforeANewOne)
+{
+    const std::vector<uint8_t> tuned(25, 4);
+    const std::vector<std::string> names = {"oto.ini", "character.txt", "character.yaml", "readme.txt", "icon.bmp",
+                                            "sample.wav"};
+    for (const std::string& name : names)
+        write_file(dir + "/" + name, tuned);
+    const run_result r = run_program(dir, fake, {"-oto"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& name : names) {
+        EXPECT_NE(r.err.find("moved '" + name + "' aside to '" + name + ".bak' before writing a new one\n"),
+                  std::string::npos)
+            << name << ": " << r.err;
+        EXPECT_EQ(read_file(dir + "/" + name + ".bak"), tuned) << name;
+    }
+}
+
 // A file whose data fails on its way to the disk (the flush after its
 // write) is said with its cause and never takes its name; -oto gives it no
 // line and no map, and the rest are written.
