@@ -71,6 +71,26 @@ TEST_F(FakeRun, DefaultRunMakesAllFiles)
     }
 }
 
+// -vcv makes the VCV strings instead, in the list's order, and the banner
+// says so.
+TEST_F(FakeRun, VcvRunMakesTheStrings)
+{
+    const run_result r = run_program(dir, fake, {"-vcv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::vector<std::string> expected = banner(70, 44100, false), files;
+    expected.push_back("VCV: On");
+    const bank_list& list = bank_list_of(bank_list_vcv);
+    for (int k = 0; k < list.count; ++k) {
+        files.push_back(std::string(list.texts[k].name) + ".wav");
+        expected.push_back("generating...'" + files.back() + "'");
+    }
+    expected.push_back("done.");
+    EXPECT_EQ(split_lines(r.out), expected);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(list_dir(dir), files);
+}
+
 TEST_F(FakeRun, SettingsReachEveryFileAndTheNasalKeepsSpeed50)
 {
     const std::string log = dir + "/calls.log";
