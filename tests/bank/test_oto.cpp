@@ -76,6 +76,8 @@ TEST(Oto, StringEntriesFollowTheRules)
     // audible, onset, blended, settled, length, dip, released
     const oto_times before = {200, 300, 300, 600, 300, 650, 0, 0, 0, 340, 1500, 0, 0};
     const oto_times k = {650, 700, 700, 950, 700, 1000, 0, 0, 0, 760, 1500, 670, 690};
+    // A vowel before that settles only after its steady part: held from its start.
+    const oto_times unsettled = {200, 300, 300, 600, 300, 650, 0, 0, 0, 620, 1500, 0, 0};
     // From the vowel before: 50 ms before its steady end, a 30 ms crossfade.
     const struct {
         bank_alias_kind kind;
@@ -83,10 +85,18 @@ TEST(Oto, StringEntriesFollowTheRules)
         oto_times k;
         oto_entry want;
         const char* why;
+        const oto_times* vowel_before = nullptr;  // null: `before`
     } rows[] = {
         {bank_alias_vcv, "か", k, {550, 210, -400, 150, 30}, "after a voiceless stop: the beat where voicing starts"},
         {bank_alias_vcv, "ば", k, {550, 210, -400, 140, 30}, "after a voiced stop: the beat at its release"},
         {bank_alias_vcv, "や", k, {550, 210, -400, 120, 30}, "a glide: the beat at its target, its lowest level"},
+        {bank_alias_vcv, "わ", k, {550, 210, -400, 120, 30}, "w is a glide too"},
+        {bank_alias_vcv, "か", {560, 700, 700, 950, 700, 1000, 0, 0, 0, 760, 1500, 670, 690}, {550, 210, -400, 150, 10},
+         "a consonant that starts before the vowel before ends: the crossfade ends before it"},
+        {bank_alias_vcv, "か", {650, 700, 700, 950, 700, 1000, 0, 0, 0, 710, 1500, 670, 690}, {550, 180, -400, 150, 30},
+         "a vowel settled within its transition: fixed to the transition's end"},
+        {bank_alias_vcv, "か", k, {550, 210, -400, 150, 30}, "a vowel before that never settles: from its end still",
+         &unsettled},
         {bank_alias_vcv, "あ", k, {550, 210, -400, 150, 30}, "a vowel: the beat where the new vowel starts"},
         {bank_alias_vcv, "か", {650, 700, 700, 950, 700, 1000, 0, 0, 0, 950, 1500, 670, 690}, {550, 317, -400, 150, 30},
          "a vowel that never settles: still a third of it to stretch"},
@@ -101,7 +111,7 @@ TEST(Oto, StringEntriesFollowTheRules)
         oto_times times[bank_max_morae] = {};
         times[a->mora] = r.k;
         if (a->mora > 0)
-            times[a->mora - 1] = before;
+            times[a->mora - 1] = r.vowel_before != nullptr ? *r.vowel_before : before;
         const oto_entry got = oto_alias_values(bank_list_of(bank_list_vcv), *a, times);
         expect_entry(got, r.want, r.why);
     }

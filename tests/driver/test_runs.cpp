@@ -71,6 +71,26 @@ TEST_F(FakeRun, DefaultRunMakesAllFiles)
     }
 }
 
+// -vcv makes the VCV strings instead, in the list's order, and the banner
+// says so.
+TEST_F(FakeRun, VcvRunMakesTheStrings)
+{
+    const run_result r = run_program(dir, fake, {"-vcv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::vector<std::string> expected = banner(70, 44100, false), files;
+    expected.push_back("VCV: On");
+    const bank_list& list = bank_list_of(bank_list_vcv);
+    for (int k = 0; k < list.count; ++k) {
+        files.push_back(std::string(list.texts[k].name) + ".wav");
+        expected.push_back("generating...'" + files.back() + "'");
+    }
+    expected.push_back("done.");
+    EXPECT_EQ(split_lines(r.out), expected);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(list_dir(dir), files);
+}
+
 TEST_F(FakeRun, SettingsReachEveryFileAndTheNasalKeepsSpeed50)
 {
     const std::string log = dir + "/calls.log";
@@ -510,6 +530,66 @@ TEST_F(FakeRun, SamplerConfiguration)
     }
 }
 
+// A prefix.map in place points into the subfolders: a run of several
+// pitches sets it aside before its first recording, even one that replaces
+// nothing, and leaves no map of its own without -oto.
+TEST_F(FakeRun, AMapInPlaceGoesAsideBeforeTheFirstRecording)
+{
+    const std::vector<uint8_t> old_map(30, 2);
+    for (const bool vcv : {false, true}) {
+        const std::string sub = make_temp_dir();
+        write_file(sub + "/prefix.map", old_map);
+        std::vector<std::string> args = {"-pitch", "A2,A3"};
+        if (vcv)
+            args.push_back("-vcv");
+        const run_result r = run_program(sub, fake, args);
+        EXPECT_EQ(r.status, 0) << vcv << ": " << r.err;
+        EXPECT_EQ(r.err, "moved 'prefix.map' aside to 'prefix.map.bak' before writing the recordings it points at\n")
+            << vcv;
+        EXPECT_FALSE(file_exists(sub + "/prefix.map")) << vcv;
+        EXPECT_EQ(read_file(sub + "/prefix.map.bak"), old_map) << vcv;
+        remove_tree(sub);
+    }
+}
+
+// A run of one pitch with -oto into a folder where the bank's files are
+// (a user may have tuned them) keeps each aside before writing it anew,
+// the files above a set's as well as its oto.ini.
+TEST_F(FakeRun, EveryFileInPlaceGoesAsideBeforeANewOne)
+{
+    const std::vector<uint8_t> tuned(25, 4);
+    const std::vector<std::string> names = {"oto.ini", "character.txt", "character.yaml", "readme.txt", "icon.bmp",
+                                            "sample.wav"};
+    for (const std::string& name : names)
+        write_file(dir + "/" + name, tuned);
+    const run_result r = run_program(dir, fake, {"-oto"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& name : names) {
+        EXPECT_NE(r.err.find("moved '" + name + "' aside to '" + name + ".bak' before writing a new one\n"),
+                  std::string::npos)
+            << name << ": " << r.err;
+        EXPECT_EQ(read_file(dir + "/" + name + ".bak"), tuned) << name;
+    }
+}
+
+// A file whose data fails on its way to the disk (the flush after its
+// write) is said with its cause and never takes its name; -oto gives it no
+// line and no map, and the rest are written.
+TEST_F(FakeRun, AFileThatFailsOnItsWayToTheDiskIsSaidAndLeftOut)
+{
+    const std::string ka = file_name_of("か");
+    const run_result r = run_program(dir, fake, {"-oto"},
+                                     {"LD_PRELOAD=" MORIVOX_FAIL_FLUSH, "MORIVOX_FAIL_FLUSH=" + ka,
+                                      "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "cannot write '" + ka + "': Input/output error\n");
+    EXPECT_EQ(list_dir(dir).size(), 141u * 2 + 6u) << "no " << ka << ", no map of it";
+    const std::string ka_sjis = find_syllable("か")->sjis;
+    const std::string oto = text_of(dir + "/oto.ini");
+    EXPECT_EQ(split_lines(oto).size(), 141u);
+    EXPECT_EQ(oto.find(ka_sjis + ".wav="), std::string::npos) << "no line for " << ka;
+}
+
 // What samplers and resamplers made from a recording goes once the
 // recording is replaced, by the names their writers give: the folder's
 // description (desc.mrq) with the first, each recording's caches with it.
@@ -546,6 +626,44 @@ TEST_F(FakeRun, CachesOfReplacedRecordingsGoWithThem)
                        "removed 1 frequency map and 19 resampler caches made from the recordings replaced\n");
     for (const auto& r : rows)
         EXPECT_EQ(file_exists(dir + "/" + r.name), !r.removed) << r.name;
+}
+
+// What describes or was made from a recording goes with it wherever it
+// lies: a link at a recording's name is replaced like a file, so the
+// oto.ini that described it goes aside first; a resampler's caches named
+// after its flags go from a later pitch's subfolder too.
+TEST_F(FakeRun, WhatWasMadeFromARecordingGoesWithItAnywhere)
+{
+    const struct {
+        const char* why;
+        std::vector<std::string> in_place;  // files ("A3/x"), links ("か.wav@")
+        std::vector<std::string> args;
+        std::string err;
+        std::vector<std::string> gone;
+    } rows[] = {
+        {"a link at a recording's name", {"oto.ini", file_name_of("か") + "@"}, {},
+         "moved 'oto.ini' aside to 'oto.ini.bak' before replacing the recordings it describes\n", {"oto.ini"}},
+        {"flagged caches in the second pitch's subfolder", {"A3/き_Hb100_Ht0_Hv100_g0.hifi.npz"}, {"-pitch", "A2,A3"},
+         "removed 1 resampler cache made from the recordings replaced\n", {"A3/き_Hb100_Ht0_Hv100_g0.hifi.npz"}},
+    };
+    for (const auto& r : rows) {
+        const std::string sub = make_temp_dir();
+        for (const std::string& f : r.in_place) {
+            const size_t slash = f.find('/');
+            if (slash != std::string::npos)
+                mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
+            if (f.back() == '@')
+                EXPECT_EQ(symlink("elsewhere", (sub + "/" + f.substr(0, f.size() - 1)).c_str()), 0) << f;
+            else
+                write_file(sub + "/" + f, std::vector<uint8_t>(20, 3));
+        }
+        const run_result run = run_program(sub, fake, r.args);
+        EXPECT_EQ(run.status, 0) << r.why << ": " << run.err;
+        EXPECT_EQ(run.err, r.err) << r.why;
+        for (const std::string& f : r.gone)
+            EXPECT_FALSE(file_exists(sub + "/" + f)) << r.why << ": " << f;
+        remove_tree(sub);
+    }
 }
 
 } // namespace
@@ -599,7 +717,7 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
                                  "first\n";
     const struct {
         const char* why;
-        std::vector<std::string> in_place;  // recordings ("か.wav", "A3/か.wav") and folders ("notes/")
+        std::vector<std::string> in_place;  // recordings ("か.wav", "A3/か.wav"), links ("か.wav@"), folders ("notes/")
         std::vector<std::string> args;
         int status;
         std::string err;
@@ -609,6 +727,10 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
         {"one pitch over several", {"E4/か.wav", "A2/ん.wav", "Eb3/あ.wav"}, {}, 255,
          several + "A2, Eb3, E4" + made_one},
         {"one pitch at A3 over several", {"A3/か.wav"}, {"-pitch", "A3"}, 255, several + "A3" + made_one},
+        {"one pitch over the lowest and highest notes", {"C5/か.wav", "C2/か.wav"}, {}, 255,
+         several + "C2, C5" + made_one},
+        {"several pitches over a recording that is a link", {"か.wav@"}, {"-pitch", "A2,A3"}, 255,
+         one + "1 recording, か.wav" + made_several},
         {"several pitches over others", {"A2/か.wav", "E4/か.wav"}, {"-pitch", "A3,A2"}, 0, ""},
         {"one pitch over one pitch", {"か.wav"}, {}, 0, ""},
         {"folders that hold no set, or are not named as notes", {"A2/", "A2/notes.wav", "notes/か.wav", "H2/か.wav"},
@@ -632,7 +754,9 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
             const size_t slash = f.find('/');
             if (slash != std::string::npos)
                 mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
-            if (f.back() != '/')
+            if (f.back() == '@')
+                EXPECT_EQ(symlink("elsewhere", (sub + "/" + f.substr(0, f.size() - 1)).c_str()), 0) << f;
+            else if (f.back() != '/')
                 write_file(sub + "/" + f, std::vector<uint8_t>(60, 1));
         }
         std::vector<std::string> before = list_dir(sub);

@@ -3,6 +3,7 @@
 // name points at it, replaced files keeping their permissions, a
 // voicebank that never describes recordings it does not hold.
 
+#include "bank/lists.h"
 #include "folder/folder.h"
 #include "support.h"
 
@@ -345,6 +346,7 @@ TEST(Folder, LeftoversOfStoppedRunsAreRemovedAndNeverBlock)
         file_name_of("す") + ".tmp-" + elsewhere_tag() + "-1",   // another machine's or namespace's
         file_name_of("ん") + ".tmp-99999-7",                     // an older name: no machine
         ".morivox.lock.tmp-" + gone + "-0",                     // a lock file on its way
+        std::string(bank_list_of(bank_list_vcv).texts[0].name) + ".wav.tmp-" + gone + "-2",  // a VCV string's
     };
     const std::vector<std::string> kept_others = {"notes.txt.tmp-2024-12", "song.wav.tmp-1-1",
                                                   file_name_of("し") + ".tmp-1-x", "mine.wav"};
@@ -660,7 +662,8 @@ TEST(Folder, StoppedRunsOfSeveralPitchesLeaveNoMapIntoAHalfMadeSet)
 }
 
 // Every file's data is flushed before the rename that gives it its name,
-// and the folder is flushed after the last rename; the lock file's name of
+// the files take their names in the order they were written (flushed
+// side by side or not), and the folder is flushed after the last rename; the lock file's name of
 // its run is flushed before the run writes anything.
 TEST(Folder, DataReachesTheDiskBeforeTheName)
 {
@@ -679,7 +682,7 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
     std::set<std::string> flushed;               // temporary files whose data was flushed
     std::string lock_fd;                         // the lock file's descriptor
     bool lock_flushed = false;
-    int renames = 0;
+    std::vector<std::string> written, renamed;  // temporary files, in the order created and renamed
     std::string line, last;
     while (std::getline(trace, line)) {
         // "<pid> call(...) = result", a call split by another thread's being
@@ -699,6 +702,8 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
         if (call.rfind("openat(", 0) == 0 && is_temporary(quoted)) {
             EXPECT_TRUE(lock_flushed) << quoted << " written before the lock file reached the disk";
             temp_of[call.substr(call.rfind("= ") + 2)] = quoted;
+            if (call.find("O_CREAT") != std::string::npos)
+                written.push_back(quoted);
         } else if (call.rfind("openat(", 0) == 0 && quoted == ".morivox.lock") {
             lock_fd = call.substr(call.rfind("= ") + 2);
         } else if (call.rfind("fdatasync(", 0) == 0 && call.substr(call.rfind("= ")) == "= 0") {
@@ -707,12 +712,13 @@ TEST(Folder, DataReachesTheDiskBeforeTheName)
             flushed.insert(temp_of[fd]);
         } else if (call.rfind("rename(", 0) == 0) {
             EXPECT_TRUE(flushed.count(quoted)) << quoted << " renamed before its data was flushed";
-            ++renames;
+            renamed.push_back(quoted);
         }
         if (call.rfind("fsync(", 0) == 0 || call.rfind("rename(", 0) == 0)
             last = call;
     }
-    EXPECT_EQ(renames, 142);
+    EXPECT_EQ(renamed.size(), 142u);
+    EXPECT_EQ(renamed, written) << "renamed in the order written";
     EXPECT_TRUE(lock_flushed) << "the lock file is flushed";
     EXPECT_NE(last.find("fsync("), std::string::npos) << "the folder is flushed after the last rename: " << last;
     remove_tree(d);
