@@ -418,6 +418,21 @@ TEST_F(FakeRun, RunningOutOfMemoryIsReportedNotACrash)
 
 namespace {
 
+// Puts `files` into folder `sub`, each holding `bytes`: "A3/x" makes A3
+// first, "x@" is a symbolic link to nowhere, "A3/" only the folder.
+void place_files(const std::string& sub, const std::vector<std::string>& files, const std::vector<uint8_t>& bytes)
+{
+    for (const std::string& f : files) {
+        const size_t slash = f.find('/');
+        if (slash != std::string::npos)
+            mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
+        if (f.back() == '@')
+            EXPECT_EQ(symlink("elsewhere", (sub + "/" + f.substr(0, f.size() - 1)).c_str()), 0) << f;
+        else if (f.back() != '/')
+            write_file(sub + "/" + f, bytes);
+    }
+}
+
 std::string text_of(const std::string& path)
 {
     const std::vector<uint8_t> b = read_file(path);
@@ -648,15 +663,7 @@ TEST_F(FakeRun, WhatWasMadeFromARecordingGoesWithItAnywhere)
     };
     for (const auto& r : rows) {
         const std::string sub = make_temp_dir();
-        for (const std::string& f : r.in_place) {
-            const size_t slash = f.find('/');
-            if (slash != std::string::npos)
-                mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
-            if (f.back() == '@')
-                EXPECT_EQ(symlink("elsewhere", (sub + "/" + f.substr(0, f.size() - 1)).c_str()), 0) << f;
-            else
-                write_file(sub + "/" + f, std::vector<uint8_t>(20, 3));
-        }
+        place_files(sub, r.in_place, std::vector<uint8_t>(20, 3));
         const run_result run = run_program(sub, fake, r.args);
         EXPECT_EQ(run.status, 0) << r.why << ": " << run.err;
         EXPECT_EQ(run.err, r.err) << r.why;
@@ -750,15 +757,7 @@ TEST_F(FakeRun, AFolderHoldsOneBank)
     };
     for (const auto& r : rows) {
         const std::string sub = make_temp_dir();
-        for (const std::string& f : r.in_place) {
-            const size_t slash = f.find('/');
-            if (slash != std::string::npos)
-                mkdir((sub + "/" + f.substr(0, slash)).c_str(), 0755);
-            if (f.back() == '@')
-                EXPECT_EQ(symlink("elsewhere", (sub + "/" + f.substr(0, f.size() - 1)).c_str()), 0) << f;
-            else if (f.back() != '/')
-                write_file(sub + "/" + f, std::vector<uint8_t>(60, 1));
-        }
+        place_files(sub, r.in_place, std::vector<uint8_t>(60, 1));
         std::vector<std::string> before = list_dir(sub);
         const run_result run = run_program(sub, fake, r.args);
         EXPECT_EQ(run.status, r.status) << r.why;
