@@ -264,7 +264,7 @@ bool convert_text(const char* from, const char* to, const std::string& in, std::
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
-    std::string buffer(in.size() * 3 + 4, '\0');
+    std::string buffer(in.size() * 4 + 4, '\0');  // UTF-32 takes 4 bytes a character
     char* ip = const_cast<char*>(in.data());
     size_t il = in.size();
     char* op = buffer.data();

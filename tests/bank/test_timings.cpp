@@ -1,6 +1,7 @@
 // The timings' analysis against the plain formulas.
 #include "bank/timings.h"
 #include "isa/isa.h"
+#include "resample/every_path.h"
 
 #include "wav/wav.h"
 
@@ -30,15 +31,7 @@ std::vector<double> plain_levels(const std::vector<double>& x, const std::vector
     return db;
 }
 
-class GoertzelLevels : public ::testing::TestWithParam<isa_level> {
-protected:
-    void SetUp() override
-    {
-        if (isa_limit(GetParam()) != GetParam())
-            GTEST_SKIP() << "this processor lacks the instructions of level " << GetParam();
-    }
-    void TearDown() override { isa_limit(isa_avx512); }
-};
+class GoertzelLevels : public EveryPath {};
 
 INSTANTIATE_TEST_SUITE_P(Levels, GoertzelLevels, ::testing::Values(isa_baseline, isa_avx2, isa_avx512));
 

@@ -3,27 +3,18 @@
 
 #include "bank/syllables.h"
 
+#include "support.h"
+
 #include <gtest/gtest.h>
 
-#include <iconv.h>
 #include <string>
 
 namespace {
 
 std::string convert(const std::string& in, const char* to, const char* from)
 {
-    iconv_t cd = iconv_open(to, from);
-    std::string out(in.size() * 4 + 4, '\0');
-    char* ip = const_cast<char*>(in.data());
-    size_t il = in.size();
-    char* op = out.data();
-    size_t ol = out.size();
-    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1))
-        return "";
-    out.resize(out.size() - ol);
-    return out;
+    std::string out;
+    return convert_text(from, to, in, &out) ? out : "";
 }
 
 std::string sjis(const std::string& utf8)
