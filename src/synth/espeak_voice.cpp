@@ -113,15 +113,15 @@ capture current;
 char reported[4096];
 size_t reported_len;
 
-// Where the phonemes of the last call began, in samples: the first sound
-// (the consonant, or the vowel alone), the one after it (the vowel, or the
-// glide before it: voicing, and so the beat, starts with the glide), the
-// third (the vowel after a glide), and the pause after the last; and every
-// sound's start, as far as there is room, for the morae of a string.
+// Where the phonemes of the last call began, in samples: every sound's
+// start, as far as there is room (a syllable's first is the consonant, or
+// the vowel alone; the one after it the vowel, or the glide before it:
+// voicing, and so the beat, starts with the glide; the third the vowel
+// after a glide), and the pause after the last.
 constexpr int max_sounds = 64;
 struct phoneme_marks {
     bool sounding;  // a sound began and no pause followed yet
-    size_t first_sound, second_sound, third_sound, pause_after;
+    size_t pause_after;
     int sounds;
     size_t sound_at[max_sounds];
 };
@@ -145,12 +145,6 @@ void note_phonemes(const espeak_EVENT* ev)
                 marks.pause_after = at;
             marks.sounding = false;
         } else {
-            if (marks.sounds == 0)
-                marks.first_sound = at;
-            if (marks.sounds == 1)
-                marks.second_sound = at;
-            if (marks.sounds == 2)
-                marks.third_sound = at;
             if (marks.sounds < max_sounds)
                 marks.sound_at[marks.sounds] = at;
             ++marks.sounds;
@@ -648,7 +642,7 @@ synth_error shape_here(const mora& first, double f0, int whole_hz, Shape shape)
         return synth_error_no_memory;
     for (size_t i = 0; i < current.count; ++i)
         x[i] = current.samples[i];
-    const double fade_in = onset_sonorant(first) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const double fade_in = shaping_fade_in(first);
     const int rate = espeak_image_rate(f0);
     const double played_f0 = whole_hz * static_cast<double>(rate) / espeak_sampling_rate;
     const synth_error shaped = shape(x, rate, played_f0, fade_in);
@@ -776,9 +770,9 @@ synth_error synthesize_here(synth_engine*, const char* text, int speed, double f
     // eSpeak's vowels decline evenly and stop: there is no fade to leave out.
     const size_t end = marks.sounding || marks.pause_after == 0 ? current.count : marks.pause_after;
     synth_marks at;
-    at.consonant_start = marks.first_sound < end ? marks.first_sound : 0;
-    at.vowel_start = marks.sounds > 1 && marks.second_sound < end ? marks.second_sound : at.consonant_start;
-    at.glide_end = marks.sounds > 2 && marks.third_sound < end ? marks.third_sound : at.vowel_start;
+    at.consonant_start = marks.sound_at[0] < end ? marks.sound_at[0] : 0;
+    at.vowel_start = marks.sounds > 1 && marks.sound_at[1] < end ? marks.sound_at[1] : at.consonant_start;
+    at.glide_end = marks.sounds > 2 && marks.sound_at[2] < end ? marks.sound_at[2] : at.vowel_start;
     at.steady_end = end;
     at.voiced_start = onset_voiceless(morae[0]) ? at.vowel_start : at.consonant_start;
     at.voiced_end = end;

@@ -498,7 +498,7 @@ synth_error render(hts_state& s, const mora& m, hts_mora_labels& labels, int spe
             marks.vowel_start = marks.voiced_start;
     }
     end_before_fade(s, &marks);
-    const double fade_in = onset_sonorant(m) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const double fade_in = shaping_fade_in(m);
     const synth_error shaped =
         shape_syllable(static_cast<double*>(block), n, pitch.image_rate, pitch.played_f0, marks, fade_in, image);
     free(block);
@@ -707,7 +707,7 @@ synth_error render_string(hts_state& s, const mora* morae, int mora_count, doubl
         mark_string_voicing(s, e->pss.pstream[1].msd_flag, e->pss.total_frame, morae, mora_count, marks);
     for (int m = 0; m < mora_count; ++m)
         end_before_fade(s, &marks[m].marks);
-    const double fade_in = onset_sonorant(morae[0]) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+    const double fade_in = shaping_fade_in(morae[0]);
     const synth_error shaped = shape_string(static_cast<double*>(block), n, pitch.image_rate, pitch.played_f0, marks,
                                             mora_count, fade_in, image);
     free(block);

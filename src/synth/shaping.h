@@ -23,6 +23,7 @@
 // The same samples and marks always give the same bytes.
 #pragma once
 
+#include "synth/kana.h"
 #include "synth/synth.h"
 
 #include <cstddef>
@@ -47,6 +48,12 @@ inline constexpr double shaping_min_release_seconds = 0.005;
 // enough that a vowel or a nasal does not start with a click.
 inline constexpr double shaping_fade_in_obstruent = 0.001;
 inline constexpr double shaping_fade_in_sonorant = 0.005;
+
+// The fade-in of a sound that starts with mora `first`.
+inline double shaping_fade_in(const mora& first)
+{
+    return onset_sonorant(first) ? shaping_fade_in_sonorant : shaping_fade_in_obstruent;
+}
 
 // Shapes samples[0..count-1] (at `rate`, the image's, where their pitch is
 // `f0` in Hz), whose parts lie at `marks`, into *image (mora_count 1),
