@@ -268,6 +268,7 @@ struct bank_file {
     const char* name;
     bank_scope scope;
     bool last;
+    bool vcv_only;  // only a bank of VCV sets has it
     int (*make)(const bank_run& run, int set, int entry, bank_bytes* out);
 };
 

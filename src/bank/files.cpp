@@ -247,21 +247,21 @@ int make_prefix_map(const bank_run& run, int, int, bank_bytes* out)
 } // namespace
 
 const bank_file bank_files[] = {
-    {"_wav.frq", bank_per_recording, false, make_frq},
-    {"oto.ini", bank_per_set, false, make_oto_ini},
-    {"character.txt", bank_per_bank, false, make_character_txt},
-    {"character.yaml", bank_per_bank, false, make_character_yaml},
-    {"presamp.ini", bank_per_bank, false, make_presamp_ini},
-    {"readme.txt", bank_per_bank, false, make_readme},
-    {bank_icon_file, bank_per_bank, false, make_icon},
-    {bank_sample_file, bank_per_bank, false, make_sample},
-    {"prefix.map", bank_per_bank, true, make_prefix_map},
+    {"_wav.frq", bank_per_recording, false, false, make_frq},
+    {"oto.ini", bank_per_set, false, false, make_oto_ini},
+    {"character.txt", bank_per_bank, false, false, make_character_txt},
+    {"character.yaml", bank_per_bank, false, false, make_character_yaml},
+    {"presamp.ini", bank_per_bank, false, true, make_presamp_ini},
+    {"readme.txt", bank_per_bank, false, false, make_readme},
+    {bank_icon_file, bank_per_bank, false, false, make_icon},
+    {bank_sample_file, bank_per_bank, false, false, make_sample},
+    {"prefix.map", bank_per_bank, true, false, make_prefix_map},
 };
 const int bank_file_count = sizeof bank_files / sizeof bank_files[0];
 
 bool bank_file_of(const bank_file& f, bank_list_kind kind)
 {
-    return f.make != make_presamp_ini || kind == bank_list_vcv;
+    return !f.vcv_only || kind == bank_list_vcv;
 }
 
 bool bank_file_wanted(const bank_file& f, const bank_run& run, int set, int entry)

@@ -45,7 +45,6 @@ const bank_icon_style styles[] = {
     {"hts", {0xD2, 0x5A, 0x1E}, 4},
 };
 
-
 struct rgb {
     double r, g, b;
 };
@@ -105,17 +104,19 @@ void segments_near(double x, int* first, int* last)
 }
 
 // Where the stroke may be in a column of points: no point outside
-// [low, high] lies on it. A point that far from every segment's heights is
-// that far from the segment, and the margin keeps that so through the
-// rounding of the distance.
+// [low, high] lies on it, and only segments first to last come near. A
+// point that far from every segment's heights is that far from the
+// segment, and the margin keeps that so through the rounding of the
+// distance.
 struct band {
     double low, high;
+    int first, last;
 };
 
 band stroke_band(double x, const point* trace)
 {
     if (x < line_left - half_width || x > line_right + half_width)
-        return {1, 0};  // none
+        return {1, 0, 0, -1};  // none
     int first, last;
     segments_near(x, &first, &last);
     double low = trace[first].y, high = trace[first].y;
@@ -124,19 +125,16 @@ band stroke_band(double x, const point* trace)
         high = std::fmax(high, trace[i].y);
     }
     constexpr double margin = 1e-6;
-    return {low - half_width - margin, high + half_width + margin};
+    return {low - half_width - margin, high + half_width + margin, first, last};
 }
 
-// Whether p lies on the stroke: within half_width of the trace.
+// Whether p, in the column of `near`, lies on the stroke: within
+// half_width of the trace.
 bool on_trace(point p, const point* trace, band near)
 {
     if (p.y < near.low || p.y > near.high)
         return false;
-    if (p.x < line_left - half_width || p.x > line_right + half_width)
-        return false;
-    int first, last;
-    segments_near(p.x, &first, &last);
-    for (int i = first; i <= last; ++i) {
+    for (int i = near.first; i <= near.last; ++i) {
         if (to_segment(p, trace[i], trace[i + 1]) <= half_width * half_width)
             return true;
     }

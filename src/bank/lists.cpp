@@ -238,7 +238,7 @@ bool add_alias(built_list& b, const char* name, bank_alias_kind kind, int text, 
 
 void build_cv(built_list& b)
 {
-    b.list = {bank_list_cv, "CV", b.texts, syllable_count, 0.0, b.aliases, 0};
+    b.list = {bank_list_cv, b.texts, syllable_count, 0.0, b.aliases, 0};
     for (int k = 0; k < syllable_count; ++k) {
         bank_text& t = b.texts[k];
         snprintf(t.sjis, sizeof t.sjis, "%s", syllable_table[k].sjis);
@@ -256,7 +256,7 @@ void build_cv(built_list& b)
 // from the last. A pair met again is left out: it is the same sound.
 void build_vcv(built_list& b)
 {
-    b.list = {bank_list_vcv, "VCV", b.texts, vcv_count, bank_vcv_beat, b.aliases, 0};
+    b.list = {bank_list_vcv, b.texts, vcv_count, bank_vcv_beat, b.aliases, 0};
     for (int i = 0; i < vcv_count; ++i) {
         bank_text& t = b.texts[i];
         t.fixed_speed = 0;
@@ -314,6 +314,11 @@ const built_list& vcv()
 }
 
 } // namespace
+
+int bank_text_speed(const bank_text& t, int run_speed)
+{
+    return t.fixed_speed != 0 ? t.fixed_speed : run_speed;
+}
 
 const bank_list& bank_list_of(bank_list_kind kind)
 {

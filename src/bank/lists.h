@@ -48,13 +48,16 @@ struct bank_alias {
 
 struct bank_list {
     bank_list_kind kind;
-    const char* what;        // for messages: "CV", "VCV"
     const bank_text* texts;
     int count;
     double beat;             // seconds from one vowel onset to the next; 0: single syllables
     const bank_alias* aliases;  // in oto.ini's order: text by text, mora by mora
     int alias_count;
 };
+
+// The speed text `t` is sung at in a run at `run_speed`: its own where it
+// has one (see syllable_speed).
+int bank_text_speed(const bank_text& t, int run_speed);
 
 // The list of that kind, made once (the same on every call and thread).
 const bank_list& bank_list_of(bank_list_kind kind);

@@ -23,20 +23,28 @@ constexpr double min_tail_ms = 2;
 constexpr double vowel_lead_ms = 50;
 constexpr double crossfade_ms = 30;
 
-bool blends(const syllable& entry)
+// The first mora of a syllable; false when its kana do not read.
+bool first_mora(const syllable& entry, mora* first)
 {
     mora m[max_morae];
     int count = 0;
-    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && onset_sonorant(m[0]);
+    if (kana_to_morae(entry.sjis, m, max_morae, &count) != synth_ok || count < 1)
+        return false;
+    *first = m[0];
+    return true;
+}
+
+bool blends(const syllable& entry)
+{
+    mora m;
+    return first_mora(entry, &m) && onset_sonorant(m);
 }
 
 bool vowel_alone(const syllable& entry)
 {
-    mora m[max_morae];
-    int count = 0;
-    return kana_to_morae(entry.sjis, m, max_morae, &count) == synth_ok && count >= 1 && m[0].onset[0] == 0;
+    mora m;
+    return first_mora(entry, &m) && m.onset[0] == 0;
 }
-
 
 // OpenUtau trims the file name, so a space at either end would be lost.
 bool breaks_a_line(const char* name)
@@ -97,12 +105,10 @@ namespace {
 // the new vowel starts for a vowel or ん.
 double pair_beat(int entry, const oto_times& t)
 {
-    mora m[max_morae];
-    int count = 0;
-    if (kana_to_morae(syllable_table[entry].sjis, m, max_morae, &count) != synth_ok || count < 1 ||
-        onset_voiceless(m[0]) || m[0].onset[0] == 0)
+    mora m;
+    if (!first_mora(syllable_table[entry], &m) || onset_voiceless(m) || m.onset[0] == 0)
         return t.vowel;
-    const std::string_view onset = m[0].onset;
+    const std::string_view onset = m.onset;
     return onset == "y" || onset == "w" ? t.dip : t.released;
 }
 

@@ -327,12 +327,18 @@ void oto_listen(const synth_image& image, double f0, oto_times* times, int count
             continue;
         const double held_power = (sums[end] - sums[to]) / static_cast<double>(end - to);
         size_t lowest = from - width / 2;
-        for (size_t i = lowest; i <= to - width / 2; ++i)
-            lowest = level(i) < level(lowest) ? i : lowest;
+        double lowest_level = level(lowest);
+        for (size_t i = lowest; i <= to - width / 2; ++i) {
+            const double l = level(i);
+            if (l < lowest_level) {
+                lowest = i;
+                lowest_level = l;
+            }
+        }
         k.dip = ms(lowest + width / 2);
         size_t rise = lowest;
-        if (level(lowest) <= held_power * dip_ratio) {
-            const double half_way = (level(lowest) + held_power) / 2;
+        if (lowest_level <= held_power * dip_ratio) {
+            const double half_way = (lowest_level + held_power) / 2;
             while (rise + width / 2 < end && level(rise) < half_way)
                 ++rise;
         } else {

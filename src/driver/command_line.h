@@ -6,7 +6,7 @@
 #include "synth/synth.h"
 
 struct run_settings {
-    int speed;          // passed to the synthesizer (see syllable_speed)
+    int speed;          // passed to the synthesizer (see bank_text_speed)
     int output_rate;    // samples per second of the files
     int sinc_filter;    // non-zero: every syllable goes through the sinc filter
     const char* voice;  // the voice's name as given, or null for the default

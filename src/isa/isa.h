@@ -1,5 +1,5 @@
-// Which vector instructions the hot loops use (the resampler's and the
-// vocoder's).
+// Which vector instructions the hot loops use (the resampler's, the
+// vocoder's and the oto timings' Goertzel recurrences).
 //
 // Each hot loop exists once per level (plain x86-64, AVX2, AVX-512F); every
 // version does the same operations in the same order and gives the same

@@ -64,7 +64,7 @@ void synthesize_entry(pipeline* p, synth_engine* engine, int k)
     out = made_recording{};
     p->images[slot] = synth_image{};
     p->slot_f0[slot] = p->f0s[k / p->texts];
-    const int speed = text.fixed_speed != 0 ? text.fixed_speed : p->settings.speed;
+    const int speed = bank_text_speed(text, p->settings.speed);
     out.code = voice.synthesize(engine, text.sjis, speed, p->slot_f0[slot], list.beat, &p->images[slot]);
     if (out.code != synth_ok) {
         if (const char* why = voice.failure())

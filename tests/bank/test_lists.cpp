@@ -41,7 +41,7 @@ TEST(Lists, AliasesAreWhatTheSamplersLookFor)
     };
     for (const auto& r : rows) {
         const bank_list& list = bank_list_of(r.kind);
-        SCOPED_TRACE(list.what);
+        SCOPED_TRACE(list.kind == bank_list_vcv ? "VCV" : "CV");
         ASSERT_EQ(list.count, r.texts);
         int morae = 0;
         std::set<std::string> names;
