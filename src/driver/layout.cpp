@@ -2,6 +2,8 @@
 
 #include "driver/layout.h"
 
+#include "driver/recordings.h"
+
 #include "notes/notes.h"
 
 #include <algorithm>
@@ -21,8 +23,7 @@ int count_recordings(const bank_list& list, const char* dir, const bank_text** f
     for (int k = 0; k < list.count; ++k) {
         char name[160];
         snprintf(name, sizeof name, "%s%s.wav", dir, list.texts[k].name);
-        struct stat st;
-        if (lstat(name, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
+        if (recording_at(name)) {
             *first = *first ? *first : &list.texts[k];
             ++count;
         }
@@ -78,15 +79,14 @@ bool find_pitch_folders(const bank_list& list, char* out, size_t size)
     return count > 0;
 }
 
-} // namespace
-
 const layout_kind layout_kinds[] = {
     {bank_list_cv, false, "a set of recordings at one pitch", "those recordings"},
     {bank_list_cv, true, "a bank of several pitches", "those subfolders"},
     {bank_list_vcv, false, "a VCV set at one pitch", "those recordings"},
     {bank_list_vcv, true, "a VCV bank of several pitches", "those subfolders"},
 };
-const int layout_kind_count = sizeof layout_kinds / sizeof layout_kinds[0];
+
+} // namespace
 
 const layout_kind& layout_of(bank_list_kind list, bool pitch_folders)
 {

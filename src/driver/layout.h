@@ -16,9 +16,6 @@ struct layout_kind {
     const char* remove;  // what to remove instead: "those recordings"
 };
 
-extern const layout_kind layout_kinds[];
-extern const int layout_kind_count;
-
 // The kind of a run that makes sets of `list`, in subfolders or not.
 const layout_kind& layout_of(bank_list_kind list, bool pitch_folders);
 

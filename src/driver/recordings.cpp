@@ -81,6 +81,12 @@ bool finish_files(morivox_run* run)
     return !report_late_failures(run) && flushed;
 }
 
+bool recording_at(const char* name)
+{
+    struct stat st;
+    return lstat(name, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+}
+
 int write_recording(morivox_run* run, int s, int k, const made_recording& made, bool* not_written)
 {
     if (made.code != synth_ok) {
@@ -98,8 +104,7 @@ int write_recording(morivox_run* run, int s, int k, const made_recording& made, 
         t = made.times[m];
         t.length = made.size_bytes / 2 * 1000.0 / run->settings.output_rate;
     }
-    struct stat existing;
-    publishing p = {run, s, lstat(name, &existing) == 0 && (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode))};
+    publishing p = {run, s, recording_at(name)};
     say("generating...'%s'\n", name);
     bool& sent = run->sent[s][k];
     sent = true;

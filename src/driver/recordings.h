@@ -13,6 +13,10 @@
 // not go aside).
 int write_recording(morivox_run* run, int set, int entry, const made_recording& made, bool* not_written);
 
+// Whether a recording lies at `name`: a file, or a link (which a new one
+// replaces, never follows).
+bool recording_at(const char* name);
+
 // `name` could not be written: says why on standard error and remembers it.
 void report_not_written(morivox_run* run, const char* name, int error);
 

@@ -44,6 +44,16 @@ void report_not_locked(const char* dir, const folder_lock_info& lock)
     }
 }
 
+// Removes what stopped runs left in `folder`; adds the files that could not
+// be removed to *kept, and the reason for the first to *kept_error.
+void remove_leftovers(const char* folder, int* kept, int* kept_error)
+{
+    int here = 0;
+    folder_remove_leftovers(folder, is_output_name, &here);
+    *kept_error = *kept == 0 && here > 0 ? errno : *kept_error;
+    *kept += here;
+}
+
 // Several sets: the subfolders, checked all before any is made, each held
 // under a lock of its own. Those there already are held first (`made`
 // false): a run that finds one taken makes nothing. Then (`made` true) the
@@ -76,12 +86,8 @@ int prepare_subfolders(const morivox_run& run, bool made, int* kept, int* kept_e
             return -1;
         }
     }
-    for (int s = 0; s < run.set_count && run.set_count > 1 && made; ++s) {
-        int here = 0;
-        folder_remove_leftovers(dirs[s], is_output_name, &here);
-        *kept_error = *kept == 0 && here > 0 ? errno : *kept_error;
-        *kept += here;
-    }
+    for (int s = 0; s < run.set_count && run.set_count > 1 && made; ++s)
+        remove_leftovers(dirs[s], kept, kept_error);
     return 0;
 }
 
@@ -140,10 +146,7 @@ int hold_folder(const morivox_run& run)
     if (prepare_subfolders(run, false, &kept, &kept_error) != 0 || check_layout(run) != 0 ||
         prepare_subfolders(run, true, &kept, &kept_error) != 0)
         return -1;
-    int here = 0;
-    folder_remove_leftovers(".", is_output_name, &here);
-    kept_error = kept == 0 && here > 0 ? errno : kept_error;
-    kept += here;
+    remove_leftovers(".", &kept, &kept_error);
     if (kept > 0)
         fprintf(stderr, "cannot remove %d temporary file%s of stopped runs: %s\n", kept, kept == 1 ? "" : "s",
                 strerror(kept_error));

@@ -106,10 +106,8 @@ bool write_voicebank(morivox_run* run)
         for (int k = 0; k < run->list->count; ++k) {
             char name[run_name_room];
             recording_name(*run, s, k, name);
-            struct stat st;
             any[s] = any[s] || run->sent[s][k];
-            run->kept[s][k] =
-                !run->sent[s][k] && lstat(name, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+            run->kept[s][k] = !run->sent[s][k] && recording_at(name);
         }
         any_set = any_set || any[s];
     }

@@ -156,14 +156,11 @@ inline constexpr int folder_name_room = 256;
 // (EISDIR) or another non-regular file (EEXIST), or when an existing file
 // is read-only (EACCES; EROFS on a read-only file system). The old file is
 // then untouched and no temporary file is left. The caller keeps the data.
-int folder_write(const char* file_name, const void* head, size_t head_size, const void* body,
-                 size_t body_size);
-
-// folder_write, with `before_rename(context)` run once the data is on the
-// disk, just before the rename: for what must happen only if the file is
-// about to take its name (moving aside what describes the old file). When
-// it returns non-zero, the temporary file goes, the old file stays, and
-// the call fails with the errno it left.
+// `before_rename(context)` (null: none) runs once the data is on the disk,
+// just before the rename: for what must happen only if the file is about
+// to take its name (moving aside what describes the old file). When it
+// returns non-zero, the temporary file goes, the old file stays, and the
+// call fails with the errno it left.
 int folder_write_with(const char* file_name, const void* head, size_t head_size, const void* body,
                       size_t body_size, int (*before_rename)(void* context), void* context);
 
@@ -177,10 +174,10 @@ void folder_after_publish(void (*hook)(const char* name));
 // Files that reached the folder under their names so far.
 int folder_published();
 
-// The same as folder_write, but returns once the temporary file is
-// written: one thread flushes and renames the queued files in the
-// background, in batches, so that the next file is made while the disk
-// works (when no thread can be had, the file is flushed and renamed before
+// The same as folder_write_with (no before_rename), but returns once the
+// temporary file is written: one thread flushes and renames the queued
+// files in the background, in batches, so that the next file is made
+// while the disk works (when no thread can be had, the file is flushed and renamed before
 // the call returns). A failure found there is kept for
 // folder_take_failures. Waits only while folder_max_queued files are in
 // flight: more than a run of up to three pitches makes, so a slow disk

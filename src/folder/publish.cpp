@@ -265,7 +265,6 @@ struct flush_crew {
     int count;
     std::atomic<int> next;  // the next file to take
     int errors[max_queued];  // each file's: 0 when flushed, else errno
-    int done;                // files flushed or failed (under the lock)
     int working;             // helpers at work on the batch (under the lock)
     unsigned batch;          // counts the batches (under the lock)
     bool ending;
@@ -274,13 +273,11 @@ struct flush_crew {
 };
 flush_crew crew;
 
-// Takes and flushes the batch's files until none is left; returns how many.
-int flush_taken(const written_file* files, int count)
+// Takes and flushes the batch's files until none is left.
+void flush_taken(const written_file* files, int count)
 {
-    int flushed = 0;
-    for (int i; (i = crew.next.fetch_add(1)) < count; ++flushed)
+    for (int i; (i = crew.next.fetch_add(1)) < count;)
         crew.errors[i] = flush_temporary(files[i]) == 0 ? 0 : errno;
-    return flushed;
 }
 
 void* crew_helper(void*)
@@ -296,9 +293,8 @@ void* crew_helper(void*)
         const int count = crew.count;
         ++crew.working;
         hold.unlock();
-        const int flushed = flush_taken(files, count);
+        flush_taken(files, count);
         hold.lock();
-        crew.done += flushed;
         --crew.working;
         crew.finished.notify_all();
     }
@@ -338,14 +334,13 @@ void flush_batch_together(const written_file* files, int count)
     crew.files = files;
     crew.count = count;
     crew.next.store(0);
-    crew.done = 0;
     ++crew.batch;
     hold.unlock();
     crew.start.notify_all();
-    const int flushed = flush_taken(files, count);
+    flush_taken(files, count);
+    // Every file is taken; a helper holds `working` up while it flushes one.
     hold.lock();
-    crew.done += flushed;
-    crew.finished.wait(hold, [count] { return crew.done == count; });
+    crew.finished.wait(hold, [] { return crew.working == 0; });
 }
 
 // The files on their way to the disk, flushed by one thread in batches:
@@ -428,12 +423,6 @@ void folder_remove_temporaries_now()
 int folder_published()
 {
     return published.load();
-}
-
-int folder_write(const char* file_name, const void* head, size_t head_size, const void* body,
-                 size_t body_size)
-{
-    return folder_write_with(file_name, head, head_size, body, body_size, nullptr, nullptr);
 }
 
 int folder_write_with(const char* file_name, const void* head, size_t head_size, const void* body,

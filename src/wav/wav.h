@@ -39,7 +39,7 @@ wav_format wav_read_format(const uint8_t* header);
 //
 // Errors: they return 0, or -1 with errno set: EINVAL when file_name is
 // null, data_size is negative or larger than wav_max_data_size, or data is
-// null with a positive data_size; otherwise as folder_write says. The old
+// null with a positive data_size; otherwise as folder_write_with says. The old
 // file is then untouched and no temporary file is left behind. `data` may
 // be null when data_size is 0; the caller keeps ownership of it.
 
