@@ -287,6 +287,17 @@ void hts_close(synth_engine* engine)
     free(s);
 }
 
+// The frames of a rest (silence_seconds), and state k's share of them.
+size_t silence_frames(const hts_state& s)
+{
+    return static_cast<size_t>(std::lround(silence_seconds * s.rate / static_cast<double>(s.fperiod)));
+}
+
+size_t state_share(size_t frames, size_t k, size_t states)
+{
+    return frames * (k + 1) / states - frames * k / states;
+}
+
 // Frames that last at least `seconds`.
 size_t frames_at_least(double seconds, const hts_state& s)
 {
@@ -411,7 +422,7 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
     const size_t held = states / 2;
     const int vowel = lines - 2;
     const int vowel_first = link >= 0 ? link : vowel;
-    const size_t silence = static_cast<size_t>(std::lround(silence_seconds * s.rate / static_cast<double>(s.fperiod)));
+    const size_t silence = silence_frames(s);
     const size_t held_min = frames_at_least(held_seconds_at_70 * 70.0 / speed, s);
     size_t total = 0;
     for (int label = 0; label < lines; ++label) {
@@ -424,7 +435,7 @@ void set_durations(hts_state& s, int lines, bool first_half, int link, int speed
             const size_t st = static_cast<size_t>(label) * states + k;
             size_t d;
             if (label == 0 || label == lines - 1) {
-                d = silence * (k + 1) / states - silence * k / states;
+                d = state_share(silence, k, states);
             } else if (label == link) {
                 d = 0;
             } else {
@@ -569,7 +580,7 @@ bool set_string_durations(hts_state& s, const string_phoneme* ph, int count, int
                 consonant[ph[i].mora] += model(i + 1, k, ph[i].scale);
         }
     }
-    const size_t rest = static_cast<size_t>(std::lround(silence_seconds * s.rate / static_cast<double>(s.fperiod)));
+    const size_t rest = silence_frames(s);
     const auto beat_at = [&](int m) {
         return rest + consonant[0] + static_cast<size_t>(std::lround(m * beat_frames));
     };
@@ -581,7 +592,7 @@ bool set_string_durations(hts_state& s, const string_phoneme* ph, int count, int
         total += d;
     };
     for (size_t k = 0; k < states; ++k)
-        set(0, k, rest * (k + 1) / states - rest * k / states);
+        set(0, k, state_share(rest, k, states));
     for (int i = 0; i < count; ++i) {
         const int label = i + 1, m = ph[i].mora;
         synth_marks& at = marks[m].marks;
@@ -616,7 +627,7 @@ bool set_string_durations(hts_state& s, const string_phoneme* ph, int count, int
         }
     }
     for (size_t k = 0; k < states; ++k)
-        set(count + 1, k, rest * (k + 1) / states - rest * k / states);
+        set(count + 1, k, state_share(rest, k, states));
     sss->total_frame = total;
     return true;
 }
