@@ -26,8 +26,7 @@ struct pipeline {
     const synth_voice* voice;
     pipeline_settings settings;
     const double* f0s;  // the pitches, in the order they are made
-    int texts;          // the list's
-    int entry_count;    // texts per pitch
+    int entry_count;    // the list's texts at every pitch
     synth_engine* engines[pipeline_max_workers];  // one per worker, or the shared one first; null when not open
     pthread_t threads[pipeline_max_workers];
     worker_start starts[pipeline_max_workers];
@@ -57,13 +56,13 @@ namespace {
 void synthesize_entry(pipeline* p, synth_engine* engine, int k)
 {
     const bank_list& list = *p->settings.list;
-    const bank_text& text = list.texts[k % p->texts];
+    const bank_text& text = list.texts[k % list.count];
     const synth_voice& voice = *p->voice;
     const int slot = k % p->window;
     made_recording& out = p->made[slot];
     out = made_recording{};
     p->images[slot] = synth_image{};
-    p->slot_f0[slot] = p->f0s[k / p->texts];
+    p->slot_f0[slot] = p->f0s[k / list.count];
     const int speed = bank_text_speed(text, p->settings.speed);
     out.code = voice.synthesize(engine, text.sjis, speed, p->slot_f0[slot], list.beat, &p->images[slot]);
     if (out.code != synth_ok) {
@@ -233,8 +232,7 @@ synth_error pipeline_start(const synth_voice& voice, const pipeline_settings& se
     p->voice = &voice;
     p->settings = settings;
     p->f0s = f0s;
-    p->texts = settings.list->count;
-    p->entry_count = pitch_count * p->texts;
+    p->entry_count = pitch_count * settings.list->count;
     p->window = workers * pipeline_entries_per_worker;
     const bool own_engines = voice.engine_per_worker;
     // Opened here, before any worker: the shared engine, or every engine of
